@@ -34,6 +34,14 @@ TILVORN_EXCEPTION(EListError, Exception);
 /// The platform canvas's own error ("Canvas does not allow drawing").
 TILVORN_EXCEPTION(EInvalidOperation, Exception);
 
+/// Arithmetic failures of the runtime, with the runtime's own messages.
+TILVORN_EXCEPTION(EMathError, Exception);
+TILVORN_EXCEPTION(EZeroDivide, EMathError);
+TILVORN_EXCEPTION(EInvalidOp, EMathError);
+TILVORN_EXCEPTION(EIntError, Exception);
+TILVORN_EXCEPTION(EDivByZero, EIntError);
+TILVORN_EXCEPTION(EIntOverflow, EIntError);
+
 /// Ends an operation silently: the error report shows nothing for it.
 class EAbort : public Exception {
 public:
@@ -43,6 +51,10 @@ public:
 
 #undef TILVORN_EXCEPTION
 
+inline const char* const kZeroDivideError = "Floating point division by zero";
+inline const char* const kInvalidOpError = "Invalid floating point operation";
+inline const char* const kDivByZeroError = "Division by zero";
+inline const char* const kIntOverflowError = "Integer overflow";
 inline const char* const kStreamReadError = "Stream read error";
 inline const char* const kStreamWriteError = "Stream write error";
 
