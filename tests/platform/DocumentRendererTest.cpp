@@ -1,0 +1,374 @@
+// The Qt document renderer against files made by other tools: PDF files written by Pillow,
+// GIF files by ImageMagick, Word and Excel files by LibreOffice from text and CSV, and
+// stand-in office programs (shell scripts) for the conversion's time limit and failures.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QTimer>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/qt/QtDocumentRenderer.h"
+#include "support/TestSupport.h"
+
+namespace tilvorn::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using tilvorn::test::HaveTool;
+int Shell(const std::string& command) { return tilvorn::test::Run(command); }
+using tilvorn::test::TempDir;
+
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kConvert = "/usr/bin/convert";
+
+class QtApplication : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (QCoreApplication::instance()) return;
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "tilvorn_platform_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = new QGuiApplication(argc, argv);
+    }
+
+private:
+    QGuiApplication* app_ = nullptr;
+};
+const auto* const kQtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
+
+bool HavePillow() { return HaveTool(kPython) && Shell(std::string(kPython) + " -c 'import PIL' 2>/dev/null") == 0; }
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+bool IsDark(const std::uint8_t* bgr) { return bgr[0] < 100 && bgr[1] < 100 && bgr[2] < 100; }
+// Light enough to be paper: a renderer's smoothing may tint the pixels beside an edge.
+bool IsWhite(const std::uint8_t* bgr) { return bgr[0] > 200 && bgr[1] > 200 && bgr[2] > 200; }
+
+struct Box {
+    int left, top, right, bottom;  // right and bottom excluded
+};
+
+/// Every pixel clearly inside the box (scaled to the canvas) is dark, every pixel clearly
+/// outside it is white; a band of `slack` pixels along its edges may be either.
+void ExpectBoxDrawn(const TDocumentBitmap& bitmap, Box box, int naturalWidth, int naturalHeight, int slack) {
+    double sx = double(bitmap.Width()) / naturalWidth, sy = double(bitmap.Height()) / naturalHeight;
+    Box scaled{int(box.left * sx), int(box.top * sy), int(box.right * sx), int(box.bottom * sy)};
+    int wrong = 0;
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x) {
+            bool inside = x >= scaled.left + slack && x < scaled.right - slack && y >= scaled.top + slack &&
+                          y < scaled.bottom - slack;
+            bool outside = x < scaled.left - slack || x >= scaled.right + slack || y < scaled.top - slack ||
+                           y >= scaled.bottom + slack;
+            const std::uint8_t* p = bitmap.Row(y) + 3 * x;
+            if ((inside && !IsDark(p)) || (outside && !IsWhite(p))) ++wrong;
+        }
+    EXPECT_EQ(wrong, 0) << "at " << bitmap.Width() << " x " << bitmap.Height();
+}
+
+// A picture of 200 x 100 pixels with a black box, stored by Pillow as a PDF page at 96 dots
+// per inch (150 x 75 points).
+constexpr Box kPdfBox{20, 10, 60, 40};
+
+std::string MakePillowPdf(const std::string& dir, int width = 200, int height = 100) {
+    std::string path = dir + "/box.pdf";
+    std::string script = "from PIL import Image, ImageDraw\n"
+                         "im = Image.new('RGB', (" + std::to_string(width) + ", " + std::to_string(height) +
+                         "), 'white')\n"
+                         "ImageDraw.Draw(im).rectangle([20, 10, 59, 39], fill='black')\n"
+                         "im.save('" + path + "', resolution=96.0)\n";
+    WriteText(dir + "/make.py", script);
+    EXPECT_EQ(Shell(std::string(kPython) + " " + dir + "/make.py"), 0);
+    return path;
+}
+
+TEST(QtDocumentRenderer, PdfPageIsMeasuredAt96DotsPerInchAndDrawnAtAnySize) {
+    if (!HavePillow()) GTEST_SKIP() << "Pillow (python3-pil) is not installed";
+    std::string pdf = MakePillowPdf(TempDir("pdf-sizes"));
+    TQtDocumentRenderer renderer;
+    auto document = renderer.Open(pdf);
+    ASSERT_EQ(document->NaturalSize(), (TDocumentSize{200, 100}));
+
+    struct Case {
+        int width, height, slack;
+    };
+    for (Case c : {Case{200, 100, 1}, Case{1200, 600, 6}, Case{300, 50, 2}, Case{1, 1, 1}}) {
+        TDocumentBitmap bitmap(c.width, c.height);
+        document->Draw(bitmap);
+        if (c.width > 1) ExpectBoxDrawn(bitmap, kPdfBox, 200, 100, c.slack);
+    }
+}
+
+TEST(QtDocumentRenderer, GifByImageMagickKeepsItsPixels) {
+    if (!HaveTool(kConvert)) GTEST_SKIP() << "ImageMagick is not installed";
+    std::string dir = TempDir("gif");
+    std::string gif = dir + "/box.gif";
+    ASSERT_EQ(Shell(std::string(kConvert) + " -size 40x30 xc:white -fill black -draw 'rectangle 10,5 19,14' " + gif), 0);
+
+    TQtDocumentRenderer renderer;
+    auto document = renderer.Open(gif);
+    ASSERT_EQ(document->NaturalSize(), (TDocumentSize{40, 30}));
+    TDocumentBitmap natural(40, 30);
+    document->Draw(natural);
+    ExpectBoxDrawn(natural, {10, 5, 20, 15}, 40, 30, 0);
+    TDocumentBitmap stretched(80, 90);
+    document->Draw(stretched);
+    ExpectBoxDrawn(stretched, {10, 5, 20, 15}, 40, 30, 2);
+}
+
+TEST(QtDocumentRenderer, SvgIsDrawnStraightAtTheWantedSize) {
+    std::string svg = TempDir("svg") + "/box.svg";
+    WriteText(svg, "<svg xmlns='http://www.w3.org/2000/svg' width='50' height='40'>"
+                   "<rect width='50' height='40' fill='white'/><rect x='10' y='10' width='20' height='10' fill='black'/>"
+                   "</svg>");
+    TQtDocumentRenderer renderer;
+    std::unique_ptr<TDocument> document;
+    try {
+        document = renderer.Open(svg);
+    } catch (const EDocumentError& e) {
+        GTEST_SKIP() << e.what();
+    }
+    ASSERT_EQ(document->NaturalSize(), (TDocumentSize{50, 40}));
+    TDocumentBitmap large(500, 400);
+    document->Draw(large);
+    ExpectBoxDrawn(large, {10, 10, 30, 20}, 50, 40, 1);
+}
+
+TEST(QtDocumentRenderer, FilesNothingCanDrawSayWhatIsMissing) {
+    std::string dir = TempDir("errors");
+    struct Case {
+        const char* name;
+        const char* content;  // nullptr: the file is not made
+        const char* officeProgram;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"absent.pdf", nullptr, "", "Cannot open \"absent.pdf\": the file does not exist or cannot be read."},
+        {"letter.docx", "PK not really", "/nonexistent/soffice",
+         "Cannot open \"letter.docx\": no office suite is installed to draw it (LibreOffice was not found)."},
+        {"sheet.XLS", "\xD0\xCF\x11\xE0", "no-such-office-program",
+         "Cannot open \"sheet.XLS\": no office suite is installed to draw it (LibreOffice was not found)."},
+        {"broken.pdf", "%PDF-1.4\nthis is no PDF body\n", "",
+         "Cannot open \"broken.pdf\": the PDF file is damaged or is not a PDF file."},
+        {"noise.xyz", "\x01\x02\x03 plain noise", "",
+         "Cannot open \"noise.xyz\": nothing installed here can draw this kind of file."},
+        {"empty.gif", "", "", "Cannot open \"empty.gif\": nothing installed here can draw this kind of file."},
+    };
+    for (const Case& c : cases) {
+        std::string path = dir + "/" + c.name;
+        if (c.content) WriteText(path, c.content);
+        TQtDocumentRendererOptions options;
+        options.officeProgram = c.officeProgram;
+        TQtDocumentRenderer renderer(options);
+        try {
+            renderer.Open(path);
+            ADD_FAILURE() << c.name << " opened";
+        } catch (const EDocumentError& e) {
+            EXPECT_EQ(std::string(e.what()), c.expected);
+        }
+    }
+}
+
+TEST(QtDocumentRenderer, OfficeExtensionsAreRecognisedInAnyCase) {
+    struct Case {
+        const char* name;
+        bool office;
+    };
+    for (Case c : {Case{"a.doc", true}, Case{"a.DOCX", true}, Case{"b.Xls", true}, Case{"c.xlsx", true},
+                   Case{"d.odt", true}, Case{"e.rtf", true}, Case{"f.ods", true}, Case{"g.pdf", false},
+                   Case{"h.gif", false}, Case{"doc", false}, Case{"i.doc.bak", false}})
+        EXPECT_EQ(TQtDocumentRenderer::IsOfficeExtension(c.name), c.office) << c.name;
+}
+
+// A stand-in for LibreOffice: a shell script that writes its arguments to a file and then
+// does what `behaviour` says.
+std::string MakeFakeOffice(const std::string& dir, const std::string& behaviour) {
+    std::string path = dir + "/fake-soffice";
+    WriteText(path, "#!/bin/sh\n"
+                    "printf '%s\\n' \"$@\" > " + dir + "/arguments\n" + behaviour);
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+}
+
+bool FolderIsEmpty(const std::string& dir) { return fs::is_empty(dir); }
+
+TEST(QtDocumentRenderer, ConvertedCopyLivesInATemporaryFolderUntilTheDocumentCloses) {
+    if (!HavePillow()) GTEST_SKIP() << "Pillow (python3-pil) is not installed";
+    std::string dir = TempDir("fake-office");
+    std::string pdf = MakePillowPdf(dir);
+    std::string temporaryRoot = dir + "/temporary";
+    fs::create_directories(temporaryRoot);
+    // The stand-in "converts" by copying the PDF into the folder after --outdir.
+    std::string office = MakeFakeOffice(dir, "while [ \"$1\" != --outdir ]; do shift; done\n"
+                                             "cp " + pdf + " \"$2\"/letter.pdf\n");
+    std::string letter = dir + "/letter.docx";
+    WriteText(letter, "PK");
+
+    TQtDocumentRenderer renderer({office, 20000, temporaryRoot});
+    {
+        auto document = renderer.Open(letter);
+        EXPECT_EQ(document->NaturalSize(), (TDocumentSize{200, 100}));
+        EXPECT_FALSE(FolderIsEmpty(temporaryRoot));
+        TDocumentBitmap bitmap(400, 200);
+        document->Draw(bitmap);
+        ExpectBoxDrawn(bitmap, kPdfBox, 200, 100, 2);
+    }
+    EXPECT_TRUE(FolderIsEmpty(temporaryRoot));
+
+    std::ifstream in(dir + "/arguments");
+    std::vector<std::string> arguments;
+    for (std::string line; std::getline(in, line);) arguments.push_back(line);
+    ASSERT_GE(arguments.size(), 4u);
+    EXPECT_EQ(arguments.back(), letter);
+    for (const char* wanted : {"--headless", "--convert-to", "pdf", "--outdir"})
+        EXPECT_NE(std::find(arguments.begin(), arguments.end(), wanted), arguments.end()) << wanted;
+    EXPECT_EQ(arguments.front().rfind("-env:UserInstallation=file://" + temporaryRoot + "/", 0), 0u)
+        << arguments.front();
+}
+
+TEST(QtDocumentRenderer, FailedConversionRemovesItsTemporaryFolder) {
+    std::string dir = TempDir("failing-office");
+    std::string temporaryRoot = dir + "/temporary";
+    fs::create_directories(temporaryRoot);
+    std::string office = MakeFakeOffice(dir, "echo 'Error: source file could not be loaded' >&2\nexit 0\n");
+    std::string sheet = dir + "/sheet.xlsx";
+    WriteText(sheet, "PK");
+    TQtDocumentRenderer renderer({office, 20000, temporaryRoot});
+    try {
+        renderer.Open(sheet);
+        ADD_FAILURE() << "opened";
+    } catch (const EDocumentError& e) {
+        EXPECT_STREQ(e.what(), "Cannot open \"sheet.xlsx\": LibreOffice could not convert it to PDF.");
+    }
+    EXPECT_TRUE(FolderIsEmpty(temporaryRoot));
+}
+
+/// Running, as opposed to gone or a zombie waiting to be reaped.
+bool ProcessIsAlive(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidText, command, state;
+    if (!(stat >> pidText >> command >> state)) return ::kill(pid, 0) == 0;
+    return state != "Z";
+}
+
+TEST(QtDocumentRenderer, HangingOfficeIsEndedAtTheTimeLimitWhileTheEventLoopRuns) {
+    std::string dir = TempDir("hanging-office");
+    std::string temporaryRoot = dir + "/temporary";
+    fs::create_directories(temporaryRoot);
+    // Like LibreOffice's launcher, the stand-in waits for a child of its own.
+    std::string office = MakeFakeOffice(dir, "sleep 60 &\necho $! > " + dir + "/child\nwait\n");
+    std::string letter = dir + "/letter.doc";
+    WriteText(letter, "\xD0\xCF\x11\xE0");
+
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+    TQtDocumentRenderer renderer({office, 1500, temporaryRoot});
+    try {
+        renderer.Open(letter);
+        ADD_FAILURE() << "opened";
+    } catch (const EDocumentError& e) {
+        EXPECT_STREQ(e.what(),
+                     "Cannot open \"letter.doc\": LibreOffice did not finish converting it within 2 seconds and was ended.");
+    }
+    EXPECT_GT(ticks, 0) << "no events were processed while waiting";
+    EXPECT_TRUE(FolderIsEmpty(temporaryRoot));
+
+    std::ifstream childFile(dir + "/child");
+    int child = 0;
+    childFile >> child;
+    ASSERT_GT(child, 0);
+    // The child may take a moment to be reaped by init after the kill.
+    for (int i = 0; i < 50 && ProcessIsAlive(child); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(ProcessIsAlive(child)) << "the office program's child still runs";
+}
+
+// Real LibreOffice: a Word file from a text file and an Excel file from a CSV file, both made
+// here, then drawn. Slow (a few seconds per conversion), so few.
+class LibreOfficeDocuments : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        office_ = TQtDocumentRenderer().FindOfficeProgram();
+        if (office_.empty()) return;
+        dir_ = TempDir("libreoffice");
+        WriteText(dir_ + "/letter.txt", "HHHHHHHHHHHH MMMMMMMMMMMM\nSecond line of the letter\n");
+        WriteText(dir_ + "/sheet.csv", "WWWWWWWW,MMMMMMMM\n1,2\n");
+        std::string profile = " -env:UserInstallation=file://" + dir_ + "/profile --headless --norestore";
+        Shell(office_ + profile + " --convert-to docx --outdir " + dir_ + " " + dir_ + "/letter.txt >/dev/null 2>&1");
+        Shell(office_ + profile + " --convert-to xlsx --outdir " + dir_ + " " + dir_ + "/sheet.csv >/dev/null 2>&1");
+    }
+    void SetUp() override {
+        if (office_.empty()) GTEST_SKIP() << "LibreOffice is not installed";
+    }
+    static inline std::string office_, dir_;
+};
+
+bool IsPaperAt96Dpi(TDocumentSize size) {
+    return size == TDocumentSize{794, 1123} || size == TDocumentSize{816, 1056};  // A4, US letter
+}
+
+int DarkPixels(const TDocumentBitmap& bitmap, Box box) {
+    int dark = 0;
+    for (int y = box.top; y < box.bottom; ++y)
+        for (int x = box.left; x < box.right; ++x) dark += IsDark(bitmap.Row(y) + 3 * x);
+    return dark;
+}
+
+TEST_F(LibreOfficeDocuments, WordAndExcelFilesShowTheirTextOnTheFirstPage) {
+    for (const char* name : {"letter.docx", "sheet.xlsx"}) {
+        SCOPED_TRACE(name);
+        std::string file = dir_ + "/" + name;
+        ASSERT_TRUE(fs::exists(file)) << "LibreOffice did not make the fixture";
+        TQtDocumentRendererOptions options;
+        options.temporaryRoot = TempDir(std::string("lo-temporary-") + name);
+        TQtDocumentRenderer renderer(options);
+        auto document = renderer.Open(file);
+        TDocumentSize size = document->NaturalSize();
+        EXPECT_TRUE(IsPaperAt96Dpi(size)) << size.width << " x " << size.height;
+
+        TDocumentBitmap page(size.width, size.height);
+        document->Draw(page);
+        // The text sits in the top left corner inside the margins; the middle of the page is
+        // blank paper.
+        EXPECT_GT(DarkPixels(page, {0, 0, size.width / 2, size.height / 5}), 100);
+        EXPECT_EQ(DarkPixels(page, {0, size.height * 2 / 5, size.width, size.height * 4 / 5}), 0);
+        document.reset();
+        EXPECT_TRUE(FolderIsEmpty(options.temporaryRoot));
+    }
+}
+
+TEST_F(LibreOfficeDocuments, SixFoldA4PageIsDrawnStraightAtItsSize) {
+    std::string file = dir_ + "/letter.docx";
+    ASSERT_TRUE(fs::exists(file));
+    auto document = TQtDocumentRenderer().Open(file);
+    TDocumentSize size = document->NaturalSize();
+    TDocumentBitmap small(size.width, size.height), large(size.width * 6, size.height * 6);
+    document->Draw(small);
+    document->Draw(large);
+    // Drawn at its own resolution the text covers about 36 times as many pixels, and its
+    // glyph strokes are solid black rather than the grey of an enlarged small drawing.
+    Box text{0, 0, size.width / 2, size.height / 5};
+    double ratio = double(DarkPixels(large, {0, 0, text.right * 6, text.bottom * 6})) / DarkPixels(small, text);
+    EXPECT_GT(ratio, 25.0);
+    EXPECT_LT(ratio, 50.0);
+    int black = 0;
+    for (int y = 0; y < text.bottom * 6; ++y)
+        for (int x = 0; x < text.right * 6; ++x) {
+            const std::uint8_t* p = large.Row(y) + 3 * x;
+            black += p[0] < 16 && p[1] < 16 && p[2] < 16;
+        }
+    EXPECT_GT(black, DarkPixels(small, text) * 10);
+}
+
+}  // namespace
+}  // namespace tilvorn::platform
