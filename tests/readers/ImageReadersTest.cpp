@@ -1,0 +1,516 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/Exceptions.h"
+#include "core/Streams.h"
+#include "readers/ImageReaders.h"
+#include "support/TestSupport.h"
+
+using namespace tilvorn;
+
+namespace {
+
+// --- reader classes for the tests ---------------------------------------------------------
+
+/// Names of the probes asked, in order.
+std::vector<std::string>& ProbeLog() {
+    static std::vector<std::string> log;
+    return log;
+}
+
+/// A small reader of its own format: "TST1", width and height (16-bit little-endian), then
+/// RGB rows top first. It follows the reading contract with the colour manager.
+class TTestGraphic : public TReaderGraphic {
+public:
+    static const TGraphicClass& Class() {
+        static const TGraphicClass value = MakeReaderClass<TTestGraphic>("TTestGraphic", TReaderGraphic::Class());
+        return value;
+    }
+    const TGraphicClass& ClassType() const override { return Class(); }
+
+    static bool ProbeStream(TStream& stream) {
+        char magic[4] = {};
+        if (stream.Read(magic, 4) != 4) return false;
+        return std::memcmp(magic, "TST1", 4) == 0;
+    }
+
+    bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override {
+        TReaderGraphic::ReadImageInfo(stream, imageIndex);
+        uint8_t header[8];
+        if (stream.Read(header, 8) != 8 || std::memcmp(header, "TST1", 4) != 0) return false;
+        Properties.ImageWidth = header[4] | (header[5] << 8);
+        Properties.ImageHeight = header[6] | (header[7] << 8);
+        Properties.Model = ColorModel::RGB;
+        Properties.SampleBits = 8;
+        Properties.SampleCount = 3;
+        Properties.PixelBits = 24;
+        Properties.Coding = CompressionKind::None;
+        return Properties.ImageWidth > 0 && Properties.ImageHeight > 0;
+    }
+
+    void ReadImage(TStream& stream) override {
+        ReleasePixels();
+        StartPosition = uint32_t(stream.Position());
+        if (!ReadImageInfo(stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, "TST");
+        ProgressArea = Rect(0, 0, int(Properties.ImageWidth), 1);
+        ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+        Converter.SetSourceModel(ColorModel::RGB);
+        Converter.SetTargetModel(ColorModel::BGR);
+        SetPixelFormat(Converter.PixelFormatFor(1));
+        SetImageSize(Properties.ImageWidth, Properties.ImageHeight);
+        std::vector<uint8_t> row(Properties.ImageWidth * 3);
+        for (uint32_t y = 0; y < Properties.ImageHeight; ++y) {
+            stream.ReadBuffer(row.data(), int64_t(row.size()));
+            Converter.ConvertPixels(row.data(), ScanLine(int(y)), Properties.ImageWidth);
+            ReportProgress(TProgressStage::psRunning, RowPercent(y + 1, Properties.ImageHeight), true, ProgressArea,
+                           "");
+            AdvanceProgressArea();
+        }
+        ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+    }
+};
+
+std::vector<uint8_t> TestFile(uint16_t width, uint16_t height, uint8_t seed) {
+    std::vector<uint8_t> bytes = {'T', 'S', 'T', '1', uint8_t(width), uint8_t(width >> 8), uint8_t(height),
+                                  uint8_t(height >> 8)};
+    for (int i = 0; i < width * height * 3; ++i) bytes.push_back(uint8_t(seed + i));
+    return bytes;
+}
+
+/// A reader class that records being asked and answers as told; it moves the stream to
+/// show that the registry puts the position back.
+template <int Id>
+struct TLoggingGraphic : public TReaderGraphic {
+    static inline bool answer = false;
+    static inline const char* name = "";
+    static bool ProbeStream(TStream& stream) {
+        ProbeLog().push_back(name);
+        uint8_t b[3];
+        stream.Read(b, 3);
+        return answer;
+    }
+    void ReadImage(TStream&) override {}
+};
+
+/// The thirteen reader classes of the table, each a logging class with the table's name.
+struct FakeClasses {
+    template <int Id>
+    static TGraphicClass Make(const char* className, const TGraphicClass& parent) {
+        TLoggingGraphic<Id>::name = className;
+        return MakeReaderClass<TLoggingGraphic<Id>>(className, parent);
+    }
+    TGraphicClass targa = Make<0>("TTargaGraphic", TReaderGraphic::Class());
+    TGraphicClass tiff = Make<1>("TTIFFGraphic", TReaderGraphic::Class());
+    TGraphicClass eps = Make<2>("TEPSGraphic", tiff);
+    TGraphicClass pcx = Make<3>("TPCXGraphic", TReaderGraphic::Class());
+    TGraphicClass rla = Make<4>("TRLAGraphic", TReaderGraphic::Class());
+    TGraphicClass sgi = Make<5>("TSGIGraphic", TReaderGraphic::Class());
+    TGraphicClass psd = Make<6>("TPSDGraphic", TReaderGraphic::Class());
+    TGraphicClass ppm = Make<7>("TPPMGraphic", TReaderGraphic::Class());
+    TGraphicClass autodesk = Make<8>("TAutodeskGraphic", TReaderGraphic::Class());
+    TGraphicClass pcd = Make<9>("TPCDGraphic", TReaderGraphic::Class());
+    TGraphicClass cut = Make<10>("TCUTGraphic", TReaderGraphic::Class());
+    TGraphicClass psp = Make<11>("TPSPGraphic", TReaderGraphic::Class());
+    TGraphicClass png = Make<12>("TPNGGraphic", TReaderGraphic::Class());
+
+    // Given in another order than the table's, which must not matter.
+    std::vector<const TGraphicClass*> All() const {
+        return {&png, &psp, &cut, &pcd, &autodesk, &ppm, &psd, &sgi, &rla, &pcx, &eps, &tiff, &targa};
+    }
+    static void AnswerAll(bool value) {
+        TLoggingGraphic<0>::answer = TLoggingGraphic<1>::answer = TLoggingGraphic<2>::answer = value;
+        TLoggingGraphic<3>::answer = TLoggingGraphic<4>::answer = TLoggingGraphic<5>::answer = value;
+        TLoggingGraphic<6>::answer = TLoggingGraphic<7>::answer = TLoggingGraphic<8>::answer = value;
+        TLoggingGraphic<9>::answer = TLoggingGraphic<10>::answer = TLoggingGraphic<11>::answer = value;
+        TLoggingGraphic<12>::answer = value;
+    }
+};
+
+std::vector<std::string> ClassNames(const TFormatRegistry& registry) {
+    std::vector<std::string> names;
+    for (const auto& entry : registry.ClassList()) names.emplace_back(entry->ReaderClass->Name());
+    return names;
+}
+
+const TClassEntry& EntryOf(const TFormatRegistry& registry, const TGraphicClass& c) {
+    return *registry.ClassList().at(size_t(registry.IndexOfClass(c)));
+}
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ProbeLog().clear();
+        FakeClasses::AnswerAll(false);
+    }
+    FakeClasses fakes;
+    TFormatRegistry registry;
+};
+
+}  // namespace
+
+// --- the registration table --------------------------------------------------------------------
+
+TEST(RegistrationTable, HoldsTheThirtyNineRowsInOrder) {
+    struct Row { size_t index; const char* ext; const char* common; const char* individual; uint8_t kinds; const char* cls; };
+    const Row rows[] = {
+        {0, "bmp", "Windows bitmaps", "", 8, "TBitmap"},
+        {3, "emf", "Windows metafiles", "Windows enhanced meta files", 16, "TMetafile"},
+        {5, "jpg", "", "JPG images", 8, "TJPEGImage"},
+        {9, "dib", "", "Device independant Windows bitmaps", 8, "TBitmap"},
+        {10, "win", "Truevision images", "", 8, "TTargaGraphic"},
+        {15, "tiff", "Tagged image file format images", "Macintosh TIFF images", 12, "TTIFFGraphic"},
+        {17, "fax", "", "GFI fax images", 12, "TTIFFGraphic"},
+        {18, "eps", "Encapsulated Postscript images", "", 8, "TEPSGraphic"},
+        {21, "scr", "", "Word 5.x screen capture images", 8, "TPCXGraphic"},
+        {22, "rpf", "Alias/Wavefront images", "", 8, "TRLAGraphic"},
+        {25, "rgba", "", "SGI true color images with alpha", 8, "TSGIGraphic"},
+        {27, "bw", "", "SGI black/white images", 8, "TSGIGraphic"},
+        {29, "pdd", "", "", 10, "TPSDGraphic"},
+        {32, "pbm", "", "Portable bitmap images", 8, "TPPMGraphic"},
+        {34, "pic", "Autodesk images", "", 8, "TAutodeskGraphic"},
+        {35, "pcd", "Kodak Photo-CD images", "", 8, "TPCDGraphic"},
+        {36, "cut", "Dr. Halo images", "", 8, "TCUTGraphic"},
+        {37, "psp", "Paintshop Pro images", "", 24, "TPSPGraphic"},
+        {38, "png", "Portable network graphic images", "", 8, "TPNGGraphic"},
+    };
+    ASSERT_EQ(RegistrationTable.size(), 39u);
+    for (const Row& r : rows) {
+        const TRegistrationRow& row = RegistrationTable[r.index];
+        EXPECT_STREQ(row.Extension, r.ext) << r.index;
+        EXPECT_STREQ(row.CommonText, r.common) << r.index;
+        EXPECT_STREQ(row.IndividualText, r.individual) << r.index;
+        EXPECT_EQ(row.Kinds.Bits(), r.kinds) << r.index;
+        EXPECT_STREQ(row.ClassName, r.cls) << r.index;
+    }
+}
+
+TEST_F(Registry, StartUpRegistrationGivesTheClassesInTableOrder) {
+    RegisterFormats(registry, fakes.All());
+    EXPECT_EQ(registry.ExtensionList().size(), 39u);
+    EXPECT_EQ(ClassNames(registry),
+              (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TTargaGraphic",
+                                        "TTIFFGraphic", "TEPSGraphic", "TPCXGraphic", "TRLAGraphic", "TSGIGraphic",
+                                        "TPSDGraphic", "TPPMGraphic", "TAutodeskGraphic", "TPCDGraphic",
+                                        "TCUTGraphic", "TPSPGraphic", "TPNGGraphic"}));
+    struct Use { const TGraphicClass* c; uint32_t count; const char* text; };
+    const Use uses[] = {
+        {&BitmapGraphicClass(), 3, "Windows bitmaps"}, {&JPEGImageClass(), 4, "JPG images"},
+        {&MetafileGraphicClass(), 2, "Windows metafiles"}, {&fakes.targa, 5, "Truevision images"},
+        {&fakes.tiff, 3, "Tagged image file format images"}, {&fakes.sgi, 4, "SGI images"},
+        {&fakes.autodesk, 2, "Autodesk images"}, {&fakes.png, 1, "Portable network graphic images"},
+    };
+    for (const Use& u : uses) {
+        EXPECT_EQ(EntryOf(registry, *u.c).UseCount, u.count) << u.c->Name();
+        EXPECT_EQ(EntryOf(registry, *u.c).ClassText, u.text) << u.c->Name();
+    }
+    // The invariant: every extension's owner is in the class list, use counts add up.
+    for (const auto& c : registry.ClassList()) {
+        uint32_t n = 0;
+        for (const auto& x : registry.ExtensionList()) n += x->OwnerEntry == c.get();
+        EXPECT_EQ(n, c->UseCount) << c->ReaderClass->Name();
+    }
+}
+
+TEST_F(Registry, ProbesReaderClassesOnlyAndInRegistrationOrder) {
+    RegisterFormats(registry, fakes.All());
+    TMemoryStream stream;
+    stream.Write("0123456789", 10);
+    stream.SetPosition(2);
+    EXPECT_EQ(registry.ClassForStream(stream), nullptr);
+    EXPECT_EQ(ProbeLog(), (std::vector<std::string>{"TTargaGraphic", "TTIFFGraphic", "TEPSGraphic", "TPCXGraphic",
+                                                    "TRLAGraphic", "TSGIGraphic", "TPSDGraphic", "TPPMGraphic",
+                                                    "TAutodeskGraphic", "TPCDGraphic", "TCUTGraphic",
+                                                    "TPSPGraphic", "TPNGGraphic"}));
+    EXPECT_EQ(stream.Position(), 2);  // every probe saw the same position, and it is kept
+
+    // The first positive answer wins, so an earlier weak test takes precedence.
+    ProbeLog().clear();
+    TLoggingGraphic<0>::answer = true;  // Targa
+    TLoggingGraphic<12>::answer = true;  // PNG
+    EXPECT_EQ(registry.ClassForStream(stream), &fakes.targa);
+    EXPECT_EQ(ProbeLog().size(), 1u);
+}
+
+TEST_F(Registry, OrderHoldsForWhatIsRegisteredSoFar) {
+    const std::vector<const TGraphicClass*> some = {&fakes.png, &fakes.pcx, &fakes.targa};
+    RegisterFormats(registry, some);
+    EXPECT_EQ(ClassNames(registry), (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage",
+                                                              "TTargaGraphic", "TPCXGraphic", "TPNGGraphic"}));
+    EXPECT_EQ(registry.IndexOfExtension("tif"), -1);
+}
+
+TEST_F(Registry, PlatformClassesAreNeverProbedEvenWithAProbe) {
+    static const TGraphicClass probingBitmap("TProbingBitmap", nullptr, nullptr, [](TStream&) {
+        ProbeLog().push_back("bitmap");
+        return true;
+    });
+    registry.AddFormat("xbm", "Probing bitmaps", "", {FormatKind::Raster}, false, probingBitmap);
+    TMemoryStream stream;
+    stream.Write("BM", 2);
+    EXPECT_EQ(registry.ClassForStream(stream), nullptr);
+    EXPECT_TRUE(ProbeLog().empty());
+}
+
+TEST_F(Registry, ExtensionsIgnoreLetterCase) {
+    RegisterFormats(registry, fakes.All());
+    const int tga = registry.IndexOfExtension("tga");
+    ASSERT_GE(tga, 0);
+    for (const char* spelling : {"TGA", "Tga", "tGa"}) EXPECT_EQ(registry.IndexOfExtension(spelling), tga) << spelling;
+    EXPECT_EQ(registry.ClassForExtension("PNG"), &fakes.png);
+    EXPECT_EQ(registry.IndexOfExtension(""), -1);
+    EXPECT_EQ(registry.IndexOfExtension("gif"), -1);
+    registry.AddFormat("", "Nothing", "", {FormatKind::Raster}, false, fakes.png);
+    EXPECT_EQ(registry.ExtensionList().size(), 39u);
+    EXPECT_EQ(EntryOf(registry, fakes.png).UseCount, 1u);
+}
+
+TEST_F(Registry, RegisteringTwiceFailsAndChangesNothing) {
+    RegisterFormats(registry, fakes.All());
+    for (const char* spelling : {"tga", "TGA"}) {
+        try {
+            registry.AddFormat(spelling, "Other", "", {FormatKind::Raster}, false, fakes.png);
+            FAIL() << "no error for " << spelling;
+        } catch (const EInvalidGraphic& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("Attempt to register ") + spelling + " twice.");
+        }
+    }
+    EXPECT_EQ(registry.ClassForExtension("tga"), &fakes.targa);
+    EXPECT_EQ(EntryOf(registry, fakes.targa).UseCount, 5u);
+    EXPECT_EQ(EntryOf(registry, fakes.png).UseCount, 1u);
+    EXPECT_EQ(EntryOf(registry, fakes.png).ClassText, "Portable network graphic images");
+}
+
+TEST_F(Registry, ReplacingMovesTheExtensionAndDropsAnUnusedClass) {
+    registry.AddFormat("pic", "Autodesk images", "", {FormatKind::Raster}, false, fakes.autodesk);
+    registry.AddFormat("png", "Portable network graphic images", "", {FormatKind::Raster}, false, fakes.png);
+    registry.AddFormat("PIC", "Pictures", "", {FormatKind::Vector}, true, fakes.png);
+    EXPECT_EQ(registry.IndexOfClass(fakes.autodesk), -1);
+    EXPECT_EQ(EntryOf(registry, fakes.png).UseCount, 2u);
+    EXPECT_EQ(EntryOf(registry, fakes.png).ClassText, "Pictures");
+    const TExtensionEntry& pic = *registry.ExtensionList()[0];
+    EXPECT_EQ(pic.ExtensionText, "pic");  // keeps its own text and kinds
+    EXPECT_EQ(pic.Kinds, FormatKinds{FormatKind::Raster});
+    // Replacing with the class it already has changes nothing.
+    registry.AddFormat("pic", "", "", {}, true, fakes.png);
+    EXPECT_EQ(EntryOf(registry, fakes.png).UseCount, 2u);
+}
+
+TEST_F(Registry, RemovingExtensionsAndClasses) {
+    RegisterFormats(registry, fakes.All());
+    registry.RemoveFormat("gif", fakes.png);  // not registered: nothing happens
+    EXPECT_EQ(registry.ExtensionList().size(), 39u);
+    registry.RemoveFormat("PNG", fakes.png);
+    EXPECT_EQ(registry.IndexOfClass(fakes.png), -1);
+    EXPECT_EQ(registry.ExtensionList().size(), 38u);
+    registry.RemoveFormat("", fakes.sgi);
+    EXPECT_EQ(registry.IndexOfClass(fakes.sgi), -1);
+    EXPECT_EQ(registry.IndexOfExtension("rgba"), -1);
+    EXPECT_EQ(registry.ExtensionList().size(), 34u);
+    // A class that was never registered is left alone rather than touched.
+    registry.RemoveFormat("", fakes.png);
+    EXPECT_EQ(registry.ClassList().size(), 15u);
+}
+
+TEST_F(Registry, ShutdownWithdrawalLeavesThePlatformClassesAndEPS) {
+    RegisterFormats(registry, fakes.All());
+    UnregisterFormats(registry);
+    EXPECT_EQ(ClassNames(registry),
+              (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TEPSGraphic"}));
+    EXPECT_EQ(EntryOf(registry, BitmapGraphicClass()).UseCount, 1u);
+    registry.RemoveAll();
+    EXPECT_TRUE(registry.ClassList().empty());
+    EXPECT_TRUE(registry.ExtensionList().empty());
+}
+
+TEST_F(Registry, ClassForFileReadsTheContent) {
+    registry.AddFormat("tst", "Test pictures", "", {FormatKind::Raster}, false, TTestGraphic::Class());
+    const std::string dir = test::TempDir("class_for_file");
+    test::WriteFileBytes(dir + "/picture.jpg", TestFile(2, 2, 0));
+    test::WriteFileBytes(dir + "/other.tst", {'J', 'U', 'N', 'K', 0, 0, 0, 0});
+    EXPECT_EQ(registry.ClassForFile(dir + "/picture.jpg"), &TTestGraphic::Class());  // content, not name
+    EXPECT_EQ(registry.ClassForFile(dir + "/other.tst"), nullptr);
+    EXPECT_THROW(registry.ClassForFile(dir + "/missing.tst"), EFOpenError);
+    EXPECT_TRUE(TTestGraphic::Class().ProbeFile(dir + "/picture.jpg"));
+}
+
+TEST(ReaderClass, IsAKindOfItsAncestors) {
+    FakeClasses fakes;
+    EXPECT_TRUE(fakes.eps.InheritsFrom(fakes.tiff));
+    EXPECT_TRUE(fakes.eps.IsReaderClass());
+    EXPECT_FALSE(fakes.tiff.InheritsFrom(fakes.eps));
+    EXPECT_FALSE(BitmapGraphicClass().IsReaderClass());
+    EXPECT_THROW(BitmapGraphicClass().Create(), EInvalidGraphicOperation);
+    std::unique_ptr<TReaderGraphic> reader = TTestGraphic::Class().Create();
+    EXPECT_STREQ(reader->ClassName(), "TTestGraphic");
+    EXPECT_EQ(&reader->ClassType(), &TTestGraphic::Class());
+}
+
+TEST(ReaderClass, ProbeErrorsReachTheCaller) {
+    static const TGraphicClass failing("TFailingGraphic", &TReaderGraphic::Class(), nullptr,
+                                       [](TStream&) -> bool { throw EReadError("Stream read error"); });
+    TFormatRegistry registry;
+    registry.AddFormat("bad", "Failing", "", {FormatKind::Raster}, false, failing);
+    TMemoryStream stream;
+    EXPECT_THROW(registry.ClassForStream(stream), EReadError);
+}
+
+// --- the reader base --------------------------------------------------------------------------
+
+TEST(ReaderGraphic, ReadsThroughTheContractWithProgress) {
+    TTestGraphic reader;
+    std::vector<std::string> events;
+    reader.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                            const std::string& msg) {
+        events.push_back(std::to_string(int(stage)) + ":" + std::to_string(percent) + ":" + std::to_string(r.Top) +
+                         ":" + msg);
+    };
+    std::vector<uint8_t> bytes = {'x', 'x'};  // the picture starts inside the stream
+    const std::vector<uint8_t> file = TestFile(2, 3, 10);
+    bytes.insert(bytes.end(), file.begin(), file.end());
+    TMemoryStream stream;
+    stream.Write(bytes.data(), int64_t(bytes.size()));
+    stream.SetPosition(2);
+    reader.LoadFromStream(stream);
+    EXPECT_EQ(reader.StartPosition, 2u);
+    ASSERT_EQ(reader.Width(), 2);
+    ASSERT_EQ(reader.Height(), 3);
+    EXPECT_EQ(reader.BitCount(), 24);
+    const uint8_t* top = reader.ScanLine(0);
+    EXPECT_EQ(top[0], 12);  // the file's first pixel 10, 11, 12 in blue-green-red order
+    EXPECT_EQ(top[2], 10);
+    EXPECT_EQ(reader.ScanLine(2)[5], 10 + 12 + 3);
+    EXPECT_EQ(events, (std::vector<std::string>{"0:0:0:Transfering...", "1:33:0:", "1:67:1:", "1:100:2:",
+                                                "2:0:3:"}));
+}
+
+TEST(ReaderGraphic, BaseInfoClearsTheRecord) {
+    TTestGraphic reader;
+    reader.Properties.ImageWidth = 7;
+    reader.Properties.Gamma = 0.45f;
+    reader.Properties.StripRowCounts = {1, 2};
+    TMemoryStream empty;
+    EXPECT_FALSE(reader.TReaderGraphic::ReadImageInfo(empty, 0));
+    EXPECT_EQ(reader.Properties, TImageProperties{});
+    EXPECT_FLOAT_EQ(reader.Properties.Gamma, 1.0f);
+    EXPECT_TRUE(reader.Properties.StripRowCounts.empty());
+    EXPECT_FALSE(TReaderGraphic::ProbeStream(empty));
+}
+
+TEST(ReaderGraphic, AssignCarriesThePropertiesAlong) {
+    TTestGraphic source;
+    TMemoryStream stream;
+    const std::vector<uint8_t> file = TestFile(4, 1, 0);
+    stream.Write(file.data(), int64_t(file.size()));
+    stream.SetPosition(0);
+    source.ReadImage(stream);
+    TTestGraphic copy;
+    copy.Assign(&source);
+    EXPECT_EQ(copy.Properties, source.Properties);
+    EXPECT_EQ(copy.Width(), 4);
+    EXPECT_EQ(copy.Properties.ImageWidth, 4u);
+}
+
+TEST(ReaderGraphic, PixelFormatsSizesAndPalettes) {
+    struct Case { BitmapPixelFormat format; int bits; int32_t redMask; };
+    const Case cases[] = {
+        {BitmapPixelFormat::Bits1, 1, 0xFF0000},  {BitmapPixelFormat::Bits4, 4, 0xFF0000},
+        {BitmapPixelFormat::Bits8, 8, 0xFF0000},  {BitmapPixelFormat::Bits15, 16, 0x7C00},
+        {BitmapPixelFormat::Bits16, 16, 0xF800},  {BitmapPixelFormat::Bits24, 24, 0xFF0000},
+        {BitmapPixelFormat::Bits32, 32, 0xFF0000},
+    };
+    for (const Case& c : cases) {
+        TTestGraphic reader;
+        reader.SetPixelFormat(c.format);
+        reader.SetImageSize(3, 2);
+        EXPECT_EQ(reader.BitCount(), c.bits);
+        EXPECT_EQ(reader.CurrentPixelFormat().RedMask, c.redMask);
+        EXPECT_EQ(reader.ScanLine(1)[0], 0);
+    }
+    TTestGraphic reader;
+    EXPECT_THROW(reader.SetPixelFormat(BitmapPixelFormat::Custom), EInvalidGraphic);
+    reader.SetPixelFormat(BitmapPixelFormat::Bits8);
+    EXPECT_THROW(reader.SetImageSize(0x10000, 0x10000), EOutOfMemory);  // 4 GiB asked by a header
+    reader.SetPaletteEntries({{255, 0, 0}, {0, 0, 255}});
+    reader.SetImageSize(2, 1);
+    EXPECT_EQ(reader.ColorTable[0], (RGBQUAD{0, 0, 255, 0}));
+    EXPECT_EQ(reader.ColorTable[1], (RGBQUAD{255, 0, 0, 0}));
+    reader.SetPaletteEntries({{1, 2, 3}});  // after the size: applied to the picture
+    EXPECT_EQ(reader.Image()->ColorTable[0], (RGBQUAD{3, 2, 1, 0}));
+}
+
+TEST(ReaderGraphic, ProgressPercentRoundsToNearest) {
+    struct Case { uint32_t row, height; uint8_t percent; };
+    const Case cases[] = {{0, 3, 0}, {1, 3, 33}, {2, 3, 67}, {3, 3, 100}, {1, 8, 13}, {5, 0, 0}};
+    for (const Case& c : cases) EXPECT_EQ(TReaderGraphic::RowPercent(c.row, c.height), c.percent) << c.row;
+}
+
+// --- shared routines --------------------------------------------------------------------------
+
+TEST(ReaderRoutines, ByteOrderSwaps) {
+    std::vector<uint8_t> words = {1, 2, 3, 4, 5};
+    SwapWords(words.data(), 2);
+    EXPECT_EQ(words, (std::vector<uint8_t>{2, 1, 4, 3, 5}));
+    std::vector<uint8_t> longs = {1, 2, 3, 4, 5, 6, 7, 8};
+    SwapLongs(longs.data(), 2);
+    EXPECT_EQ(longs, (std::vector<uint8_t>{4, 3, 2, 1, 8, 7, 6, 5}));
+    EXPECT_EQ(SwapLong(0x11223344u), 0x44332211u);
+    EXPECT_EQ(SwapLong(SwapLong(0xDEADBEEFu)), 0xDEADBEEFu);
+}
+
+TEST(ReaderRoutines, UndoDifferencing) {
+    struct Case { int bytesPerPixel; std::vector<uint8_t> row; uint32_t count; std::vector<uint8_t> expected; };
+    const std::vector<Case> cases = {
+        {3, {1, 2, 3, 1, 1, 1, 255, 0, 0}, 2, {1, 2, 3, 2, 3, 4, 1, 3, 4}},
+        {1, {10, 1, 1, 250}, 3, {10, 11, 12, 6}},
+        {4, {1, 2, 3, 4, 1, 1, 1, 1}, 1, {1, 2, 3, 4, 2, 3, 4, 5}},
+        {1, {5, 5, 5}, 1, {5, 10, 5}},  // only count pixels after the first
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> row = c.row;
+        if (c.bytesPerPixel == 1) UndoDifferencing1(row.data(), c.count);
+        if (c.bytesPerPixel == 3) UndoDifferencing3(row.data(), c.count);
+        if (c.bytesPerPixel == 4) UndoDifferencing4(row.data(), c.count);
+        EXPECT_EQ(row, c.expected);
+    }
+    std::vector<uint8_t> two = {1, 2, 1, 1};  // grey and alpha: two bytes back
+    UndoDifferencing(two.data(), 2, 1);
+    EXPECT_EQ(two, (std::vector<uint8_t>{1, 2, 2, 3}));
+}
+
+TEST(ReaderRoutines, UpsamplePlaneDoublesInPlace) {
+    const uint32_t stride = 4;
+    std::vector<uint8_t> plane(stride * 4, 0xEE);
+    plane[0] = 10;
+    plane[1] = 20;
+    plane[stride] = 30;
+    plane[stride + 1] = 40;
+    UpsamplePlane(2, 2, stride, plane.data());
+    EXPECT_EQ(plane, (std::vector<uint8_t>{10, 15, 20, 20, 20, 25, 30, 30, 30, 35, 40, 40, 30, 35, 40, 40}));
+
+    // A 3 x 2 plane: the middle of four neighbours rounds up from .5.
+    std::vector<uint8_t> wide(6 * 4, 0);
+    const uint8_t rows[2][3] = {{0, 3, 6}, {9, 12, 14}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) wide[y * 6 + x] = rows[y][x];
+    UpsamplePlane(3, 2, 6, wide.data());
+    EXPECT_EQ(std::vector<uint8_t>(wide.begin(), wide.begin() + 6), (std::vector<uint8_t>{0, 2, 3, 5, 6, 6}));
+    EXPECT_EQ(std::vector<uint8_t>(wide.begin() + 6, wide.begin() + 12), (std::vector<uint8_t>{5, 6, 8, 9, 10, 10}));
+}
+
+TEST(ReaderProperties, ReadableDescription) {
+    TImageProperties p;
+    p.ImageWidth = 640;
+    p.Model = ColorModel::YCbCr;
+    p.Coding = CompressionKind::LZ77;
+    p.Flags = {ImageFlag::BigEndian, ImageFlag::MinIsWhite};
+    p.StripRowCounts = {8, 8, 4};
+    const std::string text = DescribeProperties(p);
+    for (const char* line : {"ImageWidth: 640\n", "Model: YCbCr\n", "Coding: LZ77\n", "Flags: BigEndian, MinIsWhite\n",
+                             "StripRowCounts: 8, 8, 4\n", "Gamma: 1\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    EXPECT_EQ(CompressionKindName(CompressionKind::PCDHuffman), "PCDHuffman");
+    EXPECT_EQ(ColorModelName(ColorModel::PhotoYCC), "PhotoYCC");
+}
