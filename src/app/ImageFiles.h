@@ -1,0 +1,37 @@
+// Reading a picture file through the image readers: the registry is asked which reader
+// recognises the file's content; that reader reads the file and its bitmap becomes the
+// 24-bit picture. No widgets here: the window's file branch and tilvorn-cli both call it.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "image/DIB.h"
+#include "readers/ImageReaders.h"
+
+namespace tilvorn {
+
+/// What reading through the readers found.
+struct TReaderOutcome {
+    const TGraphicClass* ReaderClass = nullptr;  // nullptr: no registered reader took the file
+    TImageProperties Properties;                 // as the reader filled them
+    int ReaderBitCount = 0;                      // the reader's own bitmap depth
+};
+
+/// Asks the global registry for the reader class of the file. When one recognises it, a
+/// reader of that class reads the file and `picture` receives the 24-bit picture (the
+/// reader's bitmap laid on white paper); otherwise `picture` is left as it was and the
+/// outcome names no class, so the caller goes on by extension. A reading error propagates
+/// and leaves `picture` as it was; the reader is released on every way out.
+TReaderOutcome ReadPictureThroughReaders(const std::string& fileName, TDIB& picture);
+
+/// The reader's bitmap as a 24-bit picture of the same size laid on white paper: pixels
+/// with an alpha channel (a 32-bit bitmap of an image with alpha) are composited over
+/// white by their alpha, pixels of the bitmap's transparent colour become white, all
+/// others keep their colour.
+void LayReaderOnWhite(TReaderGraphic& reader, TDIB& picture);
+
+/// The same for any bitmap: useAlpha composites the fourth byte of 32-bit pixels, and
+/// `transparent` (when given) names the colour that becomes white.
+void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TDIB& picture);
+
+}  // namespace tilvorn
