@@ -82,12 +82,17 @@ uint32_t DIBPixelFormat::Pack(uint8_t r, uint8_t g, uint8_t b) const {
 }
 
 void DIBPixelFormat::Unpack(uint32_t pixel, uint8_t& r, uint8_t& g, uint8_t& b) const {
-    uint32_t v = ShiftLeft(pixel & uint32_t(RedMask), -RedShift) & 0xFF;
-    r = uint8_t(v | ShiftLeft(v, -RedPad));
-    v = ShiftLeft(pixel & uint32_t(GreenMask), -GreenShift) & 0xFF;
-    g = uint8_t(v | ShiftLeft(v, -GreenPad));
-    v = ShiftLeft(pixel & uint32_t(BlueMask), BlueShift) & 0xFF;
-    b = uint8_t(v | ShiftLeft(v, -BluePad));
+    // The channel's bits land at the top of the byte; copying them again below themselves
+    // (shifted by the channel's width) widens 5- and 6-bit values to the full 0-255 range
+    // without touching the stored bits.
+    auto widen = [](uint32_t v, int bits) {
+        v &= 0xFF;
+        for (int shift = bits; shift > 0 && shift < 8; shift += bits) v |= v >> shift;
+        return uint8_t(v);
+    };
+    r = widen(ShiftLeft(pixel & uint32_t(RedMask), -RedShift), RedBits);
+    g = widen(ShiftLeft(pixel & uint32_t(GreenMask), -GreenShift), GreenBits);
+    b = widen(ShiftLeft(pixel & uint32_t(BlueMask), BlueShift), BlueBits);
 }
 
 const DIBPixelFormat pf888 = DIBPixelFormat::FromBits(8, 8, 8);
@@ -360,6 +365,7 @@ void TDIBStore::Expand(const TDIBStore& source, bool memoryImage) {
     }
     Allocate(source.Width, source.Height, source.BitCount, source.PixelFormat, source.ColorTable,
              memoryImage, false);
+    std::memset(Pixels, 0, size_t(Size));  // pixels the data never sets are 0
     DecodeRLE(source.Pixels, source.Size, source.Compression(), *this);
 }
 

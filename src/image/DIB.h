@@ -266,6 +266,7 @@ public:
 private:
     void Reset();
     void FreePixels();
+    void MovePackedChannels(const uint32_t fileMasks[3]);
     std::unique_ptr<uint8_t[]> memory_;
 };
 

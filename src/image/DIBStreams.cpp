@@ -5,6 +5,7 @@
 // and 124-byte versions whose first 40 bytes are the info header; masks for bit fields; the
 // colour table; the pixel rows, bottom row first unless the height is negative.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "core/Format.h"
@@ -63,13 +64,15 @@ void TDIBStore::ReadFromStream(TStream& stream, bool memoryImage, int64_t pixelO
     }
 
     DIBPixelFormat format = info.biBitCount == 16 ? pf555 : pf888;
+    uint32_t fileMasks[3] = {0, 0, 0};
     if (info.biCompression == BI_BITFIELDS && !core) {
         uint8_t masks[12];
         if (headerSize == kInfoHeaderSize)
             stream.ReadBuffer(masks, 12);
         else
             std::memcpy(masks, header + 40, 12);
-        format = DIBPixelFormat::FromMasks(LE32(masks), LE32(masks + 4), LE32(masks + 8));
+        for (int i = 0; i < 3; ++i) fileMasks[i] = LE32(masks + 4 * i);
+        format = DIBPixelFormat::FromMasks(fileMasks[0], fileMasks[1], fileMasks[2]);
     }
 
     uint32_t count = info.biClrUsed;
@@ -131,6 +134,38 @@ void TDIBStore::ReadFromStream(TStream& stream, bool memoryImage, int64_t pixelO
         stream.ReadBuffer(Pixels, Size);
     } else {
         for (int i = 0; i < Height; ++i) stream.ReadBuffer(TopRow + int64_t(i) * RowStep, RowBytes);
+    }
+    if (info.biCompression == BI_BITFIELDS) MovePackedChannels(fileMasks);
+}
+
+// Files may place their channels anywhere (blue on top, alpha at the bottom, ...): the
+// picture's own layout has them at the standard positions of their widths, so the pixels are
+// moved there instead of being shown in the wrong colours.
+void TDIBStore::MovePackedChannels(const uint32_t fileMasks[3]) {
+    uint32_t standard[3] = {uint32_t(PixelFormat.RedMask), uint32_t(PixelFormat.GreenMask),
+                            uint32_t(PixelFormat.BlueMask)};
+    if (std::equal(standard, standard + 3, fileMasks)) return;
+    int from[3], to[3];
+    for (int c = 0; c < 3; ++c) {
+        from[c] = fileMasks[c] ? std::countr_zero(fileMasks[c]) : 0;
+        to[c] = standard[c] ? std::countr_zero(standard[c]) : 0;
+    }
+    int bytes = BitCount / 8;
+    for (int y = 0; y < Height; ++y) {
+        uint8_t* row = Pixels + int64_t(y) * RowBytes;
+        for (int x = 0; x < Width; ++x) {
+            uint8_t* p = row + x * bytes;
+            uint32_t v = 0;
+            for (int i = 0; i < bytes; ++i) v |= uint32_t(p[i]) << (8 * i);
+            uint32_t out = 0;
+            for (int c = 0; c < 3; ++c) {
+                // The channel's run of bits starting at its lowest set bit, as wide as the
+                // standard mask takes.
+                uint32_t width = standard[c] >> to[c];
+                out |= (((v >> from[c]) & width) << to[c]);
+            }
+            for (int i = 0; i < bytes; ++i) p[i] = uint8_t(out >> (8 * i));
+        }
     }
 }
 

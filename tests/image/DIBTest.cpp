@@ -5,21 +5,12 @@
 #include <cstring>
 
 #include "image/DIB.h"
+#include "image/ImageTestSupport.h"
 
 using namespace tilvorn;
+using tilvorn::test::ExpectError;
 
 namespace {
-
-// Expects fn to raise E with exactly the given message.
-template <typename E, typename Fn>
-void ExpectError(Fn&& fn, const std::string& message) {
-    try {
-        fn();
-        ADD_FAILURE() << "no error, expected: " << message;
-    } catch (const E& e) {
-        EXPECT_EQ(e.Message(), message);
-    }
-}
 
 // A graphic that is not a bitmap: paints each pixel from its coordinates.
 class GradientGraphic : public TGraphic {
@@ -76,11 +67,22 @@ TEST(PixelFormat, PackAndUnpackExpandToFullRange) {
     EXPECT_EQ(pf565.Pack(0xFF, 0, 0), 0xF800u);
     EXPECT_EQ(pf565.Pack(0, 0xFF, 0), 0x07E0u);
     EXPECT_EQ(pf555.Pack(0, 0, 0xFF), 0x001Fu);
-    // 10000 100000 10000: the value's top bits are copied into the bits below it.
-    pf565.Unpack(0x8410, r, g, b);
-    EXPECT_EQ(r, 0x90);
-    EXPECT_EQ(g, 0xA0);
-    EXPECT_EQ(b, 0x90);
+    // The stored bits stay at the top and are repeated below: 5-bit 01000 is 0x42 (66 of
+    // 255, as 8 of 31), 6-bit 100000 is 0x82, never a value whose top bits differ.
+    struct Case {
+        uint32_t pixel;
+        uint8_t r, g, b;
+    } cases[] = {{0x8410, 0x84, 0x82, 0x84}, {0x4208, 0x42, 0x41, 0x42}, {0x0000, 0, 0, 0}, {0xFFFF, 255, 255, 255}};
+    for (const auto& c : cases) {
+        pf565.Unpack(c.pixel, r, g, b);
+        EXPECT_EQ(r, c.r) << std::hex << c.pixel;
+        EXPECT_EQ(g, c.g) << std::hex << c.pixel;
+        EXPECT_EQ(b, c.b) << std::hex << c.pixel;
+    }
+    for (uint32_t v = 0; v < 32; ++v) {  // every 5-bit value keeps its bits on top
+        pf555.Unpack(v << 10, r, g, b);
+        EXPECT_EQ(r >> 3, int(v));
+    }
 }
 
 TEST(DIB, NewImageIsEmptyWithGreyRampAnd888) {
