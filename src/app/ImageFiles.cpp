@@ -97,6 +97,16 @@ void LayReaderOnWhite(TReaderGraphic& reader, TDIB& picture) {
                      picture);
 }
 
+TExtensionBranch ExtensionBranch(const std::string& fileName) {
+    const std::string::size_type dot = fileName.find_last_of("./");
+    std::string ext = dot == std::string::npos || fileName[dot] != '.' ? "" : fileName.substr(dot);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (ext == ".jpg" || ext == ".jpeg") return TExtensionBranch::JPEG;
+    if (ext == ".bmp") return TExtensionBranch::Bitmap;
+    return TExtensionBranch::Document;
+}
+
 TReaderOutcome ReadPictureThroughReaders(const std::string& fileName, TDIB& picture) {
     TReaderOutcome outcome;
     const TGraphicClass* readerClass = GlobalFormatRegistry().ClassForFile(fileName);

@@ -10,6 +10,12 @@
 
 namespace tilvorn {
 
+/// Where a file goes that no registered reader recognises, by its extension (the dot
+/// included, letter case ignored): ".jpg" and ".jpeg" to the JPEG library, ".bmp" to the
+/// working image's bitmap reader, everything else to document rendering.
+enum class TExtensionBranch { JPEG, Bitmap, Document };
+TExtensionBranch ExtensionBranch(const std::string& fileName);
+
 /// What reading through the readers found.
 struct TReaderOutcome {
     const TGraphicClass* ReaderClass = nullptr;  // nullptr: no registered reader took the file

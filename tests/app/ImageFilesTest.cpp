@@ -169,3 +169,15 @@ TEST_F(ImageFiles, BitmapsWithoutAlphaModelKeepTheirFourthByte) {
     LayReaderOnWhite(reader, picture);
     EXPECT_EQ(PictureRow(picture, 0), (std::vector<uint8_t>{9, 8, 7}));
 }
+
+TEST(ImageFileBranch, ExtensionsDecideWhatNoReaderTook) {
+    struct Case { const char* name; TExtensionBranch branch; };
+    const Case cases[] = {
+        {"a.jpg", TExtensionBranch::JPEG},         {"B.JPEG", TExtensionBranch::JPEG},
+        {"c.JpG", TExtensionBranch::JPEG},         {"d.bmp", TExtensionBranch::Bitmap},
+        {"/x.y/E.BMP", TExtensionBranch::Bitmap},  {"f.gif", TExtensionBranch::Document},
+        {"g.jpe", TExtensionBranch::Document},     {"h.dib", TExtensionBranch::Document},
+        {"/dir.bmp/noext", TExtensionBranch::Document}, {"report.pdf", TExtensionBranch::Document},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ExtensionBranch(c.name), c.branch) << c.name;
+}

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core/Exceptions.h"
 #include "readers/ReaderColor.h"
+#include "support/TestSupport.h"
 
 using namespace tilvorn;
 
@@ -397,4 +400,50 @@ TEST(ColorManager, PaletteFollowsTheDepthChange) {
     EXPECT_EQ(full[0].Red, 10);
     EXPECT_EQ(full[254].Red, 10);
     EXPECT_EQ(full[255].Red, 200);  // where the packed converter puts index 1
+}
+
+// --- against ImageMagick's own conversions of its built-in rose picture ---------------------
+
+namespace {
+
+std::vector<uint8_t> MagickRaw(const std::string& dir, const std::string& options, const std::string& output) {
+    const std::string file = dir + "/" + output.substr(output.find(':') + 1);
+    if (test::Run("/usr/bin/convert rose: " + options + " -depth 8 " + output.substr(0, output.find(':') + 1) + file +
+                  " 2>/dev/null") != 0)
+        return {};
+    return test::ReadFileBytes(file);
+}
+
+/// The largest difference between the converter's BGR rows and ImageMagick's RGB bytes.
+int WorstDifference(const Bytes& ours, const Bytes& rgb) {
+    int worst = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+        for (int k = 0; k < 3; ++k) worst = std::max(worst, std::abs(int(ours[i + 2 - k]) - int(rgb[i + k])));
+    return worst;
+}
+
+}  // namespace
+
+TEST(ColorManagerPeer, MatchesImageMagickForCMYKAndYCbCr) {
+    if (!test::HaveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick's /usr/bin/convert is not installed";
+    const std::string dir = test::TempDir("color_peer");
+    const Bytes rgb = MagickRaw(dir, "", "rgb:rose.rgb");
+    const Bytes cmyk = MagickRaw(dir, "-colorspace CMYK", "cmyk:rose.cmyk");
+    const Bytes ycc = MagickRaw(dir, "-colorspace YCbCr -set colorspace sRGB", "rgb:rose.ycc");
+    ASSERT_FALSE(rgb.empty());
+    const uint32_t pixels = uint32_t(rgb.size() / 3);
+    ASSERT_EQ(cmyk.size(), pixels * 4u);
+    ASSERT_EQ(ycc.size(), pixels * 3u);
+
+    TColorManager fromCmyk;
+    fromCmyk.SetSourceModel(ColorModel::CMYK);
+    fromCmyk.SetSourceSamples(4);
+    Bytes bgr(rgb.size());
+    fromCmyk.ConvertPixels(cmyk.data(), bgr.data(), pixels);
+    EXPECT_LE(WorstDifference(bgr, rgb), 1);
+
+    TColorManager fromYcc;
+    fromYcc.SetSourceModel(ColorModel::YCbCr);
+    fromYcc.ConvertPixels(ycc.data(), bgr.data(), pixels);
+    EXPECT_LE(WorstDifference(bgr, rgb), 5);  // both sides quantise to 8 bits
 }
