@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -74,26 +73,24 @@ bool LooksLikePdf(QFile& file) {
 }
 
 /// Pixels of a drawing, whatever their format, laid into the canvas as blue, green, red;
-/// transparent pixels land on white paper.
+/// transparent pixels land on white paper. Done row by row in place: a six-fold page is
+/// already 128 MB, a second copy of it is not made.
 void CopyIntoCanvas(const QImage& drawn, TDocumentCanvas& canvas) {
-    QImage rgb = drawn.hasAlphaChannel() || drawn.format() != QImage::Format_RGB32
-                     ? [&] {
-                           QImage paper(drawn.size(), QImage::Format_RGB32);
-                           paper.fill(Qt::white);
-                           QPainter painter(&paper);
-                           painter.drawImage(0, 0, drawn);
-                           return paper;
-                       }()
-                     : drawn;
-    int width = std::min(rgb.width(), canvas.Width());
-    int height = std::min(rgb.height(), canvas.Height());
+    QImage premultiplied = drawn.format() == QImage::Format_RGB32 || drawn.format() == QImage::Format_ARGB32_Premultiplied
+                               ? drawn
+                               : drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    bool opaque = premultiplied.format() == QImage::Format_RGB32;
+    int width = std::min(premultiplied.width(), canvas.Width());
+    int height = std::min(premultiplied.height(), canvas.Height());
     for (int y = 0; y < height; ++y) {
-        const QRgb* from = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        const QRgb* from = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
         std::uint8_t* to = canvas.Row(y);
         for (int x = 0; x < width; ++x) {
-            to[3 * x] = static_cast<std::uint8_t>(qBlue(from[x]));
-            to[3 * x + 1] = static_cast<std::uint8_t>(qGreen(from[x]));
-            to[3 * x + 2] = static_cast<std::uint8_t>(qRed(from[x]));
+            // Over white: a premultiplied channel plus the paper showing through.
+            int paper = opaque ? 0 : 255 - qAlpha(from[x]);
+            to[3 * x] = static_cast<std::uint8_t>(std::min(255, qBlue(from[x]) + paper));
+            to[3 * x + 1] = static_cast<std::uint8_t>(std::min(255, qGreen(from[x]) + paper));
+            to[3 * x + 2] = static_cast<std::uint8_t>(std::min(255, qRed(from[x]) + paper));
         }
     }
 }
