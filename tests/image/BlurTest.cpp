@@ -1,0 +1,211 @@
+// Box blur: exact window averages at every source and target bit count, checked against a
+// plain sum over each window; the grey tables; progress; errors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "image/DIB.h"
+#include "image/ImageTestSupport.h"
+
+using namespace tilvorn;
+using namespace tilvorn::test;
+
+namespace {
+
+// A picture with varied colours (and for indexed pictures a varied table).
+void MakeNoise(TDIB& dib, int w, int h, int bits, uint32_t seed) {
+    dib.PixelFormat = bits == 16 ? pf565 : pf888;
+    for (int i = 0; i < 256; ++i)
+        dib.ColorTable[size_t(i)] = {uint8_t(i * 7 + 3), uint8_t(255 - i), uint8_t(i * 13), 0};
+    dib.SetSize(w, h, bits);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = dib.ScanLine(y);
+        for (int i = 0; i < dib.RowBytes(); ++i) {
+            seed = seed * 1103515245u + 12345u;
+            row[i] = uint8_t(seed >> 16);
+        }
+    }
+}
+
+// The blur's result by its definition: the sums over each clipped window.
+Colors Reference(TDIB& source, int bitCount, int radius) {
+    Colors in = DecodedColors(source);
+    Colors out = in;
+    int r = std::abs(radius);
+    for (int y = 0; y < in.height; ++y)
+        for (int x = 0; x < in.width; ++x) {
+            uint64_t R = 0, G = 0, B = 0, N = 0;
+            for (int v = std::max(0, y - r); v <= std::min(in.height - 1, y + r); ++v)
+                for (int u = std::max(0, x - r); u <= std::min(in.width - 1, x + r); ++u) {
+                    TColor c = in.At(u, v);
+                    R += ColorRed(c), G += ColorGreen(c), B += ColorBlue(c), ++N;
+                }
+            TColor result;
+            if (bitCount <= 8) {
+                uint64_t grey = ((R + G + B) / N) / 3;
+                int level;
+                if (bitCount == 8) level = int(grey);
+                else if (bitCount == 4) level = int(grey >> 4) * 17;
+                else level = grey > 127 ? 192 : 0;
+                result = RGBColor(uint8_t(level), uint8_t(level), uint8_t(level));
+            } else {
+                result = RGBColor(uint8_t(R / N), uint8_t(G / N), uint8_t(B / N));
+                if (bitCount == 16) {  // stored in 5-6-5
+                    uint8_t r8, g8, b8;
+                    pf565.Unpack(pf565.Pack(ColorRed(result), ColorGreen(result), ColorBlue(result)), r8, g8, b8);
+                    result = RGBColor(r8, g8, b8);
+                }
+            }
+            out.pixels[size_t(y) * in.width + x] = result;
+        }
+    return out;
+}
+
+}  // namespace
+
+TEST(Blur, MatchesWindowSumsAtEveryBitCount) {
+    const int bitCounts[] = {1, 4, 8, 16, 24, 32};
+    for (int from : bitCounts)
+        for (int to : bitCounts)
+            for (int radius : {1, 2, 5}) {
+                SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to) + " r" + std::to_string(radius));
+                TDIB dib;
+                MakeNoise(dib, 13, 9, from, uint32_t(from * 100 + radius));
+                Colors expected = Reference(dib, to, radius);
+                dib.PixelFormat = to == 16 ? pf565 : pf888;
+                dib.Blur(to, radius);
+                EXPECT_EQ(dib.BitCount(), to);
+                EXPECT_EQ(DecodedColors(dib), expected);
+            }
+}
+
+TEST(Blur, RadiusZeroNegativeAndLarge) {
+    TDIB dib;
+    MakeNoise(dib, 6, 4, 24, 7);
+    TDIBStore* before = dib.Image();
+    Colors original = DecodedColors(dib);
+    dib.Blur(8, 0);  // nothing at all, whatever the bit count
+    EXPECT_EQ(dib.Image(), before);
+    EXPECT_EQ(dib.BitCount(), 24);
+
+    TDIB negative, positive;
+    negative.Assign(&dib);
+    positive.Assign(&dib);
+    negative.Blur(24, -2);
+    positive.Blur(24, 2);
+    EXPECT_EQ(DecodedColors(negative), DecodedColors(positive));
+    EXPECT_EQ(DecodedColors(dib), original);  // the shared original is untouched
+
+    // A window wider than the picture averages all of it into every pixel.
+    uint64_t R = 0, G = 0, B = 0;
+    for (TColor c : original.pixels) R += ColorRed(c), G += ColorGreen(c), B += ColorBlue(c);
+    size_t n = original.pixels.size();
+    TColor mean = RGBColor(uint8_t(R / n), uint8_t(G / n), uint8_t(B / n));
+    for (int radius : {6, 1000, INT32_MAX, INT32_MIN}) {
+        TDIB big;
+        big.Assign(&dib);
+        big.Blur(24, radius);
+        for (TColor c : DecodedColors(big).pixels) EXPECT_EQ(c, mean) << radius;
+    }
+}
+
+TEST(Blur, SinglePeakAndUniformPictures) {
+    TDIB line;
+    line.SetSize(5, 1, 24);
+    std::memset(line.Pixels(), 0, size_t(line.Size()));
+    std::memset(line.ScanLine(0) + 6, 255, 3);
+    line.Blur(24, 1);
+    const uint8_t* row = line.ScanLine(0);
+    const int expected[] = {0, 85, 85, 85, 0};
+    for (int x = 0; x < 5; ++x)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(row[3 * x + c], expected[x]) << x;
+
+    for (int radius : {1, 3, 50}) {
+        TDIB uniform;
+        uniform.SetSize(9, 7, 24);
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 9; ++x) std::memcpy(uniform.ScanLine(y) + 3 * x, "\x11\x22\x33", 3);
+        uniform.Blur(24, radius);
+        for (TColor c : DecodedColors(uniform).pixels) EXPECT_EQ(c, RGBColor(0x33, 0x22, 0x11));
+    }
+}
+
+TEST(Blur, GreyTablesOfTheResult) {
+    struct Case {
+        int bits;
+        std::vector<int> entries;  // first entries
+    } cases[] = {{1, {0, 192}}, {4, {0, 17, 34, 255}}, {8, {0, 1, 2, 255}}};
+    for (const auto& c : cases) {
+        TDIB dib;
+        MakeNoise(dib, 4, 4, 24, 3);
+        dib.Blur(c.bits, 1);
+        const TColorTable& t = dib.Image()->ColorTable;
+        EXPECT_EQ(t[0].rgbRed, c.entries[0]);
+        EXPECT_EQ(t[1].rgbGreen, c.entries[1]);
+        if (c.bits == 4) {
+            EXPECT_EQ(t[2].rgbBlue, 34);
+            EXPECT_EQ(t[15].rgbRed, 255);
+            EXPECT_EQ(t[16].rgbRed, 0);  // entries past 2^bits are zero
+        }
+        if (c.bits == 8) EXPECT_EQ(t[255].rgbRed, 255);
+        if (c.bits == 1) EXPECT_EQ(t[2].rgbRed, 0);
+    }
+}
+
+TEST(Blur, ProgressStartsRunsAndEnds) {
+    TDIB dib;
+    MakeNoise(dib, 10, 50, 24, 1);
+    std::vector<TProgressStage> stages;
+    std::vector<int> percents;
+    std::string names;
+    dib.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect& rect,
+                         const std::string& name) {
+        stages.push_back(stage);
+        percents.push_back(percent);
+        names = name;
+        EXPECT_EQ(rect.Right, 10);
+    };
+    dib.Blur(24, 2);
+    ASSERT_GE(stages.size(), 3u);
+    EXPECT_EQ(stages.front(), TProgressStage::psStarting);
+    EXPECT_EQ(stages.back(), TProgressStage::psEnding);
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_EQ(names, "Blur");
+    // Rows 0..49 of 50: percentages 0, 2, 4 … 98 change at every row after the first.
+    EXPECT_EQ(stages.size(), size_t(1 + 49 + 1));
+    for (size_t i = 1; i + 1 < percents.size(); ++i) EXPECT_EQ(percents[i], int(2 * i));
+}
+
+TEST(Blur, SixteenBitsNeedTheirFormatAndErrorsEndProgress) {
+    TDIB dib;
+    MakeNoise(dib, 4, 4, 24, 5);
+    TDIBStore* before = dib.Image();
+    int ends = 0;
+    dib.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+        if (stage == TProgressStage::psEnding) ++ends;
+    };
+    ExpectError<EInvalidGraphicOperation>([&] { dib.Blur(16, 1); }, "PixelFormat in invalid");
+    ExpectError<EInvalidGraphicOperation>([&] { dib.Blur(7, 1); }, "Bitcount in invalid (7)");
+    EXPECT_EQ(dib.Image(), before);
+    EXPECT_EQ(ends, 2);
+}
+
+TEST(Blur, CompressedPictureIsDecodedFirst) {
+    // A 4 × 2 RLE8 picture: bottom row 10 10 10 10, top row 50 50 50 50.
+    std::vector<uint8_t> f(54 + 1024, 0);
+    f[0] = 'B', f[1] = 'M', f[14] = 40, f[18] = 4, f[22] = 2, f[26] = 1, f[28] = 8, f[30] = 1;
+    for (int i = 0; i < 256; ++i) f[54 + 4 * i] = f[55 + 4 * i] = f[56 + 4 * i] = uint8_t(i);
+    const uint8_t rle[] = {4, 10, 0, 0, 4, 50, 0, 1};
+    f.insert(f.end(), std::begin(rle), std::end(rle));
+    f[34] = sizeof rle;
+    TCustomMemoryStream stream(f.data(), int64_t(f.size()));
+    TDIB dib;
+    dib.LoadFromStream(stream);
+    ASSERT_TRUE(dib.IsCompressed());
+    dib.Blur(8, 1);
+    EXPECT_FALSE(dib.IsCompressed());
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(dib.ScanLine(0)[x], 30);
+        EXPECT_EQ(dib.ScanLine(1)[x], 30);
+    }
+}
