@@ -1,0 +1,60 @@
+// Verbs over bitmap files: convert (read and write back) and blur.
+#include <iostream>
+
+#include "cli/CliVerbs.h"
+#include "core/IntText.h"
+#include "image/DIB.h"
+
+namespace tilvorn::cli {
+
+namespace {
+
+void LoadPicture(TDIB& dib, const std::string& fileName) {
+    dib.LoadFromFile(fileName);
+    if (dib.Empty()) throw EInvalidGraphic(fileName + " holds no picture");
+}
+
+int RunConvert(const std::vector<std::string>& args);
+int RunBlur(const std::vector<std::string>& args);
+
+const RegisterVerb kConvert{{"convert", "Read a bitmap file and write it back",
+                             "Usage: tilvorn-cli convert IN.bmp OUT.bmp\n\n"
+                             "Reads IN.bmp (1, 4, 8, 16, 24 or 32 bits; RLE8 and RLE4; OS/2 and\n"
+                             "Windows headers; top-down or bottom-up) and writes it to OUT.bmp with\n"
+                             "the same bit depth. RLE pictures are written compressed as they came.",
+                             &RunConvert}};
+
+const RegisterVerb kBlur{{"blur", "Box-blur a bitmap file",
+                          "Usage: tilvorn-cli blur IN.bmp OUT.bmp BITCOUNT RADIUS\n\n"
+                          "Replaces each pixel of IN.bmp by the average of the pixels within RADIUS\n"
+                          "columns and rows of it and writes the result to OUT.bmp with BITCOUNT\n"
+                          "bits per pixel (1, 4, 8: grey; 16: 5-6-5, or the picture's own 16-bit\n"
+                          "layout; 24; 32). RADIUS 0 copies the picture unchanged.",
+                          &RunBlur}};
+
+int RunConvert(const std::vector<std::string>& args) {
+    if (args.size() != 2) return UsageError(*FindVerb("convert"), "expects IN.bmp OUT.bmp");
+    TDIB dib;
+    LoadPicture(dib, args[0]);
+    dib.SaveToFile(args[1]);
+    return 0;
+}
+
+int RunBlur(const std::vector<std::string>& args) {
+    if (args.size() != 4) return UsageError(*FindVerb("blur"), "expects IN.bmp OUT.bmp BITCOUNT RADIUS");
+    int bitCount = StrToInt(args[2]);
+    int radius = StrToInt(args[3]);
+    TDIB dib;
+    LoadPicture(dib, args[0]);
+    if (bitCount == 16)
+        dib.PixelFormat = dib.BitCount() == 16 ? dib.CurrentPixelFormat() : pf565;
+    else
+        dib.PixelFormat = pf888;
+    dib.Blur(bitCount, radius);
+    dib.SaveToFile(args[1]);
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace tilvorn::cli
