@@ -97,6 +97,19 @@ inline bool Selected(uint8_t mask, uint8_t& testBit) {
     return selected;
 }
 
+/// Each source bit becomes a byte of 0 or 255, eight pixels per table lookup.
+void ExpandBitsToBytes(const uint8_t* source, uint8_t* target, uint32_t count) {
+    static const auto table = [] {
+        std::array<std::array<uint8_t, 8>, 256> t{};
+        for (unsigned v = 0; v < 256; ++v)
+            for (unsigned bit = 0; bit < 8; ++bit) t[v][bit] = (v >> (7 - bit)) & 1 ? 255 : 0;
+        return t;
+    }();
+    const uint32_t whole = count / 8;
+    for (uint32_t i = 0; i < whole; ++i, target += 8) std::memcpy(target, table[source[i]].data(), 8);
+    for (uint32_t bit = 0; bit < count % 8; ++bit) target[bit] = table[source[whole]][bit];
+}
+
 /// The nearest integer of a 32-bit float product, halves to the even neighbour.
 int32_t NearestInt(float x) { return int32_t(Round(double(x))); }
 
@@ -344,6 +357,10 @@ void TColorManager::ConvertPacked(Sources sources, uint8_t* target, uint32_t cou
     }
     const unsigned sourceHigh = (1u << sourceBits_) - 1, targetHigh = (1u << targetBits_) - 1;
     PackedReader in(sources[0], sourceBits_);
+    if (sourceBits_ == 1 && targetBits_ == 8 && mask == 0xFF) {  // fax and line art: a byte at a time
+        ExpandBitsToBytes(sources[0], target, count);
+        return;
+    }
     if (targetBits_ == 8) {  // the common case of indices and grey values widened to bytes
         uint8_t scale[256];
         for (unsigned v = 0; v <= sourceHigh; ++v) scale[v] = uint8_t(v * 255 / sourceHigh);

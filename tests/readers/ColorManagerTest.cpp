@@ -208,6 +208,8 @@ TEST(ColorManager, PackedSamplesScaleToTheTargetDepth) {
     struct Case { uint8_t sourceBits, targetBits; Bytes source; uint32_t count; uint8_t mask; Bytes expected; };
     const Case cases[] = {
         {1, 8, {0xB0}, 4, 0xFF, {255, 0, 255, 255}},
+        {1, 8, {0xB0, 0x80}, 10, 0xFF, {255, 0, 255, 255, 0, 0, 0, 0, 255, 0}},
+        {1, 8, {0xB0, 0x80}, 10, 0x7F, {0, 255, 0, 255, 255, 0, 0, 0, 0, 0}},  // masked: per pixel
         {4, 8, {0x0F, 0x80}, 3, 0xFF, {0, 255, 136}},
         {8, 4, {0, 255, 17, 34}, 4, 0xFF, {0x0F, 0x12}},
         {2, 8, {0x1B}, 4, 0xFF, {0, 85, 170, 255}},
@@ -446,4 +448,16 @@ TEST(ColorManagerPeer, MatchesImageMagickForCMYKAndYCbCr) {
     fromYcc.SetSourceModel(ColorModel::YCbCr);
     fromYcc.ConvertPixels(ycc.data(), bgr.data(), pixels);
     EXPECT_LE(WorstDifference(bgr, rgb), 5);  // both sides quantise to 8 bits
+}
+
+TEST(ColorManager, TooFewPlanesAreRefusedRatherThanRead) {
+    // Two read positions mean planes, but a three-sample model needs three of them.
+    for (ColorModel model : {ColorModel::RGB, ColorModel::CIELab, ColorModel::YCbCr}) {
+        TColorManager cm;
+        cm.SetSourceModel(model);
+        Bytes a{1}, b{2}, target(3, 0);
+        EXPECT_EQ(ErrorOf([&] { cm.ConvertPixels({a.data(), b.data()}, target.data(), 1); }), kNoMethod)
+            << int(model);
+        EXPECT_EQ(target, (Bytes{0, 0, 0}));
+    }
 }
