@@ -45,20 +45,35 @@ private:
     TCanvas& canvas_;
 };
 
-/// The two sizes of rendering: the document's own (the first container, which sizes itself to
-/// the document) and the one drawn (the second container, six-fold or the document's own).
-struct TRenderSizes {
-    platform::TDocumentSize natural, drawn;
+/// Stands in for a hidden OLE document container of the window: a size, a size mode and the
+/// document it shows. In auto-size mode it takes the document's natural size; in stretch mode
+/// it keeps its own and the document is drawn to fill it.
+struct TDocumentContainer {
+    TDocumentSizeMode SizeMode = TDocumentSizeMode::smAutoSize;
+    int Width = 0, Height = 0;
+    platform::TDocument* Object = nullptr;
+
+    void SetSize(long long width, long long height) {
+        // Clamped so that a page too large for a picture is refused by SetSize, not wrapped round.
+        Width = static_cast<int>(std::min<long long>(width, INT32_MAX));
+        Height = static_cast<int>(std::min<long long>(height, INT32_MAX));
+    }
+    void CreateObjectFromFile(platform::TDocument& document) {
+        Object = &document;
+        if (SizeMode == TDocumentSizeMode::smAutoSize) {
+            platform::TDocumentSize natural = document.NaturalSize();
+            SetSize(natural.width, natural.height);
+        }
+    }
+    void PaintTo(TDIB& picture) {
+        TDIBDocumentCanvas canvas(picture);
+        Object->Draw(canvas);
+    }
 };
 
-TRenderSizes SizesFor(const platform::TDocumentSize& natural, TDocumentSizeMode mode) {
-    if (mode == TDocumentSizeMode::smAutoSize) return {natural, natural};
-    // 64-bit so that a page too large for a picture is refused by SetSize, not wrapped round.
-    auto six = [](int length) {
-        return static_cast<int>(std::min<long long>(static_cast<long long>(length) * kStretchFactor, INT32_MAX));
-    };
-    return {natural, {six(natural.width), six(natural.height)}};
-}
+// The first container's design size: an A4 sheet at four pixels per millimetre.
+constexpr int kContainerWidth = 840;
+constexpr int kContainerHeight = 1188;
 
 /// The window-less stand-in: keeps the picture, shows nothing.
 class TQuietDocumentWindow : public TDocumentWindow {
@@ -91,33 +106,41 @@ void RenderDocument(TDocumentWindow& window, const std::string& fileName, TDocum
     window.SetProgressMax(kProgressStages);
     ProgressReset resetProgress(window);
 
-    // One opened document serves both sizes: measuring and drawing. Office files are
-    // converted once, not twice.
+    // One opened document serves both containers: office files are converted once, not twice.
+    // It closes on every way out with this owner.
     std::unique_ptr<platform::TDocument> document = renderer.Open(fileName);
-    TRenderSizes sizes = SizesFor(document->NaturalSize(), mode);
-    if (sizes.natural.width < 1 || sizes.natural.height < 1)
+    TDocumentContainer OleContainer1, OleContainer2;
+    OleContainer2.SizeMode = mode;
+    OleContainer1.SetSize(kContainerWidth, kContainerHeight);
+    OleContainer1.CreateObjectFromFile(*document);
+    if (OleContainer1.Width < 1 || OleContainer1.Height < 1)
         throw platform::EDocumentError(
             Format("Cannot open \"%s\": its first page is empty.", std::filesystem::path(fileName).filename().string()));
+    OleContainer2.SetSize(static_cast<long long>(OleContainer1.Width) * kStretchFactor,
+                          static_cast<long long>(OleContainer1.Height) * kStretchFactor);
 
     window.SetProgress(1);
     window.ProcessMessages();
 
+    OleContainer2.CreateObjectFromFile(*document);
     // The new picture is made before the old one goes, so a page too large for memory leaves
     // the previous picture in place.
     auto picture = std::make_unique<TDIB>();
-    picture->SetSize(sizes.drawn.width, sizes.drawn.height, kPictureBitCount);
+    picture->SetSize(OleContainer2.Width, OleContainer2.Height, kPictureBitCount);
+    TDIB* stored = picture.get();
     window.ReplaceSourceImage(std::move(picture));
 
     window.SetProgress(2);
     window.ProcessMessages();
 
-    // Messages processed above may have replaced the picture; draw into whatever is current.
-    if (TDIB* target = window.SourceImage(); target && target->Width() > 0) {
-        CanvasLock lock(target->Canvas());
-        TDIBDocumentCanvas canvas(*target);
-        document->Draw(canvas);
-        window.SetNewWidth(target->Width());
+    // Another handler that ran in the messages above and brought in a picture of its own has
+    // the last word: the document is neither painted over it nor sizes the poster.
+    if (window.SourceImage() != stored) return;
+    {
+        CanvasLock lock(stored->Canvas());
+        OleContainer2.PaintTo(*stored);
     }
+    window.SetNewWidth(stored->Width());
 
     window.SetProgress(3);
     window.ProcessMessages();

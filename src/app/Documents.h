@@ -13,8 +13,8 @@ namespace tilvorn {
 /// How the document fills the picture: at its natural size, or stretched to six times it.
 enum class TDocumentSizeMode { smAutoSize, smStretch };
 
-/// ".doc", ".xls" and ".pdf" (any letter case) are stretched; every other file keeps its
-/// natural size.
+/// ".doc", ".xls" and ".pdf" (any letter case) are stretched; every other file (".docx" and
+/// ".xlsx" among them) keeps its natural size.
 TDocumentSizeMode DocumentSizeModeFor(const std::string& fileName);
 
 /// What rendering a document touches in the main window.
@@ -32,7 +32,7 @@ public:
     virtual void ReplaceSourceImage(std::unique_ptr<TDIB> picture) = 0;
     /// Sets NewWidth (its change handler follows with the height).
     virtual void SetNewWidth(int width) = 0;
-    /// Selects entry 0 of sComboBox2 and runs its change handler.
+    /// Selects entry 0 of sComboBox2 and runs its change handler, sComboBox2Change.
     virtual void SelectSplitModeAsIs() = 0;
 };
 
@@ -49,14 +49,17 @@ private:
     TDIB& picture_;
 };
 
-/// Renders fileName into a new SourceImage in the given size mode. The progress bar goes
+/// Renders fileName (the file chosen in sOpenDialog1) into a new SourceImage in the given
+/// size mode. The progress bar goes
 /// through three stages with messages processed after each; on every way out, also after an
 /// error, the bar is back at 0 and the document is closed. An error before the new picture
-/// exists leaves the previous picture in place.
+/// exists leaves the previous picture in place. When a handler run while messages are
+/// processed brings in a picture of its own, that picture stays as it is.
 void RenderDocument(TDocumentWindow& window, const std::string& fileName, TDocumentSizeMode mode,
                     platform::TDocumentRenderer& renderer = platform::DocumentRenderer());
 
-/// The document branch of opening a file: picks the size mode by the extension, then renders.
+/// The document branch of ChangeImageClick's file branch: picks the size mode by the
+/// extension, then renders.
 void RenderDocumentFile(TDocumentWindow& window, const std::string& fileName,
                         platform::TDocumentRenderer& renderer = platform::DocumentRenderer());
 

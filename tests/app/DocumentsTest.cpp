@@ -157,19 +157,25 @@ TEST(RenderDocument, EveryWayOutResetsTheProgressAndClosesTheDocument) {
     }
 }
 
-TEST(RenderDocument, PictureReplacedWhileMessagesRunGetsTheDrawing) {
+TEST(RenderDocument, PictureBroughtInWhileMessagesRunIsLeftAlone) {
     TScriptedDocumentRenderer renderer;
     renderer.scripts["a.docx"] = {{8, 6}, DarkTopLeftQuarter, "", ""};
     TRecordingWindow window;
     int pumps = 0;
+    TDIB* other = nullptr;
     // Another handler brings in a picture of its own while the document renders.
     window.onMessages = [&] {
-        if (++pumps == 2) window.picture = Picture(4, 2);
+        if (++pumps != 2) return;
+        window.picture = Picture(4, 2);
+        other = window.picture.get();
     };
     RenderDocumentFile(window, "a.docx", renderer);
-    ASSERT_EQ(window.picture->Width(), 4);
-    EXPECT_EQ(window.newWidth, 4);
-    EXPECT_EQ(renderer.drawnSizes, (std::vector<TDocumentSize>{{4, 2}}));
+    EXPECT_EQ(window.picture.get(), other);
+    EXPECT_EQ(window.picture->Width(), 4);
+    EXPECT_TRUE(renderer.drawnSizes.empty());
+    EXPECT_EQ(std::count(window.log.begin(), window.log.end(), "split as is"), 0);
+    EXPECT_EQ(window.newWidth, 0);
+    EXPECT_EQ(window.progress, 0);
     EXPECT_EQ(renderer.openDocuments, 0);
 }
 
