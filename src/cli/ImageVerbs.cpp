@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/CliVerbs.h"
+#include "cli/ReaderInput.h"
 #include "core/IntText.h"
 #include "image/DIB.h"
 
@@ -9,10 +10,8 @@ namespace tilvorn::cli {
 
 namespace {
 
-void LoadPicture(TDIB& dib, const std::string& fileName) {
-    dib.LoadFromFile(fileName);
-    if (dib.Empty()) throw EInvalidGraphic(fileName + " holds no picture");
-}
+// The image readers are asked first, by content; other files are read as bitmap files.
+void LoadPicture(TDIB& dib, const std::string& fileName) { ReadInputPicture(fileName, dib); }
 
 int RunConvert(const std::vector<std::string>& args);
 int RunBlur(const std::vector<std::string>& args);
@@ -21,7 +20,9 @@ const RegisterVerb kConvert{{"convert", "Read a bitmap file and write it back",
                              "Usage: tilvorn-cli convert IN.bmp OUT.bmp\n\n"
                              "Reads IN.bmp (1, 4, 8, 16, 24 or 32 bits; RLE8 and RLE4; OS/2 and\n"
                              "Windows headers; top-down or bottom-up) and writes it to OUT.bmp with\n"
-                             "the same bit depth. RLE pictures are written compressed as they came.",
+                             "the same bit depth. RLE pictures are written compressed as they came.\n"
+                             "IN may also be any picture that an image reader recognises by its\n"
+                             "content (TIFF, PNG, Targa, ...): it is written as 24 bits, laid on white.",
                              &RunConvert}};
 
 const RegisterVerb kBlur{{"blur", "Box-blur a bitmap file",

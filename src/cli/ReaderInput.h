@@ -1,0 +1,15 @@
+// How tilvorn-cli reads an input picture: the registered readers are asked first, by the
+// file's content; a file that none of them recognises goes to the bitmap file reader.
+#pragma once
+#include <string>
+
+#include "image/DIB.h"
+
+namespace tilvorn::cli {
+
+/// Reads fileName into picture: a reader's picture comes as 24 bits laid on white paper, a
+/// bitmap file keeps its own depth. Raises the reader's error when reading fails and
+/// EInvalidGraphic when the file holds no picture.
+void ReadInputPicture(const std::string& fileName, TDIB& picture);
+
+}  // namespace tilvorn::cli

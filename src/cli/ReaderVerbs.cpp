@@ -1,0 +1,86 @@
+// Verbs over the image readers: info (which reader takes a file and what it found).
+#include <iostream>
+#include <sstream>
+
+#include "app/ImageFiles.h"
+#include "cli/CliVerbs.h"
+#include "cli/ReaderInput.h"
+#include "formats/AllFormats.h"
+#include "readers/ImageReaders.h"
+
+namespace tilvorn::cli {
+
+void ReadInputPicture(const std::string& fileName, TDIB& picture) {
+    RegisterStandardFormats();
+    if (ReadPictureThroughReaders(fileName, picture).ReaderClass) return;
+    TDIB bitmap;
+    bitmap.LoadFromFile(fileName);
+    if (bitmap.Empty()) throw EInvalidGraphic(fileName + " holds no picture");
+    picture.Assign(&bitmap);
+}
+
+namespace {
+
+int RunInfo(const std::vector<std::string>& args);
+
+const RegisterVerb kInfo{{"info", "Tell which image reader takes a file and what it found",
+                          "Usage: tilvorn-cli info FILE\n\n"
+                          "Asks the registered image readers, in their probing order, whether FILE's\n"
+                          "content is their format, reads it with the first that says yes and prints\n"
+                          "the reader's class, the picture's width and height, the reader's bitmap\n"
+                          "depth and the image properties it found. A file that no reader recognises\n"
+                          "is named by its extension as the window would take it: \".jpg\" and \".jpeg\"\n"
+                          "as JPEG pictures, \".bmp\" as a bitmap file (read, with its size), any other\n"
+                          "as a document.",
+                          &RunInfo}};
+
+std::string Indented(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line, out;
+    while (std::getline(lines, line)) out += "  " + line + "\n";
+    return out;
+}
+
+void PrintFallback(const std::string& fileName) {
+    std::cout << "Reader: none recognises the content\n";
+    switch (ExtensionBranch(fileName)) {
+        case TExtensionBranch::JPEG:
+            std::cout << "By extension: JPEG picture\n";
+            break;
+        case TExtensionBranch::Bitmap: {
+            std::cout << "By extension: bitmap file\n";
+            TDIB bitmap;
+            bitmap.LoadFromFile(fileName);
+            std::cout << "Width: " << bitmap.Width() << "\nHeight: " << bitmap.Height()
+                      << "\nBit count: " << bitmap.BitCount() << "\n";
+            break;
+        }
+        case TExtensionBranch::Document:
+            std::cout << "By extension: document\n";
+            break;
+    }
+}
+
+int RunInfo(const std::vector<std::string>& args) {
+    if (args.size() != 1) return UsageError(*FindVerb("info"), "expects one FILE");
+    const std::string& fileName = args[0];
+    RegisterStandardFormats();
+    const TGraphicClass* readerClass = GlobalFormatRegistry().ClassForFile(fileName);
+    std::cout << "File: " << fileName << "\n";
+    if (!readerClass) {
+        PrintFallback(fileName);
+        return 0;
+    }
+    std::unique_ptr<TReaderGraphic> reader = readerClass->Create();
+    reader->ReadImageFile(fileName);
+    std::cout << "Reader: " << readerClass->Name() << " (chosen by content)\n"
+              << "Width: " << reader->Width() << "\nHeight: " << reader->Height()
+              << "\nBit count: " << reader->BitCount() << "\n"
+              << "Properties:\n"
+              << Indented(DescribeProperties(reader->Properties));
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace tilvorn::cli
