@@ -498,6 +498,15 @@ TEST(ReaderRoutines, UpsamplePlaneDoublesInPlace) {
     UpsamplePlane(3, 2, 6, wide.data());
     EXPECT_EQ(std::vector<uint8_t>(wide.begin(), wide.begin() + 6), (std::vector<uint8_t>{0, 2, 3, 5, 6, 6}));
     EXPECT_EQ(std::vector<uint8_t>(wide.begin() + 6, wide.begin() + 12), (std::vector<uint8_t>{5, 6, 8, 9, 10, 10}));
+
+    // Planes it cannot double (too small, or rows too close for the doubled width) stay as
+    // they are rather than being written past their rows.
+    struct Bad { uint32_t width, height, stride; };
+    for (const Bad& b : {Bad{1, 2, 4}, Bad{2, 1, 4}, Bad{2, 2, 3}}) {
+        std::vector<uint8_t> small(16, 7);
+        UpsamplePlane(b.width, b.height, b.stride, small.data());
+        EXPECT_EQ(small, std::vector<uint8_t>(16, 7)) << b.width << "x" << b.height << "/" << b.stride;
+    }
 }
 
 TEST(ReaderProperties, ReadableDescription) {
