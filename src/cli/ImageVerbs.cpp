@@ -22,7 +22,10 @@ const RegisterVerb kConvert{{"convert", "Read a bitmap file and write it back",
                              "Windows headers; top-down or bottom-up) and writes it to OUT.bmp with\n"
                              "the same bit depth. RLE pictures are written compressed as they came.\n"
                              "IN may also be any picture that an image reader recognises by its\n"
-                             "content (TIFF, PNG, Targa, ...): it is written as 24 bits, laid on white.",
+                             "content (TIFF, PNG, Targa, ...): it is written as 24 bits, laid on white.\n"
+                             "Any other file but a bitmap or JPEG one is drawn as a document, as the\n"
+                             "window draws it (PDF, Word, Excel and other office files, GIF, SVG, ...):\n"
+                             ".doc, .xls and .pdf at six times their first page at 96 dpi, others at it.",
                              &RunConvert}};
 
 const RegisterVerb kBlur{{"blur", "Box-blur a bitmap file",

@@ -1,5 +1,6 @@
 // How tilvorn-cli reads an input picture: the registered readers are asked first, by the
-// file's content; a file that none of them recognises goes to the bitmap file reader.
+// file's content; a file that none of them recognises goes by its extension to the bitmap
+// file reader or, when it is no bitmap or JPEG file, to document rendering.
 #pragma once
 #include <string>
 
@@ -8,7 +9,7 @@
 namespace tilvorn::cli {
 
 /// Reads fileName into picture: a reader's picture comes as 24 bits laid on white paper, a
-/// bitmap file keeps its own depth. Raises the reader's error when reading fails and
+/// bitmap file keeps its own depth, a document comes as 24 bits at the window's size. Raises the reader's error when reading fails and
 /// EInvalidGraphic when the file holds no picture.
 void ReadInputPicture(const std::string& fileName, TDIB& picture);
 

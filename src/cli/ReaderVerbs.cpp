@@ -2,6 +2,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "app/Documents.h"
 #include "app/ImageFiles.h"
 #include "cli/CliVerbs.h"
 #include "cli/ReaderInput.h"
@@ -13,6 +14,11 @@ namespace tilvorn::cli {
 void ReadInputPicture(const std::string& fileName, TDIB& picture) {
     RegisterStandardFormats();
     if (ReadPictureThroughReaders(fileName, picture).ReaderClass) return;
+    // Neither a bitmap nor a JPEG file: a document, drawn as the window draws it.
+    if (ExtensionBranch(fileName) == TExtensionBranch::Document) {
+        picture.Assign(*LoadDocumentPicture(fileName));
+        return;
+    }
     TDIB bitmap;
     bitmap.LoadFromFile(fileName);
     if (bitmap.Empty()) throw EInvalidGraphic(fileName + " holds no picture");
