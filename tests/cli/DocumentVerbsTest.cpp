@@ -55,6 +55,24 @@ TEST(CliDocuments, ConvertDrawsDocumentsAtTheWindowsSizes) {
     }
 }
 
+// Text in a picture needs Qt's fonts, which a program without a window must set up itself.
+TEST(CliDocuments, SvgWithTextIsDrawn) {
+    std::string dir = test::TempDir("cli-svg");
+    std::ofstream(dir + "/words.svg") << "<svg xmlns='http://www.w3.org/2000/svg' width='120' height='40'>"
+                                         "<rect width='120' height='40' fill='white'/>"
+                                         "<text x='5' y='32' font-size='30'>MMMM</text></svg>";
+    ASSERT_EQ(test::Run(kCli + " convert " + dir + "/words.svg " + dir + "/words.bmp 2>" + dir + "/err"), 0)
+        << Slurp(dir + "/err");
+    TDIB picture;
+    picture.LoadFromFile(dir + "/words.bmp");
+    ASSERT_EQ(picture.Width(), 120);
+    ASSERT_EQ(picture.Height(), 40);
+    int dark = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 120; ++x) dark += IsDark(picture.ScanLine(y) + 3 * x);
+    EXPECT_GT(dark, 50);
+}
+
 TEST(CliDocuments, FileNothingCanDrawGivesItsMessage) {
     std::string dir = test::TempDir("cli-no-renderer");
     std::ofstream(dir + "/noise.xyz") << "\x01\x02 no picture at all";

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QProcess>
@@ -151,6 +152,19 @@ private:
     QSizeF pagePoints_;
 };
 
+/// SVG pictures may hold text, and Qt draws text only inside a GUI application. A program
+/// without one (tilvorn-cli) gets one for the rest of its life, on the display-less platform
+/// unless another was asked for.
+void EnsureGuiApplication() {
+    if (QCoreApplication::instance()) return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "tilvorn";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication* application = new QGuiApplication(argc, argv);
+    (void)application;
+}
+
 class TPictureDocument : public TDocument {
 public:
     TPictureDocument(const QString& fileName, QSize size) : fileName_(fileName), size_(size) {}
@@ -287,6 +301,7 @@ std::unique_ptr<TDocument> TQtDocumentRenderer::Open(const std::string& fileName
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);
     if (reader.canRead()) {
+        if (reader.format().startsWith("svg")) EnsureGuiApplication();
         QSize size = reader.size();
         if (!size.isValid() || size.isEmpty()) {
             QImage image = reader.read();
