@@ -1,0 +1,209 @@
+// The main window: the whole poster workbench. Every step of the workflow is an event
+// handler of this window and all state lives in its fields and controls; the arithmetic
+// lives in the geometry, page-set and text units, which the handlers call.
+//
+// Every handler that a control or the window starts runs through HandleEvent, the program's
+// default error report: an error ends the handler, its text is shown in a message box, and
+// the window stays usable with the state the handler had reached.
+#pragma once
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QToolButton>
+#include <array>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Controls.h"
+#include "app/Geometry.h"
+#include "app/SetAsString.h"
+#include "app/Texts.h"
+#include "platform/Dialogs.h"
+
+namespace tilvorn {
+
+class TDIB;
+class TDIBView;
+class TPageForm;
+
+inline constexpr const char* kApplicationTitle = "Tilvorn 2.16 - Advanced";
+inline constexpr const char* kMakerWebPage = "https://tilvorn.org/";
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    /// The sheet window must exist first: the printer set-up run at creation may switch to
+    /// sheet mode, which reads it. languageDir is where "Tilvorn.lng" is looked for (the
+    /// program's own directory when empty).
+    explicit TForm1(TPageForm& pageForm, std::string languageDir = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ----- Shared fields (printer pixels "px", millimetres "Mm") -----
+    int SheetWidthPx = 0, SheetHeightPx = 0;
+    int OffsetLeftPx = 0, OffsetRightPx = 0, OffsetTopPx = 0, OffsetBottomPx = 0;
+    double PxPerMmX = 0, PxPerMmY = 0;
+    int MarginXMm = 1, MarginYMm = 1;
+    int OverlapXMm = 5, OverlapYMm = 5;
+    double SheetWidthMm = 0, SheetHeightMm = 0;
+    double UsableWidthMm = 0, UsableHeightMm = 0;
+    int MarginXPx = 0, MarginYPx = 0;
+    int OverlapXPx = 0, OverlapYPx = 0;
+    int PrintWidthPx = 0, PrintHeightPx = 0;
+    int PosterWidthPx = 0, PosterHeightPx = 0;
+    int ScaleXNum = 1, ScaleXDen = 1, ScaleYNum = 1, ScaleYDen = 1;
+    std::unique_ptr<TDIB> SourceImage;
+    std::unique_ptr<TDIB> SheetImage;
+    int ColorDepth = 24;
+    bool BatchPromptEnabled = true;
+    bool CancelRequested = false;
+
+    TSetAsString SetAsString1;
+    TInterfaceTexts Texts;
+
+    // ----- Controls -----
+    QFrame* sPanel1;
+    QFrame* sPanel3;
+    QToolButton* ChangeImage;
+    QScrollBar* sScrollBar2;
+    QToolButton* ChangePrinter;
+    QScrollBar* sScrollBar1;
+    QLabel* sLabelFX4;
+    QComboBox* sComboBox3;
+    QFrame* sPanel4;
+    QGroupBox* sGroupBox2;
+    TSpinEdit* NewWidth;
+    TSpinEdit* NewHeight;
+    QCheckBox* KeepScale;
+    QTableWidget* StringGrid1;
+    QFrame* sPanel5;
+    QComboBox* sComboBox2;
+    QLabel* sLabelFX2;
+    QLineEdit* sEdit5;
+    QPushButton* sButton2;
+    QPushButton* sButton1;
+    QGroupBox* sGroupBox3;
+    QLineEdit* ColCount;
+    QLineEdit* RowCount;
+    QLineEdit* AllCount;
+    QLabel* Label7;
+    QFrame* sPanel2;
+    QPushButton* sBitBtn1;
+    QPushButton* sBitBtn2;
+    QLabel* sLabelFX3;
+    QProgressBar* sProgressBar2;
+    QLabel* sLabelFX1;
+    QProgressBar* sProgressBar1;
+    QScrollArea* sScrollBox1;
+    QWidget* DIBView1;
+    QToolButton* sSpeedButton2;
+    QToolButton* sSpeedButton1;
+    QWidget* OleContainer1;
+    QWidget* OleContainer2;
+    QPlainTextEdit* sMemo1;
+    QStatusBar* sStatusBar1;
+    std::array<QLabel*, 6> StatusPanels{};
+    platform::FileDialogRequest sOpenDialog1;
+    platform::FileDialogRequest SaveDialog1;
+    /// Glyphs: 0 open file, 1 scan, 2 clipboard, 3 printer, 4 sheet.
+    std::vector<QIcon> ImageList1;
+    TPageForm& PageForm;
+
+    // ----- Handlers -----
+    void FormCreate();
+    void FormActivate();
+    void FormResize();
+    void FormClose();
+    void ChangeImageClick();
+    void sScrollBar2Change();
+    void ComboBox1Change();
+    void ChangePrinterClick(QObject* sender);
+    void sScrollBar1Change();
+    void NewWidthChange();
+    void NewWidthExit();
+    void KeepScaleClick();
+    void StringGrid1Exit();
+    void sComboBox2Change();
+    void DIBView1Click();
+    void sEdit5Exit();
+    void sButton2Click();
+    void sButton1Click();
+    void BitBtn4Click(QObject* sender);
+    void sSpeedButton1Click();
+    void SpeedButton2Click();
+
+    // ----- Work shared by the handlers -----
+    void RecomputeLayout();
+    /// Rebuilds the preview image; answers preview pixels per poster millimetre.
+    double BuildPreview();
+    /// Steps 2 to 6 of a recomputation: the sheet and its page window in both units.
+    void ConvertSheet();
+    /// After every attempt to bring in a picture: reset size and split mode for it and
+    /// enable the panels, or disable them when there is no picture.
+    void PictureArrived();
+    /// Makes picture the poster's picture (taking it over) and runs PictureArrived.
+    void SetSourceImage(std::unique_ptr<TDIB> picture);
+    bool HasPicture() const;
+
+    /// Cell [column, row] of StringGrid1.
+    QString Cells(int column, int row) const;
+    void SetCells(int column, int row, const QString& text);
+    QString PanelText(int panel) const;
+    void SetPanelText(int panel, const QString& text);
+    /// Interface text n as shown.
+    QString Text(int n) const { return QString::fromStdString(Texts.Entry(n)); }
+
+    void SetLanguageDir(std::string dir) { languageDir_ = std::move(dir); }
+    const std::string& LanguageDir() const { return languageDir_; }
+
+    /// Runs a handler under the default error report. Handlers started while another one
+    /// runs (a control changed by a handler) pass their errors to the outer one.
+    void HandleEvent(const std::function<void()>& handler);
+    /// Shows an error as the default error report does.
+    void ShowError(const std::exception& error);
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildSourcePanel();
+    void BuildSizePanel();
+    void BuildCutPanel();
+    void BuildOutputPanel();
+    void BuildPreviewArea();
+    void BuildStatusBar();
+    void ConnectHandlers();
+    void PlaceCornerButtons();
+    void OnFocusChanged(QWidget* old, QWidget* now);
+    /// Runs a setter that may start handlers and raises what they raised.
+    void Nested(const std::function<void()>& change);
+    void SetNewWidth(int value);
+    void ApplyTexts();
+    void SetUpPrinterSheet(QObject* sender);
+    void SetUpPaperSheet(QObject* sender);
+
+    std::string languageDir_;
+    int handlerDepth_ = 0;
+    std::exception_ptr pendingError_;
+    bool activatedOnce_ = false;
+};
+
+}  // namespace tilvorn

@@ -1,0 +1,25 @@
+// tilvorn: the poster workbench. Takes no arguments.
+#include <QApplication>
+
+#include "app/MainForm.h"
+#include "app/PageForm.h"
+#include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtPrinter.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationDisplayName(tilvorn::kApplicationTitle);
+    tilvorn::platform::TQtDialogs dialogs;
+    tilvorn::platform::ScopedDialogs useDialogs(dialogs);
+    tilvorn::platform::TQtPrinter printer;
+    tilvorn::platform::ScopedPrinter usePrinter(printer);
+
+    // The sheet window first: the printer set-up that runs as the main window is created
+    // switches to sheet mode when there is no printer, and then reads the sheet window.
+    tilvorn::TPageForm pageForm;
+    tilvorn::TForm1 form1(pageForm);
+    dialogs.SetParent(&form1);
+    printer.SetDialogParent(&form1);
+    form1.show();
+    return application.exec();
+}
