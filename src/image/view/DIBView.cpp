@@ -106,24 +106,24 @@ void TCustomDIBView::paintEvent(QPaintEvent*) {
 void TCustomDIBView::mousePressEvent(QMouseEvent* event) {
     pressed_ = event->button() == Qt::LeftButton;
     QPoint p = event->position().toPoint();
-    emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+    emit OnMouseDown(event->button(), event->modifiers(), p.x(), p.y());
 }
 
 void TCustomDIBView::mouseMoveEvent(QMouseEvent* event) {
     QPoint p = event->position().toPoint();
-    emit MouseMove(event->modifiers(), p.x(), p.y());
+    emit OnMouseMove(event->modifiers(), p.x(), p.y());
 }
 
 void TCustomDIBView::mouseReleaseEvent(QMouseEvent* event) {
     QPoint p = event->position().toPoint();
     bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(p);
     pressed_ = false;
-    emit MouseUp(event->button(), event->modifiers(), p.x(), p.y());
-    if (click) emit Click();
+    emit OnMouseUp(event->button(), event->modifiers(), p.x(), p.y());
+    if (click) emit OnClick();
 }
 
 void TCustomDIBView::mouseDoubleClickEvent(QMouseEvent* event) {
-    emit DblClick();
+    emit OnDblClick();
     QWidget::mouseDoubleClickEvent(event);
 }
 

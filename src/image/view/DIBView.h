@@ -39,12 +39,15 @@ public:
     /// there is nothing to draw.
     TRect PaintRect(int clientWidth, int clientHeight) const;
 
+    // The platform's common properties are the widget's own (enabled, visible, tool tips, the
+    // context menu policy; placement by the parent's layout). The events the program uses are
+    // signals; the control is never dragged.
 signals:
-    void Click();
-    void DblClick();
-    void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
-    void MouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
-    void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnClick();
+    void OnDblClick();
+    void OnMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnMouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

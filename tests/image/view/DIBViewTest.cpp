@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTest>
 #include <cstring>
 
 #include "image/view/DIBView.h"
@@ -134,4 +137,21 @@ TEST(DIBView, SettingTheImageSharesIt) {
     indexed.SetSize(2, 2, 8);
     view.SetDIB(indexed);
     EXPECT_NE(view.Palette(), nullptr);
+}
+
+TEST(DIBView, ReportsClicksAndPointerMoves) {
+    App();
+    TDIBView view;
+    view.resize(50, 40);
+    QSignalSpy clicks(&view, &TDIBView::OnClick);
+    QSignalSpy moves(&view, &TDIBView::OnMouseMove);
+    QMouseEvent move(QEvent::MouseMove, QPointF(10, 12), view.mapToGlobal(QPointF(10, 12)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &move);
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(7, 8));
+    QTest::mouseClick(&view, Qt::RightButton, Qt::NoModifier, QPoint(7, 8));
+    EXPECT_EQ(clicks.count(), 1);
+    ASSERT_GE(moves.count(), 1);
+    EXPECT_EQ(moves.first().at(1).toInt(), 10);
+    EXPECT_EQ(moves.first().at(2).toInt(), 12);
 }
