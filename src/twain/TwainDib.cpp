@@ -1,0 +1,333 @@
+#include "twain/TwainDib.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "core/Exceptions.h"
+#include "core/Streams.h"
+#include "platform/Dialogs.h"
+
+namespace tilvorn::twain {
+
+using namespace platform;
+
+namespace {
+
+// Offsets into a BITMAPINFOHEADER.
+constexpr size_t kWidthAt = 4, kHeightAt = 8, kBitCountAt = 14, kCompressionAt = 16, kImageSizeAt = 20,
+                 kColorsUsedAt = 32;
+// Offsets into a BITMAPCOREHEADER.
+constexpr size_t kCoreWidthAt = 4, kCoreHeightAt = 6, kCoreBitCountAt = 10;
+constexpr uint32_t kBitFieldMasksSize = 12;  // red, green and blue masks after a 40-byte header
+constexpr size_t kDialogFileBuffer = 251;
+
+uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+int32_t I32(const uint8_t* p) { return static_cast<int32_t>(U32(p)); }
+void PutU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
+void PutU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+bool IsCoreHeader(const uint8_t* dib) { return U32(dib) == kCoreHeaderSize; }
+
+int WidthOf(const uint8_t* dib) { return IsCoreHeader(dib) ? U16(dib + kCoreWidthAt) : I32(dib + kWidthAt); }
+int HeightOf(const uint8_t* dib) { return IsCoreHeader(dib) ? U16(dib + kCoreHeightAt) : I32(dib + kHeightAt); }
+int BitCountOf(const uint8_t* dib) { return U16(dib + (IsCoreHeader(dib) ? kCoreBitCountAt : kBitCountAt)); }
+uint32_t CompressionOf(const uint8_t* dib) { return IsCoreHeader(dib) ? kCompressionRgb : U32(dib + kCompressionAt); }
+
+uint64_t PowerOfTwo(int bits) { return bits < 63 ? uint64_t(1) << bits : ~uint64_t(0); }
+
+int ColorCountOf(const uint8_t* dib) {
+    int bits = BitCountOf(dib);
+    uint64_t count;
+    if (IsCoreHeader(dib))
+        count = PowerOfTwo(bits);
+    else if (uint32_t used = U32(dib + kColorsUsedAt); used != 0)
+        count = used;
+    else
+        count = bits <= 8 ? PowerOfTwo(bits) : 0;
+    return count > 256 ? 0 : int(count);
+}
+
+// The bit masks of a 40-byte header with bit fields sit between the header and the pixels.
+uint32_t MasksAfterHeader(const uint8_t* dib) {
+    return U32(dib) == kInfoHeaderSize && CompressionOf(dib) == kCompressionBitFields ? kBitFieldMasksSize : 0;
+}
+
+uint64_t PixelOffsetOf(const uint8_t* dib) {
+    return uint64_t(U32(dib)) + 4u * uint64_t(ColorCountOf(dib)) + MasksAfterHeader(dib);
+}
+
+// Locks a block for one routine and unlocks it on the way out.
+class LockedDib {
+public:
+    explicit LockedDib(HGLOBAL block)
+        : block_(block), data_(static_cast<uint8_t*>(GlobalLock(block))), size_(GlobalSize(block)) {}
+    ~LockedDib() {
+        if (data_) GlobalUnlock(block_);
+    }
+    LockedDib(const LockedDib&) = delete;
+    LockedDib& operator=(const LockedDib&) = delete;
+    uint8_t* Data() const { return data_; }
+    size_t Size() const { return size_; }
+    /// Locked and holding at least the header its first field announces (core or info header).
+    bool HasHeader() const {
+        return data_ && size_ >= kCoreHeaderSize && U32(data_) >= kCoreHeaderSize &&
+               (U32(data_) == kCoreHeaderSize || (U32(data_) >= kInfoHeaderSize && U32(data_) <= size_));
+    }
+
+private:
+    HGLOBAL block_;
+    uint8_t* data_;
+    size_t size_;
+};
+
+std::array<TwainPaletteEntry, 256> MakeDefaultPalette() {
+    std::array<TwainPaletteEntry, 256> palette{};
+    const TwainPaletteEntry low[10] = {{0, 0, 0, 0},          {0x80, 0, 0, 0},       {0, 0x80, 0, 0},
+                                       {0x80, 0x80, 0, 0},    {0, 0, 0x80, 0},       {0x80, 0, 0x80, 0},
+                                       {0, 0x80, 0x80, 0},    {0xC0, 0xC0, 0xC0, 0}, {0xC0, 0xDC, 0xC0, 0},
+                                       {0xA6, 0xCA, 0xF0, 0}};
+    const TwainPaletteEntry high[10] = {{0xFF, 0xFB, 0xF0, 0}, {0xA0, 0xA0, 0xA4, 0}, {0x80, 0x80, 0x80, 0},
+                                        {0xFF, 0, 0, 0},       {0, 0xFF, 0, 0},       {0xFF, 0xFF, 0, 0},
+                                        {0, 0, 0xFF, 0},       {0xFF, 0, 0xFF, 0},    {0, 0xFF, 0xFF, 0},
+                                        {0xFF, 0xFF, 0xFF, 0}};
+    const uint8_t darkGreys[12] = {0x04, 0x08, 0x0C, 0x11, 0x16, 0x1C, 0x22, 0x29, 0x39, 0x42, 0x4D, 0x55};
+    const uint8_t lightGreys[12] = {0x86, 0x96, 0xA0, 0xB2, 0xC0, 0xCB, 0xD7, 0xDD, 0xE3, 0xEA, 0xF1, 0xF8};
+    const TwainPaletteEntry singles[7] = {{0xFF, 0x7C, 0x80, 0}, {0x5A, 0x9E, 0xEE, 0}, {0x7E, 0x5E, 0x3B, 0},
+                                          {0x3B, 0x7E, 0x5E, 0}, {0xEE, 0xB0, 0x5A, 0}, {0x9E, 0x5A, 0xEE, 0},
+                                          {0xD8, 0xC8, 0x98, 0}};
+    const uint8_t levels[6] = {0x00, 0x33, 0x66, 0x99, 0xCC, 0xFF};
+    for (int i = 0; i < 10; ++i) palette[i] = low[i], palette[246 + i] = high[i];
+    for (int i = 0; i < 12; ++i) {
+        palette[10 + i] = {darkGreys[i], darkGreys[i], darkGreys[i], PC_NOCOLLAPSE};
+        palette[234 + i] = {lightGreys[i], lightGreys[i], lightGreys[i], PC_NOCOLLAPSE};
+    }
+    for (int i = 0; i < 7; ++i) palette[22 + i] = {singles[i].red, singles[i].green, singles[i].blue, PC_NOCOLLAPSE};
+    // Entries 29 to 232 walk the colour cube with red changing fastest, leaving out black.
+    for (int cube = 1; cube <= 204; ++cube)
+        palette[28 + cube] = {levels[cube % 6], levels[cube / 6 % 6], levels[cube / 36], PC_NOCOLLAPSE};
+    palette[233] = {0xA5, 0x00, 0x21, PC_NOCOLLAPSE};
+    return palette;
+}
+
+bool HasExtension(const std::string& fileName) {
+    return std::filesystem::path(fileName).has_extension();
+}
+
+// Asks for a file name the way both file routines do; "" when the user cancelled.
+std::string AskForBitmapName(bool save) {
+    FileDialogRequest request;
+    request.filter = save ? "Windows Bitmap (*.bmp)|*.bmp" : "Windows Bitmaps (*.bmp)|*.bmp";
+    bool chosen = save ? Dialogs().SaveFile(request) : Dialogs().OpenFile(request);
+    // The platform's dialog has room for 250 characters; a longer name counts as no name.
+    if (!chosen || request.fileName.empty() || request.fileName.size() >= kDialogFileBuffer) return "";
+    if (!HasExtension(request.fileName)) request.fileName += ".bmp";
+    return request.fileName;
+}
+
+}  // namespace
+
+const std::array<TwainPaletteEntry, 256>& TwainDefaultPalette() {
+    static const std::array<TwainPaletteEntry, 256> palette = MakeDefaultPalette();
+    return palette;
+}
+
+int TwainDibPixelWidth(HGLOBAL dib) {
+    LockedDib locked(dib);
+    return locked.HasHeader() ? WidthOf(locked.Data()) : 0;
+}
+
+int TwainDibPixelHeight(HGLOBAL dib) {
+    LockedDib locked(dib);
+    return locked.HasHeader() ? HeightOf(locked.Data()) : 0;
+}
+
+int TwainDibBitCount(HGLOBAL dib) {
+    LockedDib locked(dib);
+    return locked.HasHeader() ? BitCountOf(locked.Data()) : 0;
+}
+
+int TwainDibColorCount(HGLOBAL dib) {
+    LockedDib locked(dib);
+    return locked.HasHeader() ? ColorCountOf(locked.Data()) : 0;
+}
+
+uint8_t* TwainDibPixelData(void* lockedDib) {
+    auto* dib = static_cast<uint8_t*>(lockedDib);
+    return dib + PixelOffsetOf(dib);
+}
+
+std::vector<TwainPaletteEntry> TwainDibPaletteEntries(HGLOBAL dib) {
+    LockedDib locked(dib);
+    if (!locked.HasHeader()) return {};
+    const uint8_t* data = locked.Data();
+    int count = ColorCountOf(data);
+    if (count == 0) {
+        const auto& fallback = TwainDefaultPalette();
+        return {fallback.begin(), fallback.end()};
+    }
+    uint64_t tableAt = U32(data);
+    if (tableAt + 4u * count > locked.Size()) return {};
+    std::vector<TwainPaletteEntry> palette(count);
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* quad = data + tableAt + 4 * i;  // blue, green, red, reserved
+        palette[i] = {quad[2], quad[1], quad[0], 0};
+    }
+    return palette;
+}
+
+int TwainSaveDibToOpenFile(HGLOBAL dib, TStream& file) {
+    LockedDib locked(dib);
+    if (!locked.Data()) return kSaveCannotLock;
+    if (!locked.HasHeader() || IsCoreHeader(locked.Data())) return kSaveWriteFailed;
+    uint8_t* header = locked.Data();
+    int bits = BitCountOf(header);
+    uint64_t colors = U32(header + kColorsUsedAt);
+    if (colors == 0 && bits <= 8) colors = PowerOfTwo(bits);
+    uint64_t imageSize;
+    if (CompressionOf(header) == kCompressionRgb || CompressionOf(header) == kCompressionBitFields) {
+        int64_t height = HeightOf(header);
+        uint64_t stride = (uint64_t(bits) * uint32_t(WidthOf(header)) + 31) / 32 * 4;
+        imageSize = uint64_t(height < 0 ? -height : height) * stride;
+        if (imageSize > UINT32_MAX) return kSaveWriteFailed;
+        PutU32(header + kImageSizeAt, uint32_t(imageSize));
+    } else {
+        imageSize = U32(header + kImageSizeAt);
+        if (imageSize == 0) return kSaveWriteFailed;
+    }
+    uint64_t pixelOffset = kFileHeaderSize + uint64_t(U32(header)) + 4 * colors + MasksAfterHeader(header);
+    uint64_t fileSize = pixelOffset + imageSize;
+    // The block must hold everything the header promises; a short block is never read past.
+    if (fileSize > UINT32_MAX || fileSize - kFileHeaderSize > locked.Size()) return kSaveWriteFailed;
+    uint8_t fileHeader[kFileHeaderSize] = {};
+    PutU16(fileHeader, kBitmapFileType);
+    PutU32(fileHeader + 2, uint32_t(fileSize));
+    PutU32(fileHeader + 10, uint32_t(pixelOffset));
+    int64_t rest = int64_t(fileSize - kFileHeaderSize);
+    try {
+        if (file.Write(fileHeader, kFileHeaderSize) != kFileHeaderSize) return kSaveWriteFailed;
+        if (file.Write(header, rest) != rest) return kSaveWriteFailed;
+    } catch (const tilvorn::Exception&) {
+        return kSaveWriteFailed;
+    }
+    return kSaveDone;
+}
+
+int TwainSaveDibAsBmp(HGLOBAL dib, const std::string& fileName) {
+    std::string name = fileName;
+    if (name.empty()) {
+        name = AskForBitmapName(true);
+        if (name.empty()) return kSaveCancelled;
+    }
+    try {
+        TFileStream file(name, FileMode::Create);
+        int result = TwainSaveDibToOpenFile(dib, file);
+        if (result == kSaveDone) file.Flush();
+        return result;
+    } catch (const EFCreateError&) {
+        return kSaveCannotCreate;
+    } catch (const tilvorn::Exception&) {
+        return kSaveWriteFailed;
+    }
+}
+
+HGLOBAL TwainLoadDibFromBmp(const std::string& fileName) {
+    std::string name = fileName;
+    if (name.empty()) {
+        name = AskForBitmapName(false);
+        if (name.empty()) return nullptr;
+    }
+    try {
+        TFileStream file(name, FileMode::OpenRead);
+        uint8_t fileHeader[kFileHeaderSize];
+        if (file.Read(fileHeader, kFileHeaderSize) != kFileHeaderSize) return nullptr;
+        if (U16(fileHeader) != kBitmapFileType) return nullptr;
+        uint32_t declared = U32(fileHeader + 2);
+        // A size field larger than the file would only make a block that can never be filled.
+        if (declared <= kFileHeaderSize || int64_t(declared) > file.Size()) return nullptr;
+        size_t size = declared - kFileHeaderSize;
+        HGLOBAL block = GlobalAlloc(GMEM_FIXED, size);
+        if (!block) return nullptr;
+        void* memory = GlobalLock(block);
+        bool complete = file.Read(memory, int64_t(size)) == int64_t(size);
+        GlobalUnlock(block);
+        if (complete) return block;
+        GlobalFree(block);
+    } catch (const tilvorn::Exception&) {
+    }
+    return nullptr;
+}
+
+// --- the checked view -----------------------------------------------------------------------
+
+bool TPackedDib::Open(const uint8_t* block, size_t size) {
+    *this = TPackedDib{};
+    if (!block || size < kCoreHeaderSize) return false;
+    uint32_t headerSize = U32(block);
+    bool core = headerSize == kCoreHeaderSize;
+    if (!core && (headerSize < kInfoHeaderSize || headerSize > size)) return false;
+    int64_t width = WidthOf(block), height = HeightOf(block);
+    int bits = BitCountOf(block);
+    uint32_t compression = CompressionOf(block);
+    bool bitFields = compression == kCompressionBitFields && (bits == 16 || bits == 32);
+    if (width <= 0 || height == 0 || height == INT32_MIN) return false;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+    if (compression != kCompressionRgb && !bitFields) return false;
+    colorCount_ = ColorCountOf(block);
+    if (bits <= 8 && colorCount_ == 0) return false;
+    uint64_t pixelOffset = PixelOffsetOf(block);
+    stride_ = size_t((uint64_t(bits) * uint64_t(width) + 31) / 32 * 4);
+    uint64_t rows = uint64_t(height < 0 ? -height : height);
+    if (pixelOffset > size || rows > (size - pixelOffset) / stride_) return false;
+    if (bitFields) {
+        // The masks follow a 40-byte header and sit at the same place inside the longer ones.
+        if (headerSize > kInfoHeaderSize && headerSize < kInfoHeaderSize + kBitFieldMasksSize) return false;
+        for (int i = 0; i < 3; ++i) masks_[i] = U32(block + kInfoHeaderSize + 4 * i);
+    } else if (bits == 16) {
+        masks_[0] = 0x7C00, masks_[1] = 0x03E0, masks_[2] = 0x001F;
+    } else if (bits == 32) {
+        masks_[0] = 0xFF0000, masks_[1] = 0x00FF00, masks_[2] = 0x0000FF;
+    }
+    colors_ = block + headerSize;
+    pixels_ = block + pixelOffset;
+    width_ = int(width);
+    height_ = int(rows);
+    bitCount_ = bits;
+    topDown_ = height < 0;
+    return true;
+}
+
+uint32_t TPackedDib::Channel(uint32_t value, int which) const {
+    uint32_t mask = masks_[which];
+    if (mask == 0) return 0;
+    int shift = 0;
+    while (!(mask >> shift & 1)) ++shift;
+    uint64_t top = mask >> shift;
+    return uint32_t(((value & mask) >> shift) * 255 * 2 / top + 1) / 2;  // rounded to 8 bits
+}
+
+uint32_t TPackedDib::Pixel(int x, int y) const {
+    const uint8_t* row = pixels_ + stride_ * size_t(topDown_ ? y : height_ - 1 - y);
+    auto fromTable = [this](int index) -> uint32_t {
+        if (index >= colorCount_) return 0;
+        const uint8_t* quad = colors_ + 4 * index;
+        return uint32_t(quad[2]) << 16 | uint32_t(quad[1]) << 8 | quad[0];
+    };
+    switch (bitCount_) {
+        case 1: return fromTable(row[x >> 3] >> (7 - (x & 7)) & 1);
+        case 4: return fromTable(row[x >> 1] >> ((x & 1) ? 0 : 4) & 0x0F);
+        case 8: return fromTable(row[x]);
+        case 24: {
+            const uint8_t* p = row + 3 * size_t(x);
+            return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+        }
+        default: {
+            uint32_t value = bitCount_ == 16 ? U16(row + 2 * size_t(x)) : U32(row + 4 * size_t(x));
+            return Channel(value, 0) << 16 | Channel(value, 1) << 8 | Channel(value, 2);
+        }
+    }
+}
+
+}  // namespace tilvorn::twain
