@@ -34,7 +34,7 @@ bool IsCoreHeader(const uint8_t* dib) { return U32(dib) == kCoreHeaderSize; }
 int WidthOf(const uint8_t* dib) { return IsCoreHeader(dib) ? U16(dib + kCoreWidthAt) : I32(dib + kWidthAt); }
 int HeightOf(const uint8_t* dib) { return IsCoreHeader(dib) ? U16(dib + kCoreHeightAt) : I32(dib + kHeightAt); }
 int BitCountOf(const uint8_t* dib) { return U16(dib + (IsCoreHeader(dib) ? kCoreBitCountAt : kBitCountAt)); }
-uint32_t CompressionOf(const uint8_t* dib) { return IsCoreHeader(dib) ? kCompressionRgb : U32(dib + kCompressionAt); }
+uint32_t CompressionOf(const uint8_t* dib) { return IsCoreHeader(dib) ? BI_RGB : U32(dib + kCompressionAt); }
 
 uint64_t PowerOfTwo(int bits) { return bits < 63 ? uint64_t(1) << bits : ~uint64_t(0); }
 
@@ -52,7 +52,7 @@ int ColorCountOf(const uint8_t* dib) {
 
 // The bit masks of a 40-byte header with bit fields sit between the header and the pixels.
 uint32_t MasksAfterHeader(const uint8_t* dib) {
-    return U32(dib) == kInfoHeaderSize && CompressionOf(dib) == kCompressionBitFields ? kBitFieldMasksSize : 0;
+    return U32(dib) == kInfoHeaderSize && CompressionOf(dib) == BI_BITFIELDS ? kBitFieldMasksSize : 0;
 }
 
 uint64_t PixelOffsetOf(const uint8_t* dib) {
@@ -83,19 +83,19 @@ private:
     size_t size_;
 };
 
-std::array<TwainPaletteEntry, 256> MakeDefaultPalette() {
-    std::array<TwainPaletteEntry, 256> palette{};
-    const TwainPaletteEntry low[10] = {{0, 0, 0, 0},          {0x80, 0, 0, 0},       {0, 0x80, 0, 0},
+std::array<PALETTEENTRY, 256> MakeDefaultPalette() {
+    std::array<PALETTEENTRY, 256> palette{};
+    const PALETTEENTRY low[10] = {{0, 0, 0, 0},          {0x80, 0, 0, 0},       {0, 0x80, 0, 0},
                                        {0x80, 0x80, 0, 0},    {0, 0, 0x80, 0},       {0x80, 0, 0x80, 0},
                                        {0, 0x80, 0x80, 0},    {0xC0, 0xC0, 0xC0, 0}, {0xC0, 0xDC, 0xC0, 0},
                                        {0xA6, 0xCA, 0xF0, 0}};
-    const TwainPaletteEntry high[10] = {{0xFF, 0xFB, 0xF0, 0}, {0xA0, 0xA0, 0xA4, 0}, {0x80, 0x80, 0x80, 0},
+    const PALETTEENTRY high[10] = {{0xFF, 0xFB, 0xF0, 0}, {0xA0, 0xA0, 0xA4, 0}, {0x80, 0x80, 0x80, 0},
                                         {0xFF, 0, 0, 0},       {0, 0xFF, 0, 0},       {0xFF, 0xFF, 0, 0},
                                         {0, 0, 0xFF, 0},       {0xFF, 0, 0xFF, 0},    {0, 0xFF, 0xFF, 0},
                                         {0xFF, 0xFF, 0xFF, 0}};
     const uint8_t darkGreys[12] = {0x04, 0x08, 0x0C, 0x11, 0x16, 0x1C, 0x22, 0x29, 0x39, 0x42, 0x4D, 0x55};
     const uint8_t lightGreys[12] = {0x86, 0x96, 0xA0, 0xB2, 0xC0, 0xCB, 0xD7, 0xDD, 0xE3, 0xEA, 0xF1, 0xF8};
-    const TwainPaletteEntry singles[7] = {{0xFF, 0x7C, 0x80, 0}, {0x5A, 0x9E, 0xEE, 0}, {0x7E, 0x5E, 0x3B, 0},
+    const PALETTEENTRY singles[7] = {{0xFF, 0x7C, 0x80, 0}, {0x5A, 0x9E, 0xEE, 0}, {0x7E, 0x5E, 0x3B, 0},
                                           {0x3B, 0x7E, 0x5E, 0}, {0xEE, 0xB0, 0x5A, 0}, {0x9E, 0x5A, 0xEE, 0},
                                           {0xD8, 0xC8, 0x98, 0}};
     const uint8_t levels[6] = {0x00, 0x33, 0x66, 0x99, 0xCC, 0xFF};
@@ -104,7 +104,7 @@ std::array<TwainPaletteEntry, 256> MakeDefaultPalette() {
         palette[10 + i] = {darkGreys[i], darkGreys[i], darkGreys[i], PC_NOCOLLAPSE};
         palette[234 + i] = {lightGreys[i], lightGreys[i], lightGreys[i], PC_NOCOLLAPSE};
     }
-    for (int i = 0; i < 7; ++i) palette[22 + i] = {singles[i].red, singles[i].green, singles[i].blue, PC_NOCOLLAPSE};
+    for (int i = 0; i < 7; ++i) palette[22 + i] = {singles[i].peRed, singles[i].peGreen, singles[i].peBlue, PC_NOCOLLAPSE};
     // Entries 29 to 232 walk the colour cube with red changing fastest, leaving out black.
     for (int cube = 1; cube <= 204; ++cube)
         palette[28 + cube] = {levels[cube % 6], levels[cube / 6 % 6], levels[cube / 36], PC_NOCOLLAPSE};
@@ -129,8 +129,8 @@ std::string AskForBitmapName(bool save) {
 
 }  // namespace
 
-const std::array<TwainPaletteEntry, 256>& TwainDefaultPalette() {
-    static const std::array<TwainPaletteEntry, 256> palette = MakeDefaultPalette();
+const std::array<PALETTEENTRY, 256>& TwainDefaultPalette() {
+    static const std::array<PALETTEENTRY, 256> palette = MakeDefaultPalette();
     return palette;
 }
 
@@ -159,7 +159,7 @@ uint8_t* TwainDibPixelData(void* lockedDib) {
     return dib + PixelOffsetOf(dib);
 }
 
-std::vector<TwainPaletteEntry> TwainDibPaletteEntries(HGLOBAL dib) {
+std::vector<PALETTEENTRY> TwainDibPaletteEntries(HGLOBAL dib) {
     LockedDib locked(dib);
     if (!locked.HasHeader()) return {};
     const uint8_t* data = locked.Data();
@@ -170,12 +170,28 @@ std::vector<TwainPaletteEntry> TwainDibPaletteEntries(HGLOBAL dib) {
     }
     uint64_t tableAt = U32(data);
     if (tableAt + 4u * count > locked.Size()) return {};
-    std::vector<TwainPaletteEntry> palette(count);
+    std::vector<PALETTEENTRY> palette(count);
     for (int i = 0; i < count; ++i) {
         const uint8_t* quad = data + tableAt + 4 * i;  // blue, green, red, reserved
-        palette[i] = {quad[2], quad[1], quad[0], 0};
+        palette[i] = PALETTEENTRY{quad[2], quad[1], quad[0], 0};
     }
     return palette;
+}
+
+HPALETTE TwainDibPalette(HGLOBAL dib) {
+    std::vector<PALETTEENTRY> entries = TwainDibPaletteEntries(dib);
+    return entries.empty() ? nullptr : CreatePalette(entries.data(), int(entries.size()));
+}
+
+void TwainPaintDib(TCanvas& canvas, int x, int y, int width, int height, HGLOBAL dib, int sourceX,
+                   int sourceY) {
+    LockedDib locked(dib);
+    if (!locked.HasHeader() || IsCoreHeader(locked.Data())) return;
+    uint64_t pixelOffset = PixelOffsetOf(locked.Data());
+    if (pixelOffset > locked.Size() || locked.Size() > uint64_t(INT32_MAX)) return;
+    const uint8_t* info = locked.Data();
+    canvas.StretchDIBits(Bounds(x, y, width, height), Bounds(sourceX, sourceY, width, height), info,
+                         int(pixelOffset), info + pixelOffset, int(locked.Size() - pixelOffset));
 }
 
 int TwainSaveDibToOpenFile(HGLOBAL dib, TStream& file) {
@@ -187,7 +203,7 @@ int TwainSaveDibToOpenFile(HGLOBAL dib, TStream& file) {
     uint64_t colors = U32(header + kColorsUsedAt);
     if (colors == 0 && bits <= 8) colors = PowerOfTwo(bits);
     uint64_t imageSize;
-    if (CompressionOf(header) == kCompressionRgb || CompressionOf(header) == kCompressionBitFields) {
+    if (CompressionOf(header) == BI_RGB || CompressionOf(header) == BI_BITFIELDS) {
         int64_t height = HeightOf(header);
         uint64_t stride = (uint64_t(bits) * uint32_t(WidthOf(header)) + 31) / 32 * 4;
         imageSize = uint64_t(height < 0 ? -height : height) * stride;
@@ -258,76 +274,6 @@ HGLOBAL TwainLoadDibFromBmp(const std::string& fileName) {
     } catch (const tilvorn::Exception&) {
     }
     return nullptr;
-}
-
-// --- the checked view -----------------------------------------------------------------------
-
-bool TPackedDib::Open(const uint8_t* block, size_t size) {
-    *this = TPackedDib{};
-    if (!block || size < kCoreHeaderSize) return false;
-    uint32_t headerSize = U32(block);
-    bool core = headerSize == kCoreHeaderSize;
-    if (!core && (headerSize < kInfoHeaderSize || headerSize > size)) return false;
-    int64_t width = WidthOf(block), height = HeightOf(block);
-    int bits = BitCountOf(block);
-    uint32_t compression = CompressionOf(block);
-    bool bitFields = compression == kCompressionBitFields && (bits == 16 || bits == 32);
-    if (width <= 0 || height == 0 || height == INT32_MIN) return false;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-    if (compression != kCompressionRgb && !bitFields) return false;
-    colorCount_ = ColorCountOf(block);
-    if (bits <= 8 && colorCount_ == 0) return false;
-    uint64_t pixelOffset = PixelOffsetOf(block);
-    stride_ = size_t((uint64_t(bits) * uint64_t(width) + 31) / 32 * 4);
-    uint64_t rows = uint64_t(height < 0 ? -height : height);
-    if (pixelOffset > size || rows > (size - pixelOffset) / stride_) return false;
-    if (bitFields) {
-        // The masks follow a 40-byte header and sit at the same place inside the longer ones.
-        if (headerSize > kInfoHeaderSize && headerSize < kInfoHeaderSize + kBitFieldMasksSize) return false;
-        for (int i = 0; i < 3; ++i) masks_[i] = U32(block + kInfoHeaderSize + 4 * i);
-    } else if (bits == 16) {
-        masks_[0] = 0x7C00, masks_[1] = 0x03E0, masks_[2] = 0x001F;
-    } else if (bits == 32) {
-        masks_[0] = 0xFF0000, masks_[1] = 0x00FF00, masks_[2] = 0x0000FF;
-    }
-    colors_ = block + headerSize;
-    pixels_ = block + pixelOffset;
-    width_ = int(width);
-    height_ = int(rows);
-    bitCount_ = bits;
-    topDown_ = height < 0;
-    return true;
-}
-
-uint32_t TPackedDib::Channel(uint32_t value, int which) const {
-    uint32_t mask = masks_[which];
-    if (mask == 0) return 0;
-    int shift = 0;
-    while (!(mask >> shift & 1)) ++shift;
-    uint64_t top = mask >> shift;
-    return uint32_t(((value & mask) >> shift) * 255 * 2 / top + 1) / 2;  // rounded to 8 bits
-}
-
-uint32_t TPackedDib::Pixel(int x, int y) const {
-    const uint8_t* row = pixels_ + stride_ * size_t(topDown_ ? y : height_ - 1 - y);
-    auto fromTable = [this](int index) -> uint32_t {
-        if (index >= colorCount_) return 0;
-        const uint8_t* quad = colors_ + 4 * index;
-        return uint32_t(quad[2]) << 16 | uint32_t(quad[1]) << 8 | quad[0];
-    };
-    switch (bitCount_) {
-        case 1: return fromTable(row[x >> 3] >> (7 - (x & 7)) & 1);
-        case 4: return fromTable(row[x >> 1] >> ((x & 1) ? 0 : 4) & 0x0F);
-        case 8: return fromTable(row[x]);
-        case 24: {
-            const uint8_t* p = row + 3 * size_t(x);
-            return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-        }
-        default: {
-            uint32_t value = bitCount_ == 16 ? U16(row + 2 * size_t(x)) : U32(row + 4 * size_t(x));
-            return Channel(value, 0) << 16 | Channel(value, 1) << 8 | Channel(value, 2);
-        }
-    }
 }
 
 }  // namespace tilvorn::twain

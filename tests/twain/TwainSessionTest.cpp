@@ -82,8 +82,8 @@ TEST_F(FakeManagerTest, SmallOperationsAnswerFromTheSession) {
     EXPECT_TRUE(TwainGetSourceUIHidden());
     TwainSetSourceUIHidden(0);
     EXPECT_FALSE(TwainGetSourceUIHidden());
-    EXPECT_EQ(TwainImageListItem(0), nullptr);
     EXPECT_EQ(TwainImageListItem(-1), nullptr);
+    EXPECT_EQ(TwainImageListItem(TwainImageListCount()), nullptr);
     TwainReleaseImage(nullptr);  // ignored
     TwainReportLastError();
     EXPECT_EQ(Boxes(), std::vector<std::string>{kReport});
@@ -223,7 +223,7 @@ TEST_P(TransferTest, DeliversTheLastPageAndListsEveryCompletedOne) {
     const TransferCase& c = GetParam();
     std::vector<HGLOBAL> blocks;
     for (uint16_t code : c.pages) {
-        blocks.push_back(code == TWRC_XFERDONE ? Owned(ScanPictures()[2].Make(4, 3)) : nullptr);
+        blocks.push_back(code == TWRC_XFERDONE ? Owned(TestScans()[2].Make(4, 3)) : nullptr);
         FakeDsmQueuePage(code, blocks.back());
     }
     FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);
@@ -340,7 +340,7 @@ TEST_F(FakeManagerTest, TheLoopEndsWhenTheApplicationQuits) {
 }
 
 TEST_F(FakeManagerTest, AcquisitionWithoutAWindowRunsOverTheProxy) {
-    HGLOBAL page = Owned(ScanPictures()[0].Make(3, 3));
+    HGLOBAL page = Owned(TestScans()[0].Make(3, 3));
     FakeDsmQueuePage(TWRC_XFERDONE, page);
     FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
     EXPECT_EQ(TwainAcquireImage(nullptr, 0), page);
@@ -414,7 +414,7 @@ TEST_F(FakeManagerTest, TheCallbackSeesEveryPageWithItsIndex) {
     seen.clear();
     std::vector<HGLOBAL> pages;
     for (int i = 0; i < 3; ++i) {
-        pages.push_back(Owned(ScanPictures()[1].Make(2, 2)));
+        pages.push_back(Owned(TestScans()[1].Make(2, 2)));
         FakeDsmQueuePage(TWRC_XFERDONE, pages.back());
     }
     FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
@@ -460,7 +460,7 @@ class StubbornSourceTest : public FakeManagerTest, public ::testing::WithParamIn
 TEST_P(StubbornSourceTest, TheSessionStillEndsInStateOne) {
     const StubbornSource& c = GetParam();
     for (uint16_t code : c.pages)
-        FakeDsmQueuePage(code, code == TWRC_XFERDONE ? Owned(ScanPictures()[2].Make(2, 2)) : nullptr);
+        FakeDsmQueuePage(code, code == TWRC_XFERDONE ? Owned(TestScans()[2].Make(2, 2)) : nullptr);
     FakeDsmQueueEvent(TWRC_DSEVENT, c.pages.empty() ? MSG_CLOSEDSREQ : MSG_XFERREADY);
     FakeDsmSetResult(c.refused.dataType, c.refused.message, TWRC_FAILURE);
     TwainAcquireImage(host.mainWindow, 0);
@@ -778,7 +778,7 @@ TEST_F(FakeManagerTest, AcquiringToTheClipboardHandsTheBlockOverOrFreesIt) {
         host.clipboardWorks = works;
         host.clipboard = nullptr;
         int64_t live = platform::GlobalLiveBlocks();
-        HGLOBAL page = ScanPictures()[2].Make(2, 2);
+        HGLOBAL page = TestScans()[2].Make(2, 2);
         FakeDsmQueuePage(TWRC_XFERDONE, page);
         FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
         EXPECT_EQ(TwainAcquireImageToClipboard(host.mainWindow, 0), works);
@@ -794,7 +794,7 @@ TEST_F(FakeManagerTest, AcquiringToTheClipboardHandsTheBlockOverOrFreesIt) {
 
 TEST_F(FakeManagerTest, AcquiringToAFileWritesTheBitmapAndFreesTheBlock) {
     std::string path = ::testing::TempDir() + "acquired.bmp";
-    FakeDsmQueuePage(TWRC_XFERDONE, ScanPictures()[1].Make(10, 5));
+    FakeDsmQueuePage(TWRC_XFERDONE, TestScans()[1].Make(10, 5));
     FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
     EXPECT_EQ(TwainAcquireImageToFile(host.mainWindow, path), 0);
     EXPECT_EQ(std::filesystem::file_size(path), 54u + 1024 + 5 * 12);

@@ -228,7 +228,7 @@ inline HGLOBAL MakePackedDib(int bits, int width, int height, const std::vector<
 }
 
 /// The colours a test picture shows: the 1-, 8- and 24-bit scans the fake source delivers.
-struct ScanPicture {
+struct TestScan {
     int bits;
     std::vector<uint32_t> table;
     std::function<uint32_t(int, int)> stored;  // index or colour as stored
@@ -238,7 +238,7 @@ struct ScanPicture {
     }
 };
 
-inline std::vector<ScanPicture> ScanPictures() {
+inline std::vector<TestScan> TestScans() {
     std::vector<uint32_t> grey(256);
     for (uint32_t i = 0; i < 256; ++i) grey[i] = (255 - i) << 16 | (i / 2) << 8 | i;  // a colour table, not greys
     return {
