@@ -98,7 +98,7 @@ TEST_F(FakeManagerTest, TheBuiltInIdentityIsSentAsItIs) {
     const FakeDsmCall* open = LastCallOf(kOpenDsm);
     ASSERT_NE(open, nullptr);
     const TW_IDENTITY& sent = open->origin;
-    EXPECT_EQ(sent.Id, 0u);
+    EXPECT_EQ(uint32_t(sent.Id), 0u);
     EXPECT_EQ(sent.Version.MajorNum, 1);
     EXPECT_EQ(sent.Version.MinorNum, 0);
     EXPECT_EQ(sent.Version.Language, TWLG_USA);
@@ -106,11 +106,11 @@ TEST_F(FakeManagerTest, TheBuiltInIdentityIsSentAsItIs) {
     EXPECT_STREQ(sent.Version.Info, "<?>");
     EXPECT_EQ(sent.ProtocolMajor, 1);
     EXPECT_EQ(sent.ProtocolMinor, 6);
-    EXPECT_EQ(sent.SupportedGroups, 3u);
+    EXPECT_EQ(uint32_t(sent.SupportedGroups), 3u);
     EXPECT_STREQ(sent.Manufacturer, "<?>");
     EXPECT_STREQ(sent.ProductFamily, "<?>");
     EXPECT_STREQ(sent.ProductName, "<?>");
-    EXPECT_EQ(LastCallOf(kCloseDsm)->origin.Id, 77u) << "the manager's Id is kept for later calls";
+    EXPECT_EQ(uint32_t(LastCallOf(kCloseDsm)->origin.Id), 77u) << "the manager's Id is kept for later calls";
 }
 
 TEST_F(FakeManagerTest, RegisteringTheApplicationReplacesTheIdentityAndRefusesLongTexts) {
@@ -122,7 +122,7 @@ TEST_F(FakeManagerTest, RegisteringTheApplicationReplacesTheIdentityAndRefusesLo
     std::string longest(33, 'y');
     ASSERT_TRUE(TwainRegisterApplication(2, 16, 5, 7, "2.16", "Maker", "Family", longest));
     const TW_IDENTITY& now = TwainApplicationIdentity();
-    EXPECT_EQ(now.Id, 0u);
+    EXPECT_EQ(uint32_t(now.Id), 0u);
     EXPECT_EQ(now.Version.MajorNum, 2);
     EXPECT_EQ(now.Version.MinorNum, 16);
     EXPECT_EQ(now.Version.Language, 5);
@@ -132,7 +132,7 @@ TEST_F(FakeManagerTest, RegisteringTheApplicationReplacesTheIdentityAndRefusesLo
     EXPECT_STREQ(now.ProductFamily, "Family");
     EXPECT_EQ(std::string(now.ProductName), longest);
     EXPECT_EQ(now.ProtocolMinor, 6);
-    EXPECT_EQ(now.SupportedGroups, 3u);
+    EXPECT_EQ(uint32_t(now.SupportedGroups), 3u);
     TwainRegisterApplication(1, 0, TWLG_USA, TWCY_USA, "<?>", "<?>", "<?>", "<?>");
 }
 
@@ -265,12 +265,12 @@ TEST_F(FakeManagerTest, TheSourceIsOpenedAsTheManagersDefaultAndEnabledOverTheWi
     TwainAcquireImage(host.mainWindow, 0);
     const FakeDsmCall* open = LastCallOf(kOpenDs);
     ASSERT_NE(open, nullptr);
-    EXPECT_EQ(open->destination.Id, 0u);
+    EXPECT_EQ(uint32_t(open->destination.Id), 0u);
     EXPECT_STREQ(open->destination.ProductName, "");
-    EXPECT_EQ(TwainSourceIdentity().Id, 5u) << "the manager filled in the source";
+    EXPECT_EQ(uint32_t(TwainSourceIdentity().Id), 5u) << "the manager filled in the source";
     EXPECT_STREQ(TwainSourceIdentity().ProductName, "Fake Scanner");
     const FakeDsmCall* enable = LastCallOf(kEnableDs);
-    EXPECT_EQ(enable->destination.Id, 5u);
+    EXPECT_EQ(uint32_t(enable->destination.Id), 5u);
     EXPECT_EQ(enable->window, host.mainWindow);
     EXPECT_EQ(enable->modalUI, 0);
 }
