@@ -26,11 +26,15 @@ struct TClippedWriter {
     }
     void Fill(uint8_t value, size_t count) {
         count = std::min(count, Room());
+        if (count == 0)  // the target may be empty, with no buffer at all
+            return;
         std::memset(Pos, value, count);
         Pos += count;
     }
     void Copy(const uint8_t* from, size_t count) {
         count = std::min(count, Room());
+        if (count == 0)
+            return;
         std::memcpy(Pos, from, count);
         Pos += count;
     }

@@ -1,0 +1,7 @@
+// Fuzz target: Paint Shop Pro run-length channels.
+#include "CodecFuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tilvorn;
+    return fuzz::FuzzDecoder(data, size, [](uint8_t parameter) -> std::unique_ptr<TDecoder> { return std::make_unique<TPSPRLEDecoder>(); });
+}

@@ -1,0 +1,1 @@
+tilvorn_fuzz_target(tiff_jpeg ${CMAKE_CURRENT_LIST_DIR}/tiff_jpeg.cpp tilvorn_readers)
