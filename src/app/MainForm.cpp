@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "app/Glyphs.h"
+#include "app/ImageFiles.h"
 #include "app/PageForm.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
@@ -511,14 +512,20 @@ void TForm1::ChangeImageClick() {
             platform::FileDialogRequest request = sOpenDialog1;
             if (platform::Dialogs().OpenFile(request) && std::filesystem::exists(request.fileName)) {
                 sOpenDialog1.fileName = request.fileName;
-                std::string ext = std::filesystem::path(request.fileName).extension().string();
-                std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-                if (ext != ".bmp")
-                    throw Exception(Format("Cannot open \"%s\": only Windows bitmap files can be read so far.",
-                                           request.fileName));
-                auto picture = std::make_unique<TDIB>();
-                picture->LoadFromFile(request.fileName);
-                SourceImage = std::move(picture);
+                switch (ExtensionBranch(request.fileName)) {
+                    case TExtensionBranch::JPEG:
+                        throw Exception(
+                            Format("Cannot open \"%s\": JPEG files cannot be read so far.", request.fileName));
+                    case TExtensionBranch::Bitmap: {
+                        auto picture = std::make_unique<TDIB>();
+                        picture->LoadFromFile(request.fileName);
+                        SourceImage = std::move(picture);
+                        break;
+                    }
+                    case TExtensionBranch::Document:
+                        RenderDocument();
+                        break;
+                }
             }
             break;
         }

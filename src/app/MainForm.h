@@ -158,6 +158,9 @@ public:
     /// Makes picture the poster's picture (taking it over) and runs PictureArrived.
     void SetSourceImage(std::unique_ptr<TDIB> picture);
     bool HasPicture() const;
+    /// Renders the file chosen in sOpenDialog1 as a document into SourceImage: six times its
+    /// natural size for ".doc", ".xls" and ".pdf", its natural size otherwise (MainFormDocuments.cpp).
+    void RenderDocument();
 
     /// Cell [column, row] of StringGrid1.
     QString Cells(int column, int row) const;
