@@ -58,7 +58,7 @@ def palette_file(count, highest):
             blocks.append(bytes(block).ljust(512, b"\0"))
             block = bytearray()
         r, g, b = colour(i)
-        block += struct.pack("<HHH", 0xAB00 | r, 0xCD00 | g, 0xEF00 | b)  # high bytes ignored
+        block += struct.pack("<HHH", r, g, b)
     blocks.append(bytes(block).ljust(512, b"\0"))
     return b"".join(blocks)
 
