@@ -1,0 +1,68 @@
+// Small helpers the format readers share: numbers from header bytes in either byte order,
+// how much a stream still holds, and the size checks made before a buffer is allocated.
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "core/Exceptions.h"
+#include "core/Streams.h"
+#include "readers/ImageReaders.h"
+
+namespace tilvorn::formats {
+
+inline uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
+inline uint16_t BE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]); }
+
+/// Bytes between the stream's position and its end.
+inline int64_t BytesLeft(TStream& stream) { return std::max<int64_t>(0, stream.Size() - stream.Position()); }
+
+/// The stream's read error, raised before a buffer is allocated for data the stream cannot
+/// hold (the read itself would fail the same way, only later).
+inline void RequireBytes(TStream& stream, uint64_t count) {
+    if (count > uint64_t(BytesLeft(stream))) throw EReadError(kStreamReadError);
+}
+
+/// Exactly count bytes from the stream, or the stream's read error.
+inline std::vector<uint8_t> ReadBytes(TStream& stream, uint64_t count) {
+    RequireBytes(stream, count);
+    std::vector<uint8_t> bytes(count);
+    if (count) stream.ReadBuffer(bytes.data(), int64_t(count));
+    return bytes;
+}
+
+/// Up to count bytes, as many as the stream still holds.
+inline std::vector<uint8_t> ReadAvailable(TStream& stream, uint64_t count) {
+    std::vector<uint8_t> bytes(std::min<uint64_t>(count, uint64_t(BytesLeft(stream))));
+    if (!bytes.empty()) bytes.resize(size_t(stream.Read(bytes.data(), int64_t(bytes.size()))));
+    return bytes;
+}
+
+/// A picture whose decoded data could never come out of the bytes the file holds (even at
+/// the coding's largest expansion) is not a picture but a damaged header: refused before
+/// anything of its size is allocated.
+inline void CheckDecodedSize(uint64_t decodedBytes, uint64_t storedBytes, uint64_t maxExpansion,
+                             const char* formatName) {
+    if (decodedBytes / maxExpansion > storedBytes + 1024)
+        RaiseImageErrorFmt(readertext::InvalidImage, formatName);
+}
+
+/// Puts the stream back where it was when the probe leaves, also on an exception.
+class TKeepPosition {
+public:
+    explicit TKeepPosition(TStream& stream) : stream_(stream), position_(stream.Position()) {}
+    ~TKeepPosition() { stream_.SetPosition(position_); }
+    TKeepPosition(const TKeepPosition&) = delete;
+    TKeepPosition& operator=(const TKeepPosition&) = delete;
+
+private:
+    TStream& stream_;
+    int64_t position_;
+};
+
+/// MulDiv(row, 100, height) of the progress reports.
+inline uint8_t RowPercent(uint32_t row, uint32_t height) { return TReaderGraphic::RowPercent(row, height); }
+
+}  // namespace tilvorn::formats

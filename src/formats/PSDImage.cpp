@@ -1,0 +1,271 @@
+#include "formats/PSDImage.h"
+
+#include <array>
+#include <cstring>
+#include <numeric>
+
+#include "formats/FormatBytes.h"
+#include "readers/ReaderCodecs.h"
+
+namespace tilvorn {
+
+using namespace formats;
+
+namespace {
+
+constexpr const char* kFormatName = "PSD or PDD";
+constexpr const char* kColorFormatName = "PSD";
+constexpr int kHeaderSize = 26;
+constexpr uint16_t kPackBits = 1;
+// A PackBits run gives at most 128 bytes for two stored bytes.
+constexpr uint64_t kMaxRunExpansion = 64;
+
+ColorModel ModelOfMode(uint16_t mode, uint16_t channels) {
+    switch (mode) {
+        case 0: return ColorModel::Gray;  // bitmap, with MinIsWhite
+        case 1: return ColorModel::Gray;
+        case 2: return ColorModel::Indexed;
+        case 3:
+        case 7: return channels == 3 ? ColorModel::RGB : ColorModel::RGBA;  // RGB, multichannel
+        case 4: return ColorModel::CMYK;
+        case 8: return ColorModel::Gray;  // duotone
+        case 9: return ColorModel::CIELab;
+        default: return ColorModel::Unknown;
+    }
+}
+
+bool IsPaletteModel(ColorModel model) { return model == ColorModel::Indexed || model == ColorModel::Gray; }
+
+/// Planes the colour models draw from (the converters take them one per sample).
+uint32_t PlanesOf(ColorModel model) {
+    switch (model) {
+        case ColorModel::RGB:
+        case ColorModel::CIELab: return 3;
+        case ColorModel::RGBA:
+        case ColorModel::CMYK: return 4;
+        default: return 1;
+    }
+}
+
+uint64_t StoredRowBytes(const TImageProperties& p) { return (uint64_t(p.ImageWidth) * p.SampleBits + 7) / 8; }
+
+void SkipSection(TStream& stream) {
+    std::array<uint8_t, 4> length{};
+    stream.ReadBuffer(length.data(), 4);
+    stream.Seek(BE32(length.data()), SeekOrigin::Current);
+}
+
+uint32_t ReadLength(TStream& stream) {
+    std::array<uint8_t, 4> length{};
+    stream.ReadBuffer(length.data(), 4);
+    return BE32(length.data());
+}
+
+}  // namespace
+
+const TGraphicClass& TPSDGraphic::Class() {
+    static const TGraphicClass cls = MakeReaderClass<TPSDGraphic>("TPSDGraphic", TReaderGraphic::Class());
+    return cls;
+}
+
+bool TPSDGraphic::ProbeStream(TStream& stream) {
+    TKeepPosition keep(stream);
+    if (BytesLeft(stream) <= kHeaderSize) return false;
+    std::array<uint8_t, kHeaderSize> header{};
+    stream.ReadBuffer(header.data(), kHeaderSize);
+    for (int i = 0; i < 4; ++i)
+        if ((header[i] & 0xDF) != uint8_t("8BPS"[i] & 0xDF)) return false;
+    return BE16(&header[4]) == 1;
+}
+
+bool TPSDGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
+    TReaderGraphic::ReadImageInfo(stream, imageIndex);
+    std::array<uint8_t, kHeaderSize> header{};
+    stream.ReadBuffer(header.data(), kHeaderSize);
+    if (std::memcmp(header.data(), "8BPS", 4) != 0) return false;
+    const uint16_t channels = BE16(&header[12]);
+    const uint16_t mode = BE16(&header[24]);
+    Properties.ChannelCount = uint8_t(std::min<uint16_t>(channels, 255));
+    Properties.SampleCount = uint8_t(std::min<uint16_t>(channels, 4));
+    Properties.ImageHeight = BE32(&header[14]);
+    Properties.ImageWidth = BE32(&header[18]);
+    Properties.SampleBits = uint8_t(std::min<uint16_t>(BE16(&header[22]), 255));
+    Properties.Model = ModelOfMode(mode, channels);
+    Properties.Flags.Include(ImageFlag::BigEndian);
+    if (mode == 0) Properties.Flags.Include(ImageFlag::MinIsWhite);
+    Properties.PixelBits = uint8_t(Properties.SampleCount * Properties.SampleBits);
+    SkipSection(stream);  // colour mode data
+    SkipSection(stream);  // image resources
+    SkipSection(stream);  // layer and mask information
+    std::array<uint8_t, 2> compression{};
+    stream.ReadBuffer(compression.data(), 2);
+    Properties.Coding = BE16(compression.data()) == kPackBits ? CompressionKind::PackBits : CompressionKind::None;
+    return true;
+}
+
+void TPSDGraphic::ReadImage(TStream& stream) {
+    ReleasePixels();
+    StartPosition = uint32_t(stream.Position());
+    if (!ReadImageInfo(stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
+
+    const ColorModel model = Properties.Model;
+    const bool paletteModel = IsPaletteModel(model);
+    const uint32_t bits = Properties.SampleBits;
+    if (model != ColorModel::Unknown) {
+        const bool depthFits = paletteModel ? (bits == 1 || bits == 8 || bits == 16) : (bits == 8 || bits == 16);
+        const bool planesFit = paletteModel || Properties.SampleCount >= PlanesOf(model);
+        if (!depthFits || !planesFit) RaiseImageErrorFmt(readertext::InvalidColorFormat, kColorFormatName);
+        // Check the pixel data the stream holds against the header before anything is allocated.
+        const uint64_t height = Properties.ImageHeight;
+        const uint64_t shown = paletteModel ? height * StoredRowBytes(Properties)
+                                            : uint64_t(PlanesOf(model)) * Properties.ImageWidth * (bits / 8) * height;
+        if (Properties.Coding == CompressionKind::PackBits) {
+            const uint64_t table = height * Properties.ChannelCount * 2;
+            RequireBytes(stream, table);
+            CheckDecodedSize(shown, uint64_t(BytesLeft(stream)) - table, kMaxRunExpansion, kFormatName);
+        } else {
+            RequireBytes(stream, shown);
+        }
+    }
+
+    stream.SetPosition(StartPosition);
+    ProgressArea = {0, 0, int32_t(Properties.ImageWidth), 1};
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    stream.Seek(kHeaderSize, SeekOrigin::Current);
+
+    SetUpConverter();
+    BitmapPixelFormat format = Converter.PixelFormatFor(1);
+    if (model == ColorModel::Unknown && format == BitmapPixelFormat::Custom) format = BitmapPixelFormat::Bits24;
+    SetPixelFormat(format);
+    SetImageSize(Properties.ImageWidth, Properties.ImageHeight);
+
+    ReadPaletteSection(stream);
+    SkipSection(stream);  // image resources
+    SkipSection(stream);  // layer and mask information
+    stream.Seek(2, SeekOrigin::Current);
+
+    std::vector<uint16_t> rowCounts;
+    if (Properties.Coding == CompressionKind::PackBits) {
+        const uint64_t count = uint64_t(Properties.ImageHeight) * Properties.ChannelCount;
+        std::vector<uint8_t> table = ReadBytes(stream, count * 2);
+        rowCounts.resize(count);
+        for (uint64_t i = 0; i < count; ++i) rowCounts[i] = BE16(&table[i * 2]);
+    }
+    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+
+    if (paletteModel)
+        ReadIndexedRows(stream, rowCounts);
+    else if (model != ColorModel::Unknown)
+        ReadColourPlanes(stream, rowCounts);
+    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+}
+
+void TPSDGraphic::SetUpConverter() {
+    Converter.SourceFlags = {ConversionFlag::SwapBytes};
+    Converter.SetSourceBits(Properties.SampleBits);
+    Converter.SetTargetBits(Properties.SampleBits == 16 ? 8 : Properties.SampleBits);
+    Converter.SetSourceSamples(Properties.SampleCount);
+    Converter.SetTargetSamples(Properties.SampleCount);
+    Converter.SetSourceModel(Properties.Model);
+    switch (Properties.Model) {
+        case ColorModel::RGB: Converter.SetTargetModel(ColorModel::BGR); break;
+        case ColorModel::RGBA: Converter.SetTargetModel(ColorModel::BGRA); break;
+        case ColorModel::CMYK:
+            Converter.SetTargetModel(ColorModel::BGR);
+            Converter.SetTargetSamples(3);
+            break;
+        case ColorModel::CIELab:
+            Converter.SetTargetModel(ColorModel::BGR);
+            Converter.SourceFlags.Include(ConversionFlag::LabLumaByteScale);
+            Converter.SourceFlags.Include(ConversionFlag::LabChromaBias);
+            break;
+        default: Converter.SetTargetModel(Properties.Model); break;
+    }
+}
+
+void TPSDGraphic::ReadPaletteSection(TStream& stream) {
+    const uint32_t length = ReadLength(stream);
+    if (Properties.Model == ColorModel::Indexed) {
+        // Three planes of red, green and blue; at most 256 entries are taken from each.
+        const std::vector<uint8_t> data = ReadBytes(stream, length);
+        const uint32_t n = length / 3;
+        if (n > 0)
+            SetPaletteEntries(Converter.BuildPalette({data.data(), data.data() + n, data.data() + 2 * n},
+                                                     RawPaletteFormat::Planar8, std::min<uint32_t>(n, 256), false));
+        return;
+    }
+    if (Properties.Model == ColorModel::Gray)
+        SetPaletteEntries(Converter.BuildGrayPalette(Properties.Flags.Contains(ImageFlag::MinIsWhite)));
+    // Colour mode data of other modes (duotone curves and the like) is not ours to read.
+    stream.Seek(length, SeekOrigin::Current);
+}
+
+void TPSDGraphic::ReadIndexedRows(TStream& stream, const std::vector<uint16_t>& rowCounts) {
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+    const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
+    const uint64_t storedRow = StoredRowBytes(Properties);
+    // 16-bit samples go through the converter; 1- and 8-bit rows are copied as stored.
+    const bool reduce = Properties.SampleBits == 16;
+    std::vector<uint8_t> wide(reduce ? storedRow : 0);
+    const uint64_t rowBytes = std::min<uint64_t>(storedRow, uint64_t(RowBytes()));
+
+    std::vector<uint8_t> packed;
+    uint64_t packedAt = 0;
+    if (Properties.Coding == CompressionKind::PackBits)
+        packed = ReadBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + height, uint64_t(0)));
+    TPackbitsRLEDecoder decoder;
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = ScanLine(int(y));
+        uint8_t* target = reduce ? wide.data() : row;
+        const uint64_t targetSize = reduce ? storedRow : rowBytes;
+        if (Properties.Coding == CompressionKind::PackBits) {
+            TSourcePos source(packed.data() + packedAt, rowCounts[y]);
+            TDestPos dest(target, targetSize);
+            decoder.Decompress(source, dest, rowCounts[y], int32_t(targetSize));
+            packedAt += rowCounts[y];
+        } else {
+            stream.ReadBuffer(target, int64_t(targetSize));
+            if (targetSize < storedRow) stream.Seek(int64_t(storedRow - targetSize), SeekOrigin::Current);
+        }
+        if (reduce) Converter.ConvertPixels(wide.data(), row, width);
+        ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
+        AdvanceProgressArea();
+    }
+}
+
+void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>& rowCounts) {
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
+    const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
+    const uint64_t sampleBytes = Properties.SampleBits / 8;
+    const uint64_t planeSize = uint64_t(width) * sampleBytes * height;
+    // Only the planes shown are decoded; further channels (spot colours, masks) follow them.
+    const uint32_t planes = PlanesOf(Properties.Model);
+    std::vector<uint8_t> data(planes * planeSize, 0);
+    if (Properties.Coding == CompressionKind::PackBits) {
+        const uint64_t counts = uint64_t(planes) * height;
+        std::vector<uint8_t> packed =
+            ReadBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0)));
+        TPackbitsRLEDecoder decoder;
+        TSourcePos source(packed.data(), packed.size());
+        TDestPos dest(data.data(), data.size());
+        decoder.Decompress(source, dest, int32_t(std::min<size_t>(packed.size(), INT32_MAX)),
+                           int32_t(std::min<size_t>(data.size(), INT32_MAX)));
+    } else if (!data.empty()) {
+        stream.ReadBuffer(data.data(), int64_t(data.size()));
+    }
+    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+
+    if (Properties.Model == ColorModel::CMYK)  // stored as 255 for no ink
+        for (uint8_t& b : data) b = uint8_t(255 - b);
+    const uint64_t rowStep = uint64_t(width) * sampleBytes;
+    for (uint32_t y = 0; y < height; ++y) {
+        std::array<const void*, 4> sources{};
+        for (uint32_t p = 0; p < planes; ++p) sources[p] = data.data() + p * planeSize + y * rowStep;
+        Converter.ConvertPixels(std::span<const void* const>(sources.data(), planes), ScanLine(int(y)), width);
+        ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
+        AdvanceProgressArea();
+    }
+}
+
+}  // namespace tilvorn

@@ -1,0 +1,158 @@
+#include "formats/SGIImage.h"
+
+#include <array>
+
+#include "formats/FormatBytes.h"
+
+namespace tilvorn {
+
+using namespace formats;
+
+namespace {
+
+constexpr const char* kFormatName = "sgi, bw or rgb(a)";
+constexpr int kHeaderSize = 512;
+constexpr uint16_t kMagic = 474;
+// A run gives at most 127 samples for one header and one sample; a verbatim file may have
+// lost its end. Either way the stored bytes are at least 1/64 of the pixels.
+constexpr uint64_t kMaxExpansion = 64;
+
+}  // namespace
+
+const TGraphicClass& TSGIGraphic::Class() {
+    static const TGraphicClass cls = MakeReaderClass<TSGIGraphic>("TSGIGraphic", TReaderGraphic::Class());
+    return cls;
+}
+
+bool TSGIGraphic::ProbeStream(TStream& stream) {
+    TKeepPosition keep(stream);
+    if (BytesLeft(stream) <= kHeaderSize) return false;
+    std::array<uint8_t, kHeaderSize> header{};
+    stream.ReadBuffer(header.data(), kHeaderSize);
+    const uint16_t dimension = BE16(&header[4]);
+    return BE16(&header[0]) == kMagic && (header[3] == 1 || header[3] == 2) && dimension >= 1 && dimension <= 3;
+}
+
+bool TSGIGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
+    TReaderGraphic::ReadImageInfo(stream, imageIndex);
+    std::array<uint8_t, kHeaderSize> header{};
+    stream.ReadBuffer(header.data(), kHeaderSize);
+    if (BE16(&header[0]) != kMagic) return false;
+    Properties.Flags.Include(ImageFlag::BigEndian);
+    Properties.SampleBits = uint8_t(8 * header[3]);
+    Properties.ImageWidth = BE16(&header[6]);
+    Properties.ImageHeight = BE16(&header[8]);
+    const uint16_t channels = BE16(&header[10]);
+    Properties.SampleCount = uint8_t(std::min<uint16_t>(channels, 255));
+    Properties.Model = channels == 3 ? ColorModel::RGB : channels == 4 ? ColorModel::RGBA : ColorModel::Indexed;
+    Properties.PixelBits = uint8_t(Properties.SampleBits * Properties.SampleCount);
+    Properties.Coding = header[2] == 1 ? CompressionKind::RLE : CompressionKind::None;
+    return true;
+}
+
+void TSGIGraphic::ReadImage(TStream& stream) {
+    ReleasePixels();
+    LoadStream = &stream;
+    StartPosition = uint32_t(stream.Position());
+    rowOffsets_.clear();
+    rowLengths_.clear();
+    decoder_.reset();
+    streamEnd_ = stream.Size();
+    if (!ReadImageInfo(stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
+
+    ProgressArea = {0, 0, int32_t(Properties.ImageWidth), 1};
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    stream.SetPosition(int64_t(StartPosition) + kHeaderSize);
+    Converter.SourceFlags = {ConversionFlag::SwapBytes};
+
+    // Colour files convert their planes; the others show their first plane, one sample.
+    const bool colour = Properties.Model == ColorModel::RGB || Properties.Model == ColorModel::RGBA;
+    const uint8_t samples = colour ? Properties.SampleCount : 1;
+    Converter.SetSourceBits(Properties.SampleBits);
+    Converter.SetTargetBits(8);
+    Converter.SetSourceSamples(samples);
+    Converter.SetTargetSamples(samples);
+    Converter.SetSourceModel(Properties.Model);
+    Converter.SetTargetModel(Properties.Model == ColorModel::RGB    ? ColorModel::BGR
+                             : Properties.Model == ColorModel::RGBA ? ColorModel::BGRA
+                                                                    : ColorModel::Indexed);
+    if (Properties.SampleCount == 0) RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
+
+    const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
+    const uint32_t sampleBytes = Properties.SampleBits / 8;
+    const uint32_t planes = colour ? Properties.SampleCount : 1;
+    if (Properties.Coding == CompressionKind::RLE) ReadRowTables();
+    CheckDecodedSize(uint64_t(width) * height * sampleBytes * planes, uint64_t(BytesLeft(stream)), kMaxExpansion,
+                     kFormatName);
+
+    SetPixelFormat(Converter.PixelFormatFor(1));
+    SetImageSize(width, height);
+    ReportProgress(TProgressStage::psEnding, 100, false, ProgressArea, "");
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+
+    struct TEndPhase {  // the closing notification also goes out when an error passes
+        TSGIGraphic& reader;
+        ~TEndPhase() {
+            reader.ReportProgress(TProgressStage::psEnding, 100, false, reader.ProgressArea, "");
+            reader.decoder_.reset();
+            reader.packed_ = {};
+        }
+    } endPhase{*this};
+
+    std::array<std::vector<uint8_t>, 4> buffers;
+    for (uint32_t p = 0; p < planes; ++p) buffers[p].resize(uint64_t(width) * sampleBytes);
+    if (!colour) SetPaletteEntries(Converter.BuildGrayPalette(false));
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = ScanLine(int(height - 1 - y));
+        for (uint32_t p = 0; p < planes; ++p) ReadRow(y, p, buffers[p]);
+        if (colour) {
+            const std::array<const void*, 4> sources{buffers[0].data(), buffers[1].data(),
+                                                     planes > 2 ? buffers[2].data() : nullptr,
+                                                     planes > 3 ? buffers[3].data() : nullptr};
+            Converter.ConvertPixels(std::span<const void* const>(sources.data(), planes), row, width);
+        } else if (sampleBytes == 2) {
+            Converter.ConvertPixels(buffers[0].data(), row, width);  // 16-bit samples reduced to 8
+        } else {
+            std::copy(buffers[0].begin(), buffers[0].end(), row);
+        }
+        ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
+        AdvanceProgressArea();
+    }
+}
+
+void TSGIGraphic::ReadRowTables() {
+    TStream& stream = *LoadStream;
+    const uint64_t count = uint64_t(Properties.ImageHeight) * Properties.SampleCount;
+    const std::vector<uint8_t> tables = ReadBytes(stream, count * 8);
+    rowOffsets_.resize(count);
+    rowLengths_.resize(count);
+    for (uint64_t i = 0; i < count; ++i) {
+        rowOffsets_[i] = BE32(&tables[i * 4]);
+        rowLengths_[i] = BE32(&tables[(count + i) * 4]);
+    }
+    decoder_ = std::make_unique<TSGIRLEDecoder>(Properties.SampleBits);
+}
+
+void TSGIGraphic::ReadRow(uint32_t y, uint32_t plane, std::vector<uint8_t>& buffer) {
+    TStream& stream = *LoadStream;
+    const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
+    const uint32_t sampleBytes = Properties.SampleBits / 8;
+    // A row the file does not hold in full shows black where its data end.
+    std::fill(buffer.begin(), buffer.end(), 0);
+    if (Properties.Coding != CompressionKind::RLE) {
+        stream.SetPosition(int64_t(StartPosition) + kHeaderSize +
+                           int64_t((uint64_t(plane) * height + y) * width * sampleBytes));
+        stream.Read(buffer.data(), int64_t(buffer.size()));
+        return;
+    }
+    const uint64_t entry = uint64_t(plane) * height + y;
+    const int64_t position = int64_t(StartPosition) + rowOffsets_[entry];
+    packed_.resize(size_t(std::clamp<int64_t>(streamEnd_ - position, 0, int64_t(rowLengths_[entry]) * sampleBytes)));
+    stream.SetPosition(position);
+    packed_.resize(size_t(stream.Read(packed_.data(), int64_t(packed_.size()))));
+    TSourcePos source(packed_.data(), packed_.size());
+    TDestPos dest(buffer.data(), buffer.size());
+    decoder_->Decompress(source, dest, int32_t(packed_.size()), int32_t(width));
+}
+
+}  // namespace tilvorn

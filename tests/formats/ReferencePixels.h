@@ -1,0 +1,33 @@
+// Pictures as other programs decode them (Pillow, ImageMagick), for comparing the readers'
+// pixels against within a tolerance.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace tilvorn::test {
+
+/// A picture in plain form: top row first, four bytes per pixel (red, green, blue, alpha).
+struct TRgbaPicture {
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint8_t> Rgba;
+    bool Empty() const { return Width == 0 || Height == 0; }
+    const uint8_t* Pixel(int x, int y) const { return &Rgba[(static_cast<size_t>(y) * Width + x) * 4]; }
+};
+
+/// True when Debian's Python with Pillow is there.
+bool HavePillow();
+/// The picture as Pillow decodes it; 16-bit grey is reduced by 255/65535. Empty on failure.
+TRgbaPicture LoadWithPillow(const std::string& path);
+/// The picture as ImageMagick's /usr/bin/convert decodes it. Empty on failure.
+TRgbaPicture LoadWithImageMagick(const std::string& path);
+
+/// Same size and every red, green and blue sample (and alpha when compareAlpha) within
+/// tolerance; names the first pixel that differs.
+::testing::AssertionResult SamePixels(const TRgbaPicture& expected, const TRgbaPicture& actual, int tolerance,
+                                      bool compareAlpha = false);
+
+}  // namespace tilvorn::test
