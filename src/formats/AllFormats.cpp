@@ -1,5 +1,15 @@
 #include "formats/AllFormats.h"
 
+#include "formats/AutodeskImage.h"
+#include "formats/CUTImage.h"
+#include "formats/PCDImage.h"
+#include "formats/PCXImage.h"
+#include "formats/PPMImage.h"
+#include "formats/PSDImage.h"
+#include "formats/PSPImage.h"
+#include "formats/RLAImage.h"
+#include "formats/SGIImage.h"
+
 // One include and one line below per reader unit.
 
 namespace tilvorn {
@@ -7,6 +17,15 @@ namespace tilvorn {
 std::vector<const TGraphicClass*> AllReaderClasses() {
     return {
         // &TTargaGraphic::Class(),
+        &TPCXGraphic::Class(),
+        &TRLAGraphic::Class(),
+        &TSGIGraphic::Class(),
+        &TPSDGraphic::Class(),
+        &TPPMGraphic::Class(),
+        &TAutodeskGraphic::Class(),
+        &TPCDGraphic::Class(),
+        &TCUTGraphic::Class(),
+        &TPSPGraphic::Class(),
     };
 }
 

@@ -30,6 +30,8 @@ constexpr std::array<TPaletteEntry, 16> kDefault16 = {{{0, 0, 0},       {128, 0,
 
 bool IsManufacturer(uint8_t value) { return value == 10 || value == 205; }
 
+bool IsBitPlaneLayout(uint32_t planes, uint32_t bits) { return bits == 1 && planes >= 2 && planes <= 4; }
+
 }  // namespace
 
 struct TPCXGraphic::Header {
@@ -100,12 +102,13 @@ void TPCXGraphic::ReadImage(TStream& stream) {
     Converter.SetSourceBits(Properties.SampleBits);
     Converter.SetSourceSamples(header.Planes());
     Converter.SetTargetModel(indexed ? ColorModel::Indexed : withAlpha ? ColorModel::BGRA : ColorModel::BGR);
-    Converter.SetTargetBits(Properties.PixelBits == 2 ? 4 : Properties.SampleBits);
+    // Two to four planes of one bit each give one bit of a 16-colour index each; this reader
+    // puts those indices together itself, so the palette keeps its depth.
+    const bool bitPlanes = IsBitPlaneLayout(header.Planes(), header.BitsPerPixel());
+    Converter.SetTargetBits(!bitPlanes && Properties.PixelBits == 2 ? 4 : Properties.SampleBits);
     Converter.SetTargetSamples(header.Planes());
 
-    const bool fourPlanes = header.Planes() == 4 && header.BitsPerPixel() == 1;
-    BitmapPixelFormat format = Converter.PixelFormatFor(1);
-    if (format == BitmapPixelFormat::Custom && fourPlanes) format = BitmapPixelFormat::Bits4;
+    BitmapPixelFormat format = bitPlanes ? BitmapPixelFormat::Bits4 : Converter.PixelFormatFor(1);
     // Indexed data fills only 1-, 4- and 8-bit rows and colour data only 24- and 32-bit rows;
     // any other pairing would have the converter write rows of another size.
     const bool fits = indexed ? (format == BitmapPixelFormat::Bits1 || format == BitmapPixelFormat::Bits4 ||
@@ -118,7 +121,9 @@ void TPCXGraphic::ReadImage(TStream& stream) {
         RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
 
     SetPixelFormat(format);
-    if (format == BitmapPixelFormat::Bits8) dataSize = std::max<int64_t>(0, dataSize - kClosingPaletteSize);
+    // The closing palette is not image data; a file without one keeps all its bytes.
+    if (format == BitmapPixelFormat::Bits8 && HasClosingPalette(stream))
+        dataSize = std::max<int64_t>(0, dataSize - kClosingPaletteSize);
     const uint32_t lineSize = uint32_t(header.Planes()) * header.BytesPerLine();
     const uint64_t decodedSize = uint64_t(Properties.ImageHeight) * lineSize;
     CheckDecodedSize(decodedSize, uint64_t(dataSize),
@@ -144,6 +149,16 @@ void TPCXGraphic::ReadImage(TStream& stream) {
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
     TransferRows(data, lineSize, header.BytesPerLine());
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+}
+
+bool TPCXGraphic::HasClosingPalette(TStream& stream) const {
+    TKeepPosition keep(stream);
+    const int64_t at = stream.Size() - kClosingPaletteSize;
+    if (at < int64_t(StartPosition) + kHeaderSize) return false;
+    stream.SetPosition(at);
+    uint8_t marker = 0;
+    stream.ReadBuffer(&marker, 1);
+    return marker == kClosingPaletteMarker;
 }
 
 void TPCXGraphic::ApplyPalette(TStream& stream, const Header& header, BitmapPixelFormat format) {
@@ -177,17 +192,18 @@ void TPCXGraphic::ApplyPalette(TStream& stream, const Header& header, BitmapPixe
 void TPCXGraphic::TransferRows(const std::vector<uint8_t>& data, uint32_t lineSize, uint32_t planeBytes) {
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
     const int bitCount = BitCount();
-    const bool fourPlanes = Properties.SampleCount == 4 && Properties.SampleBits == 1;
+    const uint32_t planes = Properties.SampleCount;
+    const bool bitPlanes = IsBitPlaneLayout(planes, Properties.SampleBits);
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* line = data.data() + uint64_t(y) * lineSize;
         uint8_t* row = ScanLine(int(y));
-        if (fourPlanes) {
+        if (bitPlanes) {
             // Bit k of a pixel comes from plane k; two pixels per output byte, first high.
             std::fill_n(row, (uint64_t(width) * 4 + 7) / 8, 0);
             for (uint32_t x = 0; x < width; ++x) {
                 const uint8_t mask = uint8_t(0x80 >> (x % 8));
                 uint8_t pixel = 0;
-                for (uint32_t k = 0; k < 4; ++k)
+                for (uint32_t k = 0; k < planes; ++k)
                     if (line[k * planeBytes + x / 8] & mask) pixel |= uint8_t(1 << k);
                 row[x / 2] |= (x % 2 == 0) ? uint8_t(pixel << 4) : pixel;
             }

@@ -14,6 +14,7 @@ public:
 
 private:
     struct Header;
+    bool HasClosingPalette(TStream& stream) const;
     void ApplyPalette(TStream& stream, const Header& header, BitmapPixelFormat format);
     void TransferRows(const std::vector<uint8_t>& data, uint32_t lineSize, uint32_t planeBytes);
 };

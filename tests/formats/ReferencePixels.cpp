@@ -75,6 +75,26 @@ TRgbaPicture LoadWithImageMagick(const std::string& path) {
     return LoadWithPillow(png);
 }
 
+TRgbaPicture PictureOf(TDIB& bitmap) {
+    TRgbaPicture picture;
+    if (bitmap.Empty()) return picture;
+    picture.Width = bitmap.Width();
+    picture.Height = bitmap.Height();
+    picture.Rgba.resize(size_t(picture.Width) * picture.Height * 4);
+    for (int y = 0; y < picture.Height; ++y) {
+        const uint8_t* row = bitmap.ScanLine(y);
+        for (int x = 0; x < picture.Width; ++x) {
+            const TColor colour = GetStorePixel(*bitmap.Image(), x, y);
+            uint8_t* out = &picture.Rgba[(size_t(y) * picture.Width + x) * 4];
+            out[0] = ColorRed(colour);
+            out[1] = ColorGreen(colour);
+            out[2] = ColorBlue(colour);
+            out[3] = bitmap.BitCount() == 32 ? row[x * 4 + 3] : 255;
+        }
+    }
+    return picture;
+}
+
 ::testing::AssertionResult SamePixels(const TRgbaPicture& expected, const TRgbaPicture& actual, int tolerance,
                                       bool compareAlpha) {
     if (expected.Width != actual.Width || expected.Height != actual.Height)

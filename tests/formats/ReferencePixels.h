@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "image/DIB.h"
+
 namespace tilvorn::test {
 
 /// A picture in plain form: top row first, four bytes per pixel (red, green, blue, alpha).
@@ -24,6 +26,14 @@ bool HavePillow();
 TRgbaPicture LoadWithPillow(const std::string& path);
 /// The picture as ImageMagick's /usr/bin/convert decodes it. Empty on failure.
 TRgbaPicture LoadWithImageMagick(const std::string& path);
+
+/// The bitmap's pixels as colours (through its colour table when indexed); the alpha of
+/// 32-bit bitmaps from their fourth bytes, 255 otherwise.
+TRgbaPicture PictureOf(TDIB& bitmap);
+
+/// Skips the running test with a message when Pillow is missing.
+#define TILVORN_REQUIRE_PILLOW() \
+    if (!::tilvorn::test::HavePillow()) GTEST_SKIP() << "Python with Pillow (python3-pil) is not installed"
 
 /// Same size and every red, green and blue sample (and alpha when compareAlpha) within
 /// tolerance; names the first pixel that differs.
