@@ -164,8 +164,11 @@ void TPSDGraphic::SetUpConverter() {
     Converter.SourceFlags = {ConversionFlag::SwapBytes};
     Converter.SetSourceBits(Properties.SampleBits);
     Converter.SetTargetBits(Properties.SampleBits == 16 ? 8 : Properties.SampleBits);
-    Converter.SetSourceSamples(Properties.SampleCount);
-    Converter.SetTargetSamples(Properties.SampleCount);
+    // Grey and indexed pictures show their first channel (further ones are alpha or spot
+    // colours); the colour models take one plane per sample.
+    const uint8_t samples = IsPaletteModel(Properties.Model) ? 1 : Properties.SampleCount;
+    Converter.SetSourceSamples(samples);
+    Converter.SetTargetSamples(samples);
     Converter.SetSourceModel(Properties.Model);
     switch (Properties.Model) {
         case ColorModel::RGB: Converter.SetTargetModel(ColorModel::BGR); break;

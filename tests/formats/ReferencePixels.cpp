@@ -20,7 +20,7 @@ from PIL import Image
 im = Image.open(sys.argv[1])
 im.load()
 if im.mode in ("I", "I;16", "I;16B", "I;16L"):
-    im = im.point(lambda v: v * 255 // 65535).convert("L")
+    im = im.convert("I").point(lambda v: v * (255 / 65535)).convert("L")
 im = im.convert("RGBA")
 with open(sys.argv[2], "wb") as f:
     f.write(b"%d %d\n" % im.size)
