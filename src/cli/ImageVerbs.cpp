@@ -17,7 +17,7 @@ int RunConvert(const std::vector<std::string>& args);
 int RunBlur(const std::vector<std::string>& args);
 
 const RegisterVerb kConvert{{"convert", "Read a bitmap file and write it back",
-                             "Usage: tilvorn-cli convert IN.bmp OUT.bmp\n\n"
+                             "Usage: tilvorn-cli convert [--reader EXT] IN.bmp OUT.bmp\n\n"
                              "Reads IN.bmp (1, 4, 8, 16, 24 or 32 bits; RLE8 and RLE4; OS/2 and\n"
                              "Windows headers; top-down or bottom-up) and writes it to OUT.bmp with\n"
                              "the same bit depth. RLE pictures are written compressed as they came.\n"
@@ -25,7 +25,10 @@ const RegisterVerb kConvert{{"convert", "Read a bitmap file and write it back",
                              "content (TIFF, PNG, Targa, ...): it is written as 24 bits, laid on white.\n"
                              "Any other file but a bitmap or JPEG one is drawn as a document, as the\n"
                              "window draws it (PDF, Word, Excel and other office files, GIF, SVG, ...):\n"
-                             ".doc, .xls and .pdf at six times their first page at 96 dpi, others at it.",
+                             ".doc, .xls and .pdf at six times their first page at 96 dpi, others at it.\n"
+                             "--reader EXT reads IN with the image reader registered for the extension\n"
+                             "EXT whatever its content, e.g. --reader cut for Dr. Halo pictures, which\n"
+                             "no content test recognises (their colours come from IN's .pal file).",
                              &RunConvert}};
 
 const RegisterVerb kBlur{{"blur", "Box-blur a bitmap file",
@@ -37,10 +40,15 @@ const RegisterVerb kBlur{{"blur", "Box-blur a bitmap file",
                           &RunBlur}};
 
 int RunConvert(const std::vector<std::string>& args) {
-    if (args.size() != 2) return UsageError(*FindVerb("convert"), "expects IN.bmp OUT.bmp");
+    const bool withReader = args.size() == 4 && args[0] == "--reader";
+    if (args.size() != 2 && !withReader)
+        return UsageError(*FindVerb("convert"), "expects IN.bmp OUT.bmp (or --reader EXT IN OUT.bmp)");
     TDIB dib;
-    LoadPicture(dib, args[0]);
-    dib.SaveToFile(args[1]);
+    if (withReader)
+        ReadInputPictureWith(args[1], args[2], dib);
+    else
+        LoadPicture(dib, args[0]);
+    dib.SaveToFile(args[withReader ? 3 : 1]);
     return 0;
 }
 

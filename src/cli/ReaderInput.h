@@ -13,4 +13,10 @@ namespace tilvorn::cli {
 /// EInvalidGraphic when the file holds no picture.
 void ReadInputPicture(const std::string& fileName, TDIB& picture);
 
+/// Reads fileName with the reader registered for the extension readerExtension (for
+/// example "cut", whose files no content test recognises), whatever the file's content;
+/// the picture comes as 24 bits laid on white paper. An extension no reader is registered
+/// for raises EInvalidGraphic.
+void ReadInputPictureWith(const std::string& readerExtension, const std::string& fileName, TDIB& picture);
+
 }  // namespace tilvorn::cli

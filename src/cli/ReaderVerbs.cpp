@@ -25,6 +25,18 @@ void ReadInputPicture(const std::string& fileName, TDIB& picture) {
     picture.Assign(&bitmap);
 }
 
+void ReadInputPictureWith(const std::string& readerExtension, const std::string& fileName, TDIB& picture) {
+    RegisterStandardFormats();
+    const TGraphicClass* readerClass = GlobalFormatRegistry().ClassForExtension(readerExtension);
+    if (!readerClass || !readerClass->IsReaderClass())
+        throw EInvalidGraphic("No image reader is registered for \"" + readerExtension + "\"");
+    std::unique_ptr<TReaderGraphic> reader = readerClass->Create();
+    reader->ReadImageFile(fileName);
+    TDIB made;
+    LayReaderOnWhite(*reader, made);
+    picture.Assign(&made);
+}
+
 namespace {
 
 int RunInfo(const std::vector<std::string>& args);
