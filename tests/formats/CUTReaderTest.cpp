@@ -26,7 +26,9 @@ TEST(CUTReader, ColoursComeFromThePaletteFileBeside) {
     EXPECT_TRUE(SamePixels(expected, PictureOf(reader), 0));
     // ImageMagick reads the pair to the same colours.
     const test::TRgbaPicture magick = LoadWithImageMagick(DataPath("formats/cut/cut-picture.cut"));
-    if (!magick.Empty()) EXPECT_TRUE(SamePixels(magick, PictureOf(reader), 0));
+    if (!magick.Empty()) {
+        EXPECT_TRUE(SamePixels(magick, PictureOf(reader), 0));
+    }
     // 256 entries: 78 in the first 512-byte block, the rest from the start of the next.
     EXPECT_EQ(reader.Image()->ColorTable[77], (RGBQUAD{uint8_t(77 * 7 + 11), uint8_t(255 - 77), uint8_t(77 * 3), 0}));
     EXPECT_EQ(reader.Image()->ColorTable[78], (RGBQUAD{uint8_t(78 * 7 + 11), uint8_t(255 - 78), uint8_t(78 * 3), 0}));

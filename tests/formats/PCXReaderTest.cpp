@@ -145,8 +145,8 @@ TEST(PCXReader, ProbeLooksAtTheHeaderAndLeavesThePosition) {
     };
     for (const TCase& c : {TCase{0, 10, true}, TCase{0, 12, true}, TCase{0, 11, false}, TCase{1, 4, false},
                            TCase{1, 0, true}, TCase{2, 2, false}}) {
-        std::vector<uint8_t> data(7, 0xEE);  // the header starts at 7
-        data.insert(data.end(), bytes.begin(), bytes.end());
+        std::vector<uint8_t> data(7 + bytes.size(), 0xEE);  // the header starts at 7
+        std::copy(bytes.begin(), bytes.end(), data.begin() + 7);
         data[7 + c.Offset] = c.Value;
         TCustomMemoryStream stream(data.data(), int64_t(data.size()));
         stream.SetPosition(7);
