@@ -536,6 +536,14 @@ private:
     std::vector<TColor> colors_;
 };
 
+/// What the working image tells the platform's list of picture formats about itself (the list
+/// that file dialogs and the clipboard consult).
+struct TDIBRegistration {
+    const char* Extension = "dib";
+    const char* Description = "Device Independent Bitmap";
+    uint16_t ClipboardFormat = CF_DIB;
+};
+
 /// Decodes RLE8 (compression 1) or RLE4 (2) data into the rows of target, which has the
 /// source's geometry. Clips: pixels that would fall outside the image are dropped, a delta or
 /// line end past the top row ends decoding, and data ending early (no end-of-bitmap code, a
