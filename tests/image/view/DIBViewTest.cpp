@@ -20,8 +20,9 @@ QApplication& App() {
     static int argc = 1;
     static char name[] = "tilvorn_view_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Left alive to the end: destroying it among the other statics at exit is not safe.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 void MakePicture(TDIB& dib, int w, int h) {
