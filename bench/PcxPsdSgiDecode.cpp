@@ -86,7 +86,7 @@ const TFiles& Files() {
 }
 
 template <typename Reader>
-void BM_Tilvorn(benchmark::State& state, const char* name) {
+void DecodeWithTilvorn(benchmark::State& state, const char* name) {
     const TFiles& files = Files();
     if (!files.Ready) {
         state.SkipWithError("the bench files could not be made (python3-pil, imagemagick, netpbm)");
@@ -104,6 +104,10 @@ void BM_Tilvorn(benchmark::State& state, const char* name) {
     state.counters["vs_pillow"] = total / double(state.iterations()) / files.PillowSeconds.at(name);
 }
 
+void BM_TilvornPSD(benchmark::State& state, const char* name) { DecodeWithTilvorn<TPSDGraphic>(state, name); }
+void BM_TilvornSGI(benchmark::State& state, const char* name) { DecodeWithTilvorn<TSGIGraphic>(state, name); }
+void BM_TilvornPCX(benchmark::State& state, const char* name) { DecodeWithTilvorn<TPCXGraphic>(state, name); }
+
 void BM_Pillow(benchmark::State& state, const char* name) {
     const TFiles& files = Files();
     if (!files.Ready) {
@@ -113,11 +117,11 @@ void BM_Pillow(benchmark::State& state, const char* name) {
     for (auto _ : state) state.SetIterationTime(files.PillowSeconds.at(name));
 }
 
-BENCHMARK_CAPTURE(BM_Tilvorn<TPSDGraphic>, psd_packbits_rgb, "picture.psd")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TilvornPSD, psd_packbits_rgb, "picture.psd")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pillow, psd_packbits_rgb, "picture.psd")->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Tilvorn<TSGIGraphic>, sgi_rle, "picture.sgi")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TilvornSGI, sgi_rle, "picture.sgi")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pillow, sgi_rle, "picture.sgi")->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Tilvorn<TPCXGraphic>, pcx_24bit_rle, "picture.pcx")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TilvornPCX, pcx_24bit_rle, "picture.pcx")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pillow, pcx_24bit_rle, "picture.pcx")->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -63,12 +63,41 @@ TEST(PSDReader, PackBitsAndRawDataGiveTheSamePixels) {
     EXPECT_TRUE(SamePixels(PictureOf(raw), PictureOf(packed), 0));
 }
 
+/// A raw one-pixel file of the given colour mode whose channels hold the given samples.
+std::vector<uint8_t> OnePixelFile(uint8_t mode, std::vector<uint8_t> samples) {
+    std::vector<uint8_t> file = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, uint8_t(samples.size()),
+                                 0,   0,   0,   1,   0, 0, 0, 1, 0, 8, 0, mode};
+    file.insert(file.end(), 12, 0);  // three empty sections
+    file.insert(file.end(), {0, 0});  // raw
+    file.insert(file.end(), samples.begin(), samples.end());
+    return file;
+}
+
+TEST(PSDReader, GreyWithFurtherChannelsShowsItsGreyChannel) {
+    const std::vector<uint8_t> file = OnePixelFile(1, {200, 17});  // grey and alpha
+    TCustomMemoryStream stream(file.data(), int64_t(file.size()));
+    TPSDGraphic reader;
+    reader.ReadImage(stream);
+    ASSERT_EQ(reader.BitCount(), 8);
+    EXPECT_EQ(GetStorePixel(*reader.Image(), 0, 0), RGBColor(200, 200, 200));
+}
+
+TEST(PSDReader, ColourModesWithTooFewChannelsAreRefused) {
+    for (auto [mode, channels] : {std::pair{3, 2}, std::pair{4, 3}, std::pair{9, 2}, std::pair{7, 1}}) {
+        const std::vector<uint8_t> file = OnePixelFile(uint8_t(mode), std::vector<uint8_t>(size_t(channels), 9));
+        TCustomMemoryStream stream(file.data(), int64_t(file.size()));
+        TPSDGraphic reader;
+        try {
+            reader.ReadImage(stream);
+            ADD_FAILURE() << "mode " << mode << " with " << channels << " channels was read";
+        } catch (const EInvalidGraphic& e) {
+            EXPECT_STREQ(e.what(), "Invalid color format in PSD file.");
+        }
+    }
+}
+
 TEST(PSDReader, CmykWithoutInkIsWhite) {
-    // One pixel, four raw channels stored as 255 (no ink).
-    std::vector<uint8_t> file = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 1, 0, 8, 0, 4};
-    file.insert(file.end(), 12, 0);              // three empty sections
-    file.insert(file.end(), {0, 0});             // raw
-    file.insert(file.end(), {255, 255, 255, 255});
+    const std::vector<uint8_t> file = OnePixelFile(4, {255, 255, 255, 255});  // stored 255: no ink
     TCustomMemoryStream stream(file.data(), int64_t(file.size()));
     TPSDGraphic reader;
     reader.ReadImage(stream);
