@@ -3,10 +3,22 @@
 
 #include "app/MainForm.h"
 #include "app/PageForm.h"
+#include "formats/AllFormats.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtPrinter.h"
 
+namespace {
+
+/// The image format registry is filled before any window exists and emptied after the last.
+struct StandardFormats {
+    StandardFormats() { tilvorn::RegisterStandardFormats(); }
+    ~StandardFormats() { tilvorn::UnregisterStandardFormats(); }
+};
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    StandardFormats formats;
     QApplication application(argc, argv);
     QApplication::setApplicationDisplayName(tilvorn::kApplicationTitle);
     tilvorn::platform::TQtDialogs dialogs;
