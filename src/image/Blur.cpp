@@ -149,6 +149,8 @@ private:
                          [cell](int x, int r, int g, int b) {
                              cell[3 * x] = uint8_t(b), cell[3 * x + 1] = uint8_t(g), cell[3 * x + 2] = uint8_t(r);
                          });
+        } else if (source_.bitCount == 24) {
+            for (int x = 0; x < width_; ++x, row += 3) cell[x] = uint16_t(row[0] + row[1] + row[2]);
         } else {
             ForEachColor(row, width_, source_.bitCount, source_.table, source_.format,
                          [cell](int x, int r, int g, int b) { cell[x] = uint16_t(r + g + b); });
