@@ -22,8 +22,9 @@ inline QApplication& Application() {
     static int argc = 1;
     static char name[] = "tilvorn_app_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
+    // Left alive to the end: destroying it among the other statics at exit is not safe.
+    static QApplication* application = new QApplication(argc, argv);
+    return *application;
 }
 
 class WindowTest : public ::testing::Test {
