@@ -13,7 +13,9 @@ char proxyToken;
 
 bool TWindowlessTwainHost::IsWindow(TwainWindow window) { return window == &proxyToken; }
 
-TwainWindow TWindowlessTwainHost::CreateProxyWindow(const std::string& title) { return &proxyToken; }
+TwainWindow TWindowlessTwainHost::CreateProxyWindow(const std::string& className, const std::string& title) {
+    return &proxyToken;
+}
 
 bool TWindowlessTwainHost::ProcessEvents(int milliseconds, const EventFilter& filter) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

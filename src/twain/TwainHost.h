@@ -26,8 +26,9 @@ public:
     virtual ~TwainHost() = default;
 
     virtual bool IsWindow(TwainWindow window) = 0;
-    /// A visible top-level window with the given title, or nullptr when none can be made.
-    virtual TwainWindow CreateProxyWindow(const std::string& title) = 0;
+    /// A visible top-level window of the given window class and title, or nullptr when none
+    /// can be made.
+    virtual TwainWindow CreateProxyWindow(const std::string& className, const std::string& title) = 0;
     virtual void DestroyProxyWindow(TwainWindow window) = 0;
     virtual void EnableWindow(TwainWindow window, bool enabled) = 0;
     /// Waits at most `milliseconds` (sleeping, not spinning) for events of the application and
@@ -44,7 +45,7 @@ public:
 class TWindowlessTwainHost : public TwainHost {
 public:
     bool IsWindow(TwainWindow window) override;
-    TwainWindow CreateProxyWindow(const std::string& title) override;
+    TwainWindow CreateProxyWindow(const std::string& className, const std::string& title) override;
     void DestroyProxyWindow(TwainWindow window) override {}
     void EnableWindow(TwainWindow window, bool enabled) override {}
     bool ProcessEvents(int milliseconds, const EventFilter& filter) override;

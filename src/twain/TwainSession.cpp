@@ -20,6 +20,7 @@ using namespace platform;
 namespace {
 
 constexpr char kErrorCaption[] = "TWAIN Error";
+constexpr char kProxyClass[] = "STATIC";  // a plain window that only stands in as a parent
 constexpr char kProxyTitle[] = "Scanner Proxy";
 constexpr char kLoadFailed[] = "Unable to load Source Manager (TWAIN_32.DLL)";
 constexpr char kOpenFailed[] = "Unable to open Source Manager (TWAIN_32.DLL)";
@@ -49,7 +50,7 @@ struct Session {
     TW_IDENTITY application = DefaultApplicationIdentity();
     TW_IDENTITY source{};
     TW_USERINTERFACE userInterface{};
-    bool sourceUIHidden = false;
+    bool SourceUIHidden = false;
     TW_PENDINGXFERS pending{};
     TW_UINT16 lastReturnCode = TWRC_SUCCESS;
     HGLOBAL acquired = nullptr;
@@ -307,7 +308,7 @@ bool OpenDefaultSource() {
 
 bool EnableSource(TwainWindow window) {
     if (session.state != kSourceOpen) return false;
-    session.userInterface.ShowUI = session.sourceUIHidden ? 0 : 1;
+    session.userInterface.ShowUI = session.SourceUIHidden ? 0 : 1;
     session.userInterface.ModalUI = 0;
     session.userInterface.hParent = window;
     CallSource(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &session.userInterface);
@@ -407,7 +408,7 @@ void TransferImages() {
             else
                 session.loopEnded = true;  // the source is stuck after the transfer
             // Without its dialog nobody can ask such a source for another scan.
-            if (session.state == kSourceEnabled && session.sourceUIHidden) session.loopEnded = true;
+            if (session.state == kSourceEnabled && session.SourceUIHidden) session.loopEnded = true;
             continue;
         }
         // A failed transfer: the waiting pages are dropped and the acquisition ends.
@@ -500,7 +501,7 @@ int TwainSelectImageSource(TwainWindow window) {
             ErrorBox("TwainSelectImageSource: window handle is invalid");
             return 0;
         }
-        proxy = host.CreateProxyWindow(kProxyTitle);
+        proxy = host.CreateProxyWindow(kProxyClass, kProxyTitle);
         if (!proxy || !host.IsWindow(proxy)) {
             if (proxy) host.DestroyProxyWindow(proxy);
             ErrorBox("TwainSelectImageSource: Unable to create proxy window");
@@ -533,7 +534,7 @@ HGLOBAL TwainAcquireImage(TwainWindow window, int pixelTypes) {
     TwainHost& host = CurrentTwainHost();
     TwainWindow proxy = nullptr;
     if (!host.IsWindow(window)) {
-        proxy = host.CreateProxyWindow(kProxyTitle);
+        proxy = host.CreateProxyWindow(kProxyClass, kProxyTitle);
         window = proxy;
     }
     if (!host.IsWindow(window)) {
@@ -608,9 +609,9 @@ int TwainLayerVersion() { return 106; }
 
 int TwainSessionState() { return session.state; }
 
-bool TwainGetSourceUIHidden() { return session.sourceUIHidden; }
+bool TwainGetSourceUIHidden() { return session.SourceUIHidden; }
 
-void TwainSetSourceUIHidden(int flag) { session.sourceUIHidden = flag != 0; }
+void TwainSetSourceUIHidden(int flag) { session.SourceUIHidden = flag != 0; }
 
 bool TwainRegisterApplication(int major, int minor, int language, int country, const std::string& version,
                               const std::string& manufacturer, const std::string& family,

@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, SelectTest,
 
 TEST_F(FakeManagerTest, SelectionWithoutAWindowUsesAProxyAndDestroysIt) {
     EXPECT_EQ(TwainSelectImageSource(nullptr), 1);
-    ASSERT_EQ(host.proxyTitles, std::vector<std::string>{"Scanner Proxy"});
+    ASSERT_EQ(host.proxyTitles, std::vector<std::string>{"STATIC/Scanner Proxy"});
     ASSERT_EQ(host.destroyed.size(), 1u);
     TwainWindow proxy = host.destroyed[0];
     EXPECT_NE(proxy, host.mainWindow);
@@ -344,7 +344,7 @@ TEST_F(FakeManagerTest, AcquisitionWithoutAWindowRunsOverTheProxy) {
     FakeDsmQueuePage(TWRC_XFERDONE, page);
     FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
     EXPECT_EQ(TwainAcquireImage(nullptr, 0), page);
-    ASSERT_EQ(host.proxyTitles, std::vector<std::string>{"Scanner Proxy"});
+    ASSERT_EQ(host.proxyTitles, std::vector<std::string>{"STATIC/Scanner Proxy"});
     ASSERT_EQ(host.destroyed.size(), 1u);
     EXPECT_EQ(LastCallOf(kOpenDsm)->window, host.destroyed[0]);
     EXPECT_EQ(LastCallOf(kEnableDs)->window, host.destroyed[0]);

@@ -43,8 +43,8 @@ public:
     HGLOBAL clipboard = nullptr;
 
     bool IsWindow(TwainWindow window) override { return windows.count(window) != 0; }
-    TwainWindow CreateProxyWindow(const std::string& title) override {
-        proxyTitles.push_back(title);
+    TwainWindow CreateProxyWindow(const std::string& className, const std::string& title) override {
+        proxyTitles.push_back(className + "/" + title);
         if (proxyFails) return nullptr;
         TwainWindow proxy = &windowStorage[1];
         windows.insert(proxy);
