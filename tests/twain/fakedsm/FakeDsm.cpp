@@ -15,7 +15,7 @@ struct Script {
     FakeDsmMemory memory{};
     std::map<std::pair<uint16_t, uint16_t>, uint16_t> results;
     uint16_t condition = TWCC_SUCCESS;
-    std::deque<std::pair<uint16_t, uint16_t>> events;
+    std::deque<std::pair<uint16_t, uint16_t>> events, idleEvents;
     std::deque<std::pair<uint16_t, void*>> pages;
     std::map<uint16_t, std::pair<uint16_t, void*>> containers;
     int pendingOverride = -1;
@@ -84,6 +84,19 @@ uint16_t PendingTransfers(uint16_t message, TW_PENDINGXFERS* pending) {
 }
 
 uint16_t ProcessEvent(TW_EVENT* event) {
+    auto* offered = static_cast<const TwainEventMessage*>(event->pEvent);
+    bool idle = offered && offered->message == 0;
+    auto& idleEvents = TheScript().idleEvents;
+    if (!idleEvents.empty()) {
+        if (!idle) {
+            event->TWMessage = MSG_NULL;
+            return TWRC_NOTDSEVENT;
+        }
+        auto [result, message] = idleEvents.front();
+        idleEvents.pop_front();
+        event->TWMessage = message;
+        return result;
+    }
     auto& events = TheScript().events;
     if (events.empty()) {
         event->TWMessage = MSG_NULL;
@@ -177,6 +190,10 @@ FAKEDSM_API void FakeDsmSetCondition(uint16_t conditionCode) { TheScript().condi
 
 FAKEDSM_API void FakeDsmQueueEvent(uint16_t returnCode, uint16_t message) {
     TheScript().events.emplace_back(returnCode, message);
+}
+
+FAKEDSM_API void FakeDsmQueueIdleEvent(uint16_t returnCode, uint16_t message) {
+    TheScript().idleEvents.emplace_back(returnCode, message);
 }
 
 FAKEDSM_API void FakeDsmQueuePage(uint16_t returnCode, void* image) {

@@ -45,6 +45,9 @@ FAKEDSM_API void FakeDsmSetResult(uint16_t dataType, uint16_t message, uint16_t 
 FAKEDSM_API void FakeDsmSetCondition(uint16_t conditionCode);
 /// The answers to the next MSG_PROCESSEVENT calls, in order; afterwards TWRC_NOTDSEVENT.
 FAKEDSM_API void FakeDsmQueueEvent(uint16_t returnCode, uint16_t message);
+/// Like FakeDsmQueueEvent, but answered only to idle ticks (events with message 0); window
+/// events meanwhile are not the source's. Idle answers are used before the general queue.
+FAKEDSM_API void FakeDsmQueueIdleEvent(uint16_t returnCode, uint16_t message);
 /// One page of the native transfer: its return code and, for TWRC_XFERDONE, its block.
 FAKEDSM_API void FakeDsmQueuePage(uint16_t returnCode, void* image);
 /// The container handed out for MSG_GET or MSG_GETCURRENT on DAT_CAPABILITY (ownership passes).
