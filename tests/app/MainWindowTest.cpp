@@ -68,7 +68,7 @@ TEST_F(WindowTest, WithoutPrintersStartsInSheetModeWithTheSheetWindowDefaults) {
     Start();
     EXPECT_EQ(form->sScrollBar1->value(), 1);
     EXPECT_EQ(S(form->ChangePrinter->text()), "Страница");
-    EXPECT_FALSE(form->sBitBtn1->isEnabled());
+    EXPECT_FALSE(form->sBitBtn1->isEnabledTo(form->sPanel2));
     EXPECT_EQ(form->SheetWidthPx, 2480);
     EXPECT_EQ(form->SheetHeightPx, 3508);
     EXPECT_DOUBLE_EQ(form->PxPerMmX, 11.811);

@@ -28,7 +28,7 @@ inline QApplication& Application() {
 }
 
 class WindowTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         Application();
         static int serial = 0;
@@ -61,15 +61,27 @@ protected:
         form->SetSourceImage(std::move(picture));
     }
 
+    /// Makes the control's window the active one, so focus changes are delivered.
+    static void Activate(QWidget* control) {
+        QWidget* window = control->window();
+        if (window->isActiveWindow()) return;
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    }
+
     /// Focuses the control and types text in place of what it held.
     static void Type(QWidget* control, const QString& text) {
+        Activate(control);
         QWidget* target = control->focusProxy() ? control->focusProxy() : control;
         target->setFocus(Qt::MouseFocusReason);
         if (auto* edit = qobject_cast<QLineEdit*>(target)) edit->selectAll();
         QTest::keyClicks(target, text);
     }
     /// Moves the focus to a control outside the poster panels.
-    void LeaveFocus() { form->sComboBox3->setFocus(Qt::MouseFocusReason); }
+    void LeaveFocus() {
+        Activate(form.get());
+        form->sComboBox3->setFocus(Qt::MouseFocusReason);
+    }
 
     /// Types a value into a grid cell through the grid's editor, then leaves the grid.
     void TypeCell(int column, int row, const QString& text) {
@@ -89,12 +101,23 @@ protected:
         view->setCurrentIndex(list->model()->index(index, 0));
         QTest::keyClick(view, Qt::Key_Return);
         QApplication::processEvents();
+        Activate(list);
+    }
+
+    /// Clicks the arrow at one end of a small scroll bar.
+    static void ClickArrow(QScrollBar* bar, bool right) {
+        QPoint at(right ? bar->width() - 3 : 3, bar->height() / 2);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, at);
     }
 
     /// Runs work on the sheet window once it is shown modally, then presses its OK button.
     void WhileSheetWindowShown(std::function<void(TPageForm&)> work) {
         QTimer::singleShot(0, page.get(), [this, work] {
-            if (page->isVisible()) work(*page);
+            if (page->isVisible()) {
+                page->activateWindow();
+                EXPECT_TRUE(QTest::qWaitForWindowActive(page.get()));
+                work(*page);
+            }
             sheetWindowSeen = page->isVisible();
             page->sBitBtn1->click();
         });
