@@ -3,6 +3,8 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/Exceptions.h"
@@ -29,6 +31,25 @@ inline void RequireBytes(TStream& stream, uint64_t count) {
 inline std::vector<uint8_t> ReadBytes(TStream& stream, uint64_t count) {
     RequireBytes(stream, count);
     std::vector<uint8_t> bytes(count);
+    if (count) stream.ReadBuffer(bytes.data(), int64_t(count));
+    return bytes;
+}
+
+/// A buffer whose bytes are not cleared on allocation: for data that is overwritten at once
+/// (clearing tens of megabytes first costs as much as decoding them).
+struct TRawBuffer {
+    std::unique_ptr<uint8_t[]> Bytes;
+    uint64_t Size = 0;
+    explicit TRawBuffer(uint64_t size) : Bytes(new uint8_t[size ? size : 1]), Size(size) {}
+    uint8_t* data() { return Bytes.get(); }
+    const uint8_t* data() const { return Bytes.get(); }
+    uint64_t size() const { return Size; }
+};
+
+/// Exactly count bytes from the stream in an uncleared buffer, or the stream's read error.
+inline TRawBuffer ReadRawBytes(TStream& stream, uint64_t count) {
+    RequireBytes(stream, count);
+    TRawBuffer bytes(count);
     if (count) stream.ReadBuffer(bytes.data(), int64_t(count));
     return bytes;
 }

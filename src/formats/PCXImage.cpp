@@ -1,6 +1,7 @@
 #include "formats/PCXImage.h"
 
 #include <array>
+#include <cstring>
 
 #include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
@@ -133,17 +134,18 @@ void TPCXGraphic::ReadImage(TStream& stream) {
     SetImageSize(Properties.ImageWidth, Properties.ImageHeight);
 
     std::vector<uint8_t> data(decodedSize, 0);
-    std::vector<uint8_t> stored = ReadBytes(stream, uint64_t(dataSize));
-    if (Properties.Coding == CompressionKind::RLE) {
-        TPCXRLEDecoder decoder;
-        TSourcePos source(stored.data(), stored.size());
+    {
+        const TRawBuffer stored = ReadRawBytes(stream, uint64_t(dataSize));
         TDestPos dest(data.data(), data.size());
-        decoder.Decompress(source, dest, int32_t(std::min<int64_t>(dataSize, INT32_MAX)),
-                           int32_t(std::min<uint64_t>(decodedSize, INT32_MAX)));
-    } else {
-        std::copy_n(stored.begin(), std::min(stored.size(), data.size()), data.begin());
+        if (Properties.Coding == CompressionKind::RLE) {
+            TPCXRLEDecoder decoder;
+            TSourcePos source(stored.data(), stored.size());
+            decoder.Decompress(source, dest, int32_t(std::min<int64_t>(dataSize, INT32_MAX)),
+                               int32_t(std::min<uint64_t>(decodedSize, INT32_MAX)));
+        } else {
+            std::memcpy(data.data(), stored.data(), std::min<uint64_t>(stored.size(), data.size()));
+        }
     }
-    stored = {};
 
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);

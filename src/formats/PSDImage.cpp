@@ -246,13 +246,13 @@ void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>&
     std::vector<uint8_t> data(planes * planeSize, 0);
     if (Properties.Coding == CompressionKind::PackBits) {
         const uint64_t counts = uint64_t(planes) * height;
-        std::vector<uint8_t> packed =
-            ReadBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0)));
+        const TRawBuffer packed =
+            ReadRawBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0)));
         TPackbitsRLEDecoder decoder;
         TSourcePos source(packed.data(), packed.size());
         TDestPos dest(data.data(), data.size());
-        decoder.Decompress(source, dest, int32_t(std::min<size_t>(packed.size(), INT32_MAX)),
-                           int32_t(std::min<size_t>(data.size(), INT32_MAX)));
+        decoder.Decompress(source, dest, int32_t(std::min<uint64_t>(packed.size(), INT32_MAX)),
+                           int32_t(std::min<uint64_t>(data.size(), INT32_MAX)));
     } else if (!data.empty()) {
         stream.ReadBuffer(data.data(), int64_t(data.size()));
     }
