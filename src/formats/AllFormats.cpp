@@ -8,7 +8,10 @@
 #include "formats/PSDImage.h"
 #include "formats/PSPImage.h"
 #include "formats/RLAImage.h"
+#include "formats/PNGImage.h"
 #include "formats/SGIImage.h"
+#include "formats/TIFFImage.h"
+#include "formats/TargaImage.h"
 
 // One include and one line below per reader unit.
 
@@ -16,7 +19,9 @@ namespace tilvorn {
 
 std::vector<const TGraphicClass*> AllReaderClasses() {
     return {
-        // &TTargaGraphic::Class(),
+        &TTargaGraphic::Class(),
+        &TTIFFGraphic::Class(),
+        &TEPSGraphic::Class(),
         &TPCXGraphic::Class(),
         &TRLAGraphic::Class(),
         &TSGIGraphic::Class(),
@@ -26,6 +31,7 @@ std::vector<const TGraphicClass*> AllReaderClasses() {
         &TPCDGraphic::Class(),
         &TCUTGraphic::Class(),
         &TPSPGraphic::Class(),
+        &TPNGGraphic::Class(),
     };
 }
 

@@ -1,0 +1,495 @@
+#include "formats/PNGImage.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "readers/ReaderCodecs.h"
+#include "readers/ReaderTexts.h"
+
+namespace tilvorn {
+
+namespace {
+
+const uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+const char* const kPNGName = "PNG";
+
+uint32_t Big32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+uint8_t PaethPredictor(int a, int b, int c) {
+    int p = a + b - c;
+    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc) return uint8_t(a);
+    if (pb <= pc) return uint8_t(b);
+    return uint8_t(c);
+}
+
+// Undoes the filter of one row in place; row[0] is the filter type byte, prior the previous
+// row in the same layout (all zeros before the first row of an image or pass).
+void UndoFilter(uint8_t* row, const uint8_t* prior, size_t rowBytes, size_t bpp) {
+    uint8_t* x = row + 1;
+    const uint8_t* b = prior + 1;
+    const size_t n = rowBytes - 1;
+    switch (row[0]) {
+        case 1:
+            for (size_t i = bpp; i < n; ++i) x[i] = uint8_t(x[i] + x[i - bpp]);
+            break;
+        case 2:
+            for (size_t i = 0; i < n; ++i) x[i] = uint8_t(x[i] + b[i]);
+            break;
+        case 3:
+            for (size_t i = 0; i < n; ++i) {
+                int left = i >= bpp ? x[i - bpp] : 0;
+                x[i] = uint8_t(x[i] + ((left + b[i]) >> 1));
+            }
+            break;
+        case 4:
+            for (size_t i = 0; i < std::min(bpp, n); ++i) x[i] = uint8_t(x[i] + b[i]);
+            for (size_t i = bpp; i < n; ++i) x[i] = uint8_t(x[i] + PaethPredictor(x[i - bpp], b[i], b[i - bpp]));
+            break;
+        default:  // None, and unknown types leave the row as stored
+            break;
+    }
+}
+
+struct Adam7Pass {
+    uint32_t FirstRow, RowStep, FirstColumn, ColumnStep;
+    uint8_t Mask;
+};
+
+const Adam7Pass kAdam7[7] = {
+    {0, 8, 0, 8, 0x80}, {0, 8, 4, 8, 0x08}, {4, 8, 0, 4, 0x88}, {0, 4, 2, 4, 0x22},
+    {2, 4, 0, 2, 0xAA}, {0, 2, 1, 2, 0x55}, {1, 2, 0, 1, 0xFF},
+};
+
+}  // namespace
+
+TPNGGraphic::TPNGGraphic() = default;
+TPNGGraphic::~TPNGGraphic() = default;
+
+const TGraphicClass& TPNGGraphic::Class() {
+    static const TGraphicClass value = MakeReaderClass<TPNGGraphic>("TPNGGraphic", TReaderGraphic::Class());
+    return value;
+}
+
+bool TPNGGraphic::ProbeStream(TStream& Stream) {
+    const int64_t start = Stream.Position();
+    uint8_t bytes[8];
+    bool ok = Stream.Size() - start > 8 && Stream.Read(bytes, 8) == 8 && std::memcmp(bytes, kSignature, 8) == 0;
+    Stream.SetPosition(start);
+    return ok;
+}
+
+// Reads the 8 bytes of a chunk header. With endAllowed, a stream that ends here answers
+// false (a file cut after its image data) instead of failing.
+bool TPNGGraphic::ReadChunkHeader(bool endAllowed) {
+    uint8_t bytes[8];
+    if (endAllowed) {
+        if (LoadStream->Read(bytes, 8) != 8) return false;
+    } else {
+        LoadStream->ReadBuffer(bytes, 8);
+    }
+    chunk_.Length = Big32(bytes);
+    std::memcpy(chunk_.Type, bytes + 4, 4);
+    runningCrc_ = uint32_t(crc32(0, chunk_.Type, 4));
+    return true;
+}
+
+void TPNGGraphic::ReadChunkData() {
+    // A length the rest of the file cannot hold is a read error before any memory is asked for.
+    if (int64_t(chunk_.Length) + 4 > LoadStream->Size() - LoadStream->Position()) throw EReadError(kStreamReadError);
+    chunkData_.resize(chunk_.Length);
+    if (chunk_.Length > 0) LoadStream->ReadBuffer(chunkData_.data(), chunk_.Length);
+    uint8_t crcBytes[4];
+    LoadStream->ReadBuffer(crcBytes, 4);
+    runningCrc_ = uint32_t(crc32(runningCrc_, chunkData_.data(), chunk_.Length));
+    if (runningCrc_ != Big32(crcBytes)) RaiseImageErrorFmt(readertext::CRCError, kPNGName);
+}
+
+void TPNGGraphic::SkipChunk() { LoadStream->Seek(int64_t(chunk_.Length) + 4, SeekOrigin::Current); }
+
+bool TPNGGraphic::ChunkIs(const char* type) const {
+    for (int i = 0; i < 4; ++i)
+        if ((chunk_.Type[i] & ~0x20) != (uint8_t(type[i]) & ~0x20)) return false;
+    return true;
+}
+
+uint32_t TPNGGraphic::ChunkValue32(size_t offset) const {
+    return offset + 4 <= chunkData_.size() ? Big32(&chunkData_[offset]) : 0;
+}
+
+uint16_t TPNGGraphic::ChunkValue16(size_t offset) const {
+    return offset + 2 <= chunkData_.size() ? uint16_t(chunkData_[offset] << 8 | chunkData_[offset + 1]) : 0;
+}
+
+bool TPNGGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
+    TReaderGraphic::ReadImageInfo(Stream, ImageIndex);
+    LoadStream = &Stream;
+    uint8_t signature[8];
+    if (Stream.Read(signature, 8) != 8 || std::memcmp(signature, kSignature, 8) != 0) return false;
+    ReadChunkHeader(false);
+    if (!ChunkIs("IHDR")) return false;
+    Properties.Flags.Include(ImageFlag::BigEndian);
+    ReadChunkData();
+    Properties.ImageWidth = ChunkValue32(0);
+    Properties.ImageHeight = ChunkValue32(4);
+    bitDepth_ = chunkData_.size() > 8 ? chunkData_[8] : 0;
+    colorType_ = chunkData_.size() > 9 ? chunkData_[9] : 0;
+    Properties.SampleBits = bitDepth_;
+    switch (colorType_) {
+        case 0: Properties.Model = ColorModel::Gray; Properties.SampleCount = 1; break;
+        case 2: Properties.Model = ColorModel::RGB; Properties.SampleCount = 3; break;
+        case 3: Properties.Model = ColorModel::Indexed; Properties.SampleCount = 1; break;
+        case 4: Properties.Model = ColorModel::GrayAlpha; Properties.SampleCount = 1; break;
+        case 6: Properties.Model = ColorModel::RGBA; Properties.SampleCount = 4; break;
+        default: Properties.Model = ColorModel::Unknown; Properties.SampleCount = 1; break;
+    }
+    Properties.PixelBits = uint8_t(Properties.SampleCount * bitDepth_);
+    Properties.HasAlphaChannel = colorType_ == 4 || colorType_ == 6;
+    Properties.Coding = (chunkData_.size() > 10 && chunkData_[10] == 0) ? CompressionKind::LZ77 : CompressionKind::Unknown;
+    Properties.FilterKind = chunkData_.size() > 11 ? chunkData_[11] : 0;
+    Properties.IsInterlaced = chunkData_.size() > 12 && chunkData_[12] != 0;
+    if (Properties.ImageWidth == 0 || Properties.ImageHeight == 0) return false;
+    // Look for a gAMA chunk; it must come before the image data.
+    while (ReadChunkHeader(true)) {
+        if (ChunkIs("gAMA")) {
+            ReadChunkData();
+            Properties.Gamma = float(ChunkValue32(0)) / 100000.0f;
+            return true;
+        }
+        if (ChunkIs("IEND") || ChunkIs("IDAT")) return true;
+        SkipChunk();
+    }
+    return true;
+}
+
+void TPNGGraphic::SetupColors() {
+    const ColorModel model = Properties.Model;
+    const uint8_t depth = bitDepth_;
+    auto depthIn = [depth](std::initializer_list<int> list) {
+        return std::find(list.begin(), list.end(), depth) != list.end();
+    };
+    bool accepted = false;
+    switch (colorType_) {
+        case 0: accepted = depthIn({1, 2, 4, 8, 16}); break;
+        case 2: case 4: case 6: accepted = depthIn({8, 16}); break;
+        case 3: accepted = depthIn({1, 2, 4, 8}); break;
+        default: break;
+    }
+    if (!accepted) RaiseImageErrorFmt(readertext::InvalidColorFormat, kPNGName);
+
+    Converter.SetSourceBits(depth);
+    switch (colorType_) {
+        case 0:
+            Converter.SetSourceModel(ColorModel::Gray);
+            Converter.SetTargetModel(ColorModel::Gray);
+            Converter.SetSourceSamples(1);
+            Converter.SetTargetSamples(1);
+            Converter.SetTargetBits(depth == 2 ? 4 : depth == 16 ? 8 : depth);
+            SetPixelFormat(Converter.PixelFormatFor(1));
+            SetPaletteEntries(Converter.BuildGrayPalette(false));
+            sourceBytesPerPixel_ = (depth + 7) / 8;
+            break;
+        case 2:
+            Converter.SetSourceModel(ColorModel::RGB);
+            Converter.SetTargetModel(ColorModel::BGR);
+            Converter.SetSourceSamples(3);
+            Converter.SetTargetSamples(3);
+            Converter.SetTargetBits(8);
+            SetPixelFormat(BitmapPixelFormat::Bits24);
+            sourceBytesPerPixel_ = depth * 3 / 8;
+            break;
+        case 3:
+            Converter.SetSourceModel(ColorModel::Indexed);
+            Converter.SetTargetModel(ColorModel::Indexed);
+            Converter.SetSourceSamples(1);
+            Converter.SetTargetSamples(1);
+            Converter.SetTargetBits(depth == 2 ? 4 : depth);
+            SetPixelFormat(Converter.PixelFormatFor(1));
+            if (hasPalette_)
+                SetPaletteEntries(Converter.BuildPalette({palette_.data()}, RawPaletteFormat::Interleaved8Triple,
+                                                  uint32_t(palette_.size() / 3), false));
+            sourceBytesPerPixel_ = 1;
+            break;
+        case 4:
+            Converter.SetSourceModel(ColorModel::GrayAlpha);
+            Converter.SetTargetModel(ColorModel::Indexed);
+            Converter.SetSourceSamples(1);
+            Converter.SetTargetSamples(1);
+            Converter.SetTargetBits(8);
+            SetPixelFormat(BitmapPixelFormat::Bits8);
+            SetPaletteEntries(Converter.BuildGrayPalette(false));
+            sourceBytesPerPixel_ = depth * 2 / 8;
+            break;
+        case 6:
+            Converter.SetSourceModel(ColorModel::RGBA);
+            Converter.SetTargetModel(ColorModel::BGRA);
+            Converter.SetSourceSamples(4);
+            Converter.SetTargetSamples(4);
+            Converter.SetTargetBits(8);
+            SetPixelFormat(BitmapPixelFormat::Bits32);
+            sourceBytesPerPixel_ = depth * 4 / 8;
+            break;
+        default:
+            break;
+    }
+    (void)model;
+    colorsReady_ = true;
+}
+
+void TPNGGraphic::ReadPalette() {
+    if (chunk_.Length % 3 != 0) RaiseImageErrorFmt(readertext::InvalidPalette, kPNGName);
+    ReadChunkData();
+    if (colorType_ != 3) return;
+    palette_ = chunkData_;
+    hasPalette_ = true;
+    SetupColors();
+}
+
+void TPNGGraphic::ReadGamma() {
+    ReadChunkData();
+    Converter.ConfigureGamma(float(ChunkValue32(0)) / 100000.0f, 2.2f);
+    Converter.TargetFlags.Include(ConversionFlag::GammaCorrect);
+    Properties.Flags.Include(ImageFlag::GammaInUse);
+}
+
+uint8_t TPNGGraphic::SampleTo8Bits(uint16_t sample) const {
+    if (bitDepth_ == 16) return uint8_t(uint32_t(sample) * 255 / 65535);
+    if (bitDepth_ < 8) return uint8_t(uint32_t(sample & ((1u << bitDepth_) - 1)) * 255 / ((1u << bitDepth_) - 1));
+    return uint8_t(sample);
+}
+
+// The background fills rows the file does not deliver. Grey samples are scaled to 8 bits
+// and an index is looked up in the palette, so the fill shows the colour the file names.
+void TPNGGraphic::ReadBackground() {
+    ReadChunkData();
+    switch (colorType_) {
+        case 0:
+        case 4: {
+            uint32_t v = SampleTo8Bits(ChunkValue16(0));
+            backgroundColor_ = v | v << 8 | v << 16;
+            break;
+        }
+        case 2:
+        case 6:
+            backgroundColor_ = SampleTo8Bits(ChunkValue16(0)) | SampleTo8Bits(ChunkValue16(2)) << 8 |
+                               SampleTo8Bits(ChunkValue16(4)) << 16;
+            break;
+        case 3:
+            if (!chunkData_.empty() && size_t(chunkData_[0]) * 3 + 2 < palette_.size()) {
+                const uint8_t* e = &palette_[size_t(chunkData_[0]) * 3];
+                backgroundColor_ = e[0] | e[1] << 8 | e[2] << 16;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void TPNGGraphic::ReadTransparency() {
+    ReadChunkData();
+    if (colorType_ == 0 && chunkData_.size() >= 2) {
+        uint32_t v = SampleTo8Bits(ChunkValue16(0));
+        transparentColor_ = int32_t(v | v << 8 | v << 16);
+    } else if (colorType_ == 2 && chunkData_.size() >= 6) {
+        transparentColor_ = int32_t(SampleTo8Bits(ChunkValue16(0)) | SampleTo8Bits(ChunkValue16(2)) << 8 |
+                                    SampleTo8Bits(ChunkValue16(4)) << 16);
+    }
+}
+
+void TPNGGraphic::ReadImage(TStream& Stream) {
+    ReleasePixels();
+    StartPosition = uint32_t(Stream.Position());
+    decoder_.reset();
+    if (!ReadImageInfo(Stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, kPNGName);
+    Stream.SetPosition(int64_t(StartPosition) + 8);
+    ProgressArea = Rect(0, 0, int(Properties.ImageWidth), 1);
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+
+    hasPalette_ = false;
+    palette_.clear();
+    backgroundColor_ = 0xFFFFFF;
+    transparentColor_ = -1;
+    colorsReady_ = false;
+    dataExhausted_ = false;
+    streamEnded_ = false;
+    imageLoaded_ = false;
+    ReadChunkHeader(false);
+    ReadChunkData();
+    Converter.SourceFlags = TConversionFlags{ConversionFlag::SwapBytes};
+
+    struct Cleanup {
+        TPNGGraphic& self;
+        ~Cleanup() {
+            if (self.decoder_) {
+                try {
+                    self.decoder_->EndDecompress();
+                } catch (...) {
+                }
+                self.decoder_.reset();
+            }
+            self.chunkData_.clear();
+            self.chunkData_.shrink_to_fit();
+            self.idat_.clear();
+            self.idat_.shrink_to_fit();
+            self.ReportProgress(TProgressStage::psEnding, 0, false, self.ProgressArea, "");
+        }
+    } cleanup{*this};
+
+    if (Properties.Coding != CompressionKind::LZ77)
+        RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kPNGName);
+    decoder_ = std::make_unique<TLZ77Decoder>(1, false);
+    decoder_->BeginDecompress();
+
+    bool haveHeader = ReadChunkHeader(false);
+    while (haveHeader) {
+        if (ChunkIs("IDAT")) {
+            ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+            LoadImageData();
+            if (streamEnded_) break;
+        } else if (ChunkIs("PLTE")) {
+            ReadPalette();
+        } else if (ChunkIs("gAMA")) {
+            ReadGamma();
+        } else if (ChunkIs("bKGD")) {
+            ReadBackground();
+        } else if (ChunkIs("tRNS")) {
+            ReadTransparency();
+        } else {
+            if (ChunkIs("IEND")) break;
+            if (CriticalChunk()) RaiseImageError(readertext::UnknownCriticalChunk);
+            SkipChunk();
+        }
+        // After the image data a cut file simply ends here.
+        haveHeader = ReadChunkHeader(imageLoaded_);
+    }
+    decoder_->EndDecompress();
+    decoder_.reset();
+    // A file without image data has no picture to show: say so instead of an empty bitmap.
+    if (!imageLoaded_) RaiseImageErrorFmt(readertext::InvalidImage, kPNGName);
+}
+
+void TPNGGraphic::LoadImageData() {
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+    if (!colorsReady_) SetupColors();
+    const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
+    // Refuse a size that cannot be right before asking for its memory: deflate makes at
+    // most about 1032 bytes from one, so the rest of the file bounds what it can fill.
+    const uint64_t rowBytes = (uint64_t(width) * bitDepth_ + 7) / 8 * (bitDepth_ == 16 ? sourceBytesPerPixel_ / 2
+                                                                                         : sourceBytesPerPixel_) + 1;
+    const uint64_t rest = uint64_t(std::max<int64_t>(LoadStream->Size() - LoadStream->Position(), 0));
+    if (rowBytes > (uint64_t(1) << 31) || uint64_t(width) * height > 1032 * (rest + 64) * 8)
+        RaiseImageErrorFmt(readertext::InvalidImage, kPNGName);
+    SetImageSize(width, height);
+    imageLoaded_ = true;
+    FillBackground();
+    if (transparentColor_ >= 0) {
+        Transparent = true;
+        TransparentColor = TColor(transparentColor_);
+    }
+
+    inflateLeft_ = 0;
+    inflateInput_ = nullptr;
+    if (Properties.IsInterlaced && chunkData_.size() > 0) {
+        for (int pass = 0; pass < 7; ++pass) {
+            const Adam7Pass& p = kAdam7[pass];
+            if (p.FirstColumn >= width) continue;
+            ReadRows(p.FirstRow, p.RowStep, p.FirstColumn, p.ColumnStep, p.Mask, pass == 6);
+        }
+    } else {
+        ReadRows(0, 1, 0, 1, 0xFF, true);
+    }
+    SkipRemainingImageData();
+}
+
+void TPNGGraphic::FillBackground() {
+    TCanvas& canvas = Canvas();
+    canvas.Lock();
+    canvas.Brush.Color = TColor(backgroundColor_);
+    canvas.Brush.Style = TBrushStyle::bsSolid;
+    canvas.FillRect(Rect(0, 0, Width(), Height()));
+    canvas.Unlock();
+}
+
+void TPNGGraphic::ReadRows(uint32_t firstRow, uint32_t rowStep, uint32_t firstColumn, uint32_t columnStep,
+                           uint8_t mask, bool reportProgress) {
+    const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
+    const uint32_t pixels = (width + columnStep - firstColumn - 1) / columnStep;
+    const uint32_t k = bitDepth_ == 16 ? sourceBytesPerPixel_ / 2 : sourceBytesPerPixel_;
+    const uint32_t rowBytes = uint32_t((uint64_t(pixels) * bitDepth_ + 7) / 8 * k + 1);
+    std::vector<uint8_t> current(rowBytes, 0), previous(rowBytes, 0);
+    for (uint32_t y = firstRow; y < height; y += rowStep) {
+        if (dataExhausted_) return;  // rows the file does not hold keep the background
+        if (!FillFromInflate(current.data(), rowBytes)) return;
+        UndoFilter(current.data(), previous.data(), rowBytes, std::max<uint32_t>(sourceBytesPerPixel_, 1));
+        Converter.ConvertPixels({current.data() + 1}, ScanLine(int(y)), width, mask);
+        if (reportProgress) {
+            ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
+            AdvanceProgressArea();
+        }
+        std::swap(current, previous);
+    }
+}
+
+// Fills count bytes from the image data; answers false when the data ran out first.
+bool TPNGGraphic::FillFromInflate(uint8_t* buffer, uint32_t count) {
+    uint8_t* dest = buffer;
+    uint32_t wanted = count;
+    while (wanted > 0) {
+        if (inflateLeft_ == 0) {
+            if (streamEnded_ || !ChunkIs("IDAT")) {
+                dataExhausted_ = true;
+                return false;
+            }
+            // A cut file gives what it holds of its last chunk, unchecked.
+            if (int64_t(chunk_.Length) + 4 <= LoadStream->Size() - LoadStream->Position()) {
+                ReadChunkData();
+                idat_.swap(chunkData_);
+            } else {
+                idat_.resize(chunk_.Length);
+                idat_.resize(size_t(std::max<int64_t>(LoadStream->Read(idat_.data(), chunk_.Length), 0)));
+                streamEnded_ = true;
+            }
+            inflateInput_ = idat_.data();
+            inflateLeft_ = uint32_t(idat_.size());
+            if (!streamEnded_ && !ReadChunkHeader(true)) streamEnded_ = true;
+            if (inflateLeft_ == 0) continue;
+        }
+        TSourcePos source(inflateInput_, inflateLeft_);
+        TDestPos target(dest, wanted);
+        decoder_->Decompress(source, target, int32_t(inflateLeft_), int32_t(wanted));
+        const uint32_t produced = uint32_t(target.Pos - dest);
+        inflateLeft_ = uint32_t(decoder_->InputLeft());
+        inflateInput_ = source.Pos;
+        dest = target.Pos;
+        wanted -= produced;
+        const int status = decoder_->InflateStatus;
+        if (status == Z_STREAM_END) {
+            if (wanted != 0 || inflateLeft_ != 0) RaiseImageErrorFmt(readertext::ExtraCompressedData, kPNGName);
+            dataExhausted_ = wanted != 0;
+            return wanted == 0;
+        }
+        if (status != Z_OK) RaiseImageErrorFmt(readertext::CompressionError, kPNGName);
+        if (produced == 0 && inflateLeft_ != 0) RaiseImageErrorFmt(readertext::CompressionError, kPNGName);
+    }
+    return true;
+}
+
+// Leaves the current chunk header on the first chunk after the image data, checking the
+// data of any IDAT chunks not needed for the rows.
+void TPNGGraphic::SkipRemainingImageData() {
+    while (!streamEnded_ && ChunkIs("IDAT")) {
+        if (int64_t(chunk_.Length) + 4 > LoadStream->Size() - LoadStream->Position()) {
+            streamEnded_ = true;
+            return;
+        }
+        ReadChunkData();
+        if (!ReadChunkHeader(true)) streamEnded_ = true;
+    }
+    // The chunk loop goes on with this header: step back so it reads it again.
+    if (!streamEnded_) LoadStream->Seek(-8, SeekOrigin::Current);
+}
+
+}  // namespace tilvorn

@@ -1,0 +1,635 @@
+#include "formats/TIFFImage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "readers/ReaderCodecs.h"
+#include "readers/ReaderTexts.h"
+
+namespace tilvorn {
+
+namespace {
+
+const char* const kTIFFName = "TIF/TIFF";
+const char* const kEPSName = "EPS";
+
+enum : uint16_t {
+    TagImageWidth = 256,
+    TagImageLength = 257,
+    TagBitsPerSample = 258,
+    TagCompression = 259,
+    TagPhotometric = 262,
+    TagFillOrder = 266,
+    TagStripOffsets = 273,
+    TagSamplesPerPixel = 277,
+    TagRowsPerStrip = 278,
+    TagStripByteCounts = 279,
+    TagXResolution = 282,
+    TagYResolution = 283,
+    TagPlanarConfiguration = 284,
+    TagT4Options = 292,
+    TagResolutionUnit = 296,
+    TagPredictor = 317,
+    TagColorMap = 320,
+    TagTileWidth = 322,
+    TagTileLength = 323,
+    TagExtraSamples = 338,
+    TagJPEGTables = 347,
+    TagYCbCrCoefficients = 529,
+    TagYCbCrSubSampling = 530,
+};
+
+enum : uint16_t {
+    TypeByte = 1, TypeAscii, TypeShort, TypeLong, TypeRational, TypeSByte, TypeUndefined,
+    TypeSShort, TypeSLong, TypeSRational, TypeFloat, TypeDouble,
+};
+
+uint32_t TypeSize(uint16_t type) {
+    switch (type) {
+        case TypeByte: case TypeAscii: case TypeSByte: case TypeUndefined: return 1;
+        case TypeShort: case TypeSShort: return 2;
+        case TypeLong: case TypeSLong: case TypeFloat: return 4;
+        case TypeRational: case TypeSRational: case TypeDouble: return 8;
+        default: return 0;
+    }
+}
+
+uint16_t Get16(const uint8_t* p, bool big) { return big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]); }
+
+uint32_t Get32(const uint8_t* p, bool big) {
+    return big ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
+               : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+CompressionKind CodingFor(uint32_t compression) {
+    switch (compression) {
+        case 1: return CompressionKind::None;
+        case 2: return CompressionKind::FaxRLE;
+        case 3: return CompressionKind::Fax3;
+        case 4: return CompressionKind::Fax4;
+        case 5: return CompressionKind::LZW;
+        case 6: return CompressionKind::OldJPEG;
+        case 7: return CompressionKind::JPEG;
+        case 8: case 32946: return CompressionKind::LZ77;
+        case 32766: return CompressionKind::NeXT;
+        case 32771: return CompressionKind::FaxRLEW;
+        case 32773: return CompressionKind::PackBits;
+        case 32809: return CompressionKind::ThunderScan;
+        case 32895: return CompressionKind::IT8CTPAD;
+        case 32896: return CompressionKind::IT8LW;
+        case 32897: return CompressionKind::IT8MP;
+        case 32898: return CompressionKind::IT8BL;
+        case 32908: return CompressionKind::PixarFilm;
+        case 32909: return CompressionKind::PixarLog;
+        case 32947: return CompressionKind::DCS;
+        case 34661: return CompressionKind::JBIG;
+        default: return CompressionKind::Unknown;
+    }
+}
+
+ColorModel ModelFor(uint32_t photometric, uint32_t samples) {
+    switch (photometric) {
+        case 0: case 1: return ColorModel::Gray;
+        case 2: return samples < 4 ? ColorModel::RGB : ColorModel::RGBA;
+        case 3: return ColorModel::Indexed;
+        case 5: return ColorModel::CMYK;
+        case 6: return ColorModel::YCbCr;
+        case 8: return ColorModel::CIELab;
+        default: return ColorModel::Unknown;
+    }
+}
+
+// Horizontal differencing on samples of 16 bits, in the byte order of the file.
+void UndoDifferencing16(uint8_t* row, uint32_t samplesPerPixel, uint32_t width, bool big) {
+    const uint32_t total = samplesPerPixel * width;
+    for (uint32_t i = samplesPerPixel; i < total; ++i) {
+        uint8_t* cur = row + 2 * i;
+        const uint8_t* prev = row + 2 * (i - samplesPerPixel);
+        uint16_t v = uint16_t(Get16(cur, big) + Get16(prev, big));
+        if (big) {
+            cur[0] = uint8_t(v >> 8);
+            cur[1] = uint8_t(v);
+        } else {
+            cur[0] = uint8_t(v);
+            cur[1] = uint8_t(v >> 8);
+        }
+    }
+}
+
+void UndoDifferencingBytes(uint8_t* row, uint32_t bytesPerPixel, uint32_t width) {
+    if (width < 2 || bytesPerPixel == 0) return;
+    switch (bytesPerPixel) {
+        case 1: UndoDifferencing1(row, width - 1); break;
+        case 3: UndoDifferencing3(row, width - 1); break;
+        case 4: UndoDifferencing4(row, width - 1); break;
+        default:
+            for (uint32_t i = 0; i < bytesPerPixel * (width - 1); ++i)
+                row[i + bytesPerPixel] = uint8_t(row[i + bytesPerPixel] + row[i]);
+    }
+}
+
+// Bits of one bitmap pixel for each pixel format the readers use.
+uint32_t BitmapBitsFor(BitmapPixelFormat format) {
+    switch (format) {
+        case BitmapPixelFormat::Bits1: return 1;
+        case BitmapPixelFormat::Bits4: return 4;
+        case BitmapPixelFormat::Bits8: return 8;
+        case BitmapPixelFormat::Bits15: return 16;
+        case BitmapPixelFormat::Bits24: return 24;
+        case BitmapPixelFormat::Bits32: return 32;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+const TGraphicClass& TTIFFGraphic::Class() {
+    static const TGraphicClass value = MakeReaderClass<TTIFFGraphic>("TTIFFGraphic", TReaderGraphic::Class());
+    return value;
+}
+
+const TGraphicClass& TEPSGraphic::Class() {
+    static const TGraphicClass value = MakeReaderClass<TEPSGraphic>("TEPSGraphic", TTIFFGraphic::Class());
+    return value;
+}
+
+bool TTIFFGraphic::BigEndianFile() const { return Properties.Flags.Contains(ImageFlag::BigEndian); }
+
+bool TTIFFGraphic::ProbeStream(TStream& Stream) {
+    const int64_t start = Stream.Position();
+    const int64_t remaining = Stream.Size() - start;
+    uint8_t header[8];
+    bool ok = remaining > 8 && Stream.Read(header, 8) == 8;
+    Stream.SetPosition(start);
+    if (!ok) return false;
+    const bool big = header[0] == 'M' && header[1] == 'M';
+    if (!big && !(header[0] == 'I' && header[1] == 'I')) return false;
+    return Get16(header + 2, big) == 42 && int64_t(Get32(header + 4, big)) < remaining;
+}
+
+void TTIFFGraphic::ReadDirectory(TStream& Stream, uint32_t offset) {
+    const bool big = BigEndianFile();
+    Stream.SetPosition(int64_t(StartPosition) + offset);
+    uint8_t countBytes[2];
+    Stream.ReadBuffer(countBytes, 2);
+    const uint16_t count = Get16(countBytes, big);
+    std::vector<uint8_t> raw(size_t(count) * 12);
+    if (!raw.empty()) Stream.ReadBuffer(raw.data(), int64_t(raw.size()));
+    directory_.assign(count, {});
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint8_t* e = &raw[size_t(i) * 12];
+        TTIFFEntry& entry = directory_[i];
+        entry.Tag = Get16(e, big);
+        entry.Type = Get16(e + 2, big);
+        entry.Count = Get32(e + 4, big);
+        std::memcpy(entry.Raw, e + 8, 4);
+        const uint64_t bytes = uint64_t(entry.Count) * TypeSize(entry.Type);
+        if (entry.Count == 1 && TypeSize(entry.Type) == 1)
+            entry.Value = e[8];
+        else if (entry.Count == 1 && TypeSize(entry.Type) == 2)
+            entry.Value = Get16(e + 8, big);
+        else if (bytes > 4 || entry.Count == 1)
+            entry.Value = Get32(e + 8, big);
+        else
+            entry.Value = Get32(e + 8, false);  // several small values: their bytes as stored
+    }
+    std::stable_sort(directory_.begin(), directory_.end(),
+                     [](const TTIFFEntry& a, const TTIFFEntry& b) { return a.Tag < b.Tag; });
+}
+
+const TTIFFEntry* TTIFFGraphic::FindTag(uint16_t tag) const {
+    auto it = std::lower_bound(directory_.begin(), directory_.end(), tag,
+                               [](const TTIFFEntry& e, uint16_t t) { return e.Tag < t; });
+    return (it != directory_.end() && it->Tag == tag) ? &*it : nullptr;
+}
+
+// Every value of an entry as a number. Values the file does not hold are left out, so a
+// count that overstates the data never reads past the end of the stream.
+std::vector<double> TTIFFGraphic::ReadValues(TStream& Stream, const TTIFFEntry& entry) const {
+    const bool big = BigEndianFile();
+    const uint32_t size = TypeSize(entry.Type);
+    std::vector<double> values;
+    if (size == 0 || entry.Count == 0) return values;
+    uint64_t count = entry.Count;
+    std::vector<uint8_t> bytes;
+    if (count * size <= 4) {
+        bytes.assign(entry.Raw, entry.Raw + 4);
+    } else {
+        const int64_t at = int64_t(StartPosition) + entry.Value;
+        const int64_t available = std::max<int64_t>(Stream.Size() - at, 0);
+        count = std::min<uint64_t>(count, uint64_t(available) / size);
+        bytes.resize(size_t(count * size));
+        Stream.SetPosition(at);
+        if (!bytes.empty()) Stream.ReadBuffer(bytes.data(), int64_t(bytes.size()));
+    }
+    values.reserve(size_t(count));
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t* p = &bytes[size_t(i * size)];
+        switch (entry.Type) {
+            case TypeSByte: values.push_back(int8_t(p[0])); break;
+            case TypeShort: values.push_back(Get16(p, big)); break;
+            case TypeSShort: values.push_back(int16_t(Get16(p, big))); break;
+            case TypeLong: values.push_back(Get32(p, big)); break;
+            case TypeSLong: values.push_back(int32_t(Get32(p, big))); break;
+            case TypeRational: {
+                uint32_t d = Get32(p + 4, big);
+                values.push_back(d ? double(Get32(p, big)) / d : 0.0);
+                break;
+            }
+            case TypeSRational: {
+                int32_t d = int32_t(Get32(p + 4, big));
+                values.push_back(d ? double(int32_t(Get32(p, big))) / d : 0.0);
+                break;
+            }
+            case TypeFloat: {
+                uint32_t bits = Get32(p, big);
+                float f;
+                std::memcpy(&f, &bits, 4);
+                values.push_back(f);
+                break;
+            }
+            case TypeDouble: {
+                uint64_t bits = big ? (uint64_t(Get32(p, true)) << 32 | Get32(p + 4, true))
+                                    : (uint64_t(Get32(p + 4, false)) << 32 | Get32(p, false));
+                double d;
+                std::memcpy(&d, &bits, 8);
+                values.push_back(d);
+                break;
+            }
+            default: values.push_back(p[0]); break;
+        }
+    }
+    return values;
+}
+
+uint32_t TTIFFGraphic::GetInteger(TStream& Stream, uint16_t tag, uint32_t defaultValue) const {
+    uint32_t count = 0;
+    return GetCountAndOffset(Stream, tag, defaultValue, count);
+}
+
+uint32_t TTIFFGraphic::GetCountAndOffset(TStream&, uint16_t tag, uint32_t defaultValue, uint32_t& count) const {
+    const TTIFFEntry* entry = FindTag(tag);
+    count = entry ? entry->Count : 0;
+    if (!entry) return defaultValue;
+    if (entry->Count != 1) return entry->Value;
+    switch (entry->Type) {
+        case TypeByte: case TypeShort: case TypeSShort: case TypeLong: case TypeSLong: return entry->Value;
+        default: return defaultValue;
+    }
+}
+
+double TTIFFGraphic::GetNumber(TStream& Stream, uint16_t tag, double defaultValue) const {
+    const TTIFFEntry* entry = FindTag(tag);
+    if (!entry || entry->Count != 1) return defaultValue;
+    switch (entry->Type) {
+        case TypeByte: case TypeShort: case TypeLong: case TypeRational: case TypeSRational: case TypeFloat: {
+            std::vector<double> values = ReadValues(Stream, *entry);
+            return values.empty() ? defaultValue : values[0];
+        }
+        default: return defaultValue;
+    }
+}
+
+std::vector<uint32_t> TTIFFGraphic::GetIntegerList(TStream& Stream, uint16_t tag) const {
+    std::vector<uint32_t> list;
+    const TTIFFEntry* entry = FindTag(tag);
+    if (!entry) return list;
+    switch (entry->Type) {
+        case TypeByte: case TypeShort: case TypeSShort: case TypeLong: case TypeSLong:
+            for (double v : ReadValues(Stream, *entry)) list.push_back(uint32_t(int64_t(v)));
+            break;
+        default: break;
+    }
+    return list;
+}
+
+std::vector<uint8_t> TTIFFGraphic::GetByteList(TStream& Stream, uint16_t tag) const {
+    std::vector<uint8_t> list;
+    const TTIFFEntry* entry = FindTag(tag);
+    if (!entry) return list;
+    for (double v : ReadValues(Stream, *entry)) list.push_back(uint8_t(int64_t(v)));
+    return list;
+}
+
+std::vector<float> TTIFFGraphic::GetNumberList(TStream& Stream, uint16_t tag) const {
+    std::vector<float> list;
+    const TTIFFEntry* entry = FindTag(tag);
+    if (!entry) return list;
+    for (double v : ReadValues(Stream, *entry)) list.push_back(float(v));
+    return list;
+}
+
+bool TTIFFGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
+    TReaderGraphic::ReadImageInfo(Stream, ImageIndex);
+    TImageProperties& p = Properties;
+    Stream.SetPosition(StartPosition);
+    uint8_t header[8];
+    Stream.ReadBuffer(header, 8);
+    const bool big = header[0] == 'M' && header[1] == 'M';
+    if (big) p.Flags.Include(ImageFlag::BigEndian);
+    p.FormatVersion = Get16(header + 2, big);
+    p.FirstDirectory = Get32(header + 4, big);
+    if (p.FormatVersion != 42 || p.FirstDirectory == 0) return false;
+
+    uint32_t offset = p.FirstDirectory;
+    for (uint32_t index = ImageIndex; index > 0; --index) {
+        uint8_t bytes[4];
+        Stream.SetPosition(int64_t(StartPosition) + offset);
+        Stream.ReadBuffer(bytes, 2);
+        Stream.Seek(int64_t(Get16(bytes, big)) * 12, SeekOrigin::Current);
+        Stream.ReadBuffer(bytes, 4);
+        offset = Get32(bytes, big);
+        if (offset == 0) return false;
+    }
+    ReadDirectory(Stream, offset);
+
+    p.ImageWidth = GetInteger(Stream, TagImageWidth, 0);
+    p.ImageHeight = GetInteger(Stream, TagImageLength, 0);
+    if (p.ImageWidth == 0 || p.ImageHeight == 0) return false;
+
+    std::vector<uint32_t> rows = GetIntegerList(Stream, TagRowsPerStrip);
+    // No rows per strip (or 0, which no writer means literally) make the whole image one strip.
+    if (rows.empty() || rows[0] == 0xFFFFFFFF || rows[0] == 0) rows.assign(1, p.ImageHeight);
+    p.StripRowCounts = rows;
+    const uint32_t samples = GetInteger(Stream, TagSamplesPerPixel, 1);
+    p.SampleCount = uint8_t(std::min<uint32_t>(samples, 255));
+    std::vector<uint32_t> bits = GetIntegerList(Stream, TagBitsPerSample);
+    p.SampleBits = uint8_t(bits.empty() ? 1 : std::min<uint32_t>(bits[0], 255));
+    p.TileW = GetInteger(Stream, TagTileWidth, 0);
+    p.TileH = GetInteger(Stream, TagTileLength, 0);
+    if (p.TileW > 0 && p.TileH > 0) p.Flags.Include(ImageFlag::Tiled);
+    const uint32_t photometric = GetInteger(Stream, TagPhotometric, 0);
+    if (photometric == 0) p.Flags.Include(ImageFlag::MinIsWhite);
+    std::vector<uint32_t> extra = GetIntegerList(Stream, TagExtraSamples);
+    p.HasAlphaChannel = !extra.empty() && std::none_of(extra.begin(), extra.end(), [](uint32_t v) { return v > 2; });
+    p.PixelBits = uint8_t(std::min<uint32_t>(uint32_t(p.SampleBits) * p.SampleCount, 255));
+    // TIFF 6.0 gives "no compression" as the default of a missing Compression tag.
+    p.Coding = CodingFor(GetInteger(Stream, TagCompression, 1));
+    p.Model = ModelFor(photometric, p.SampleCount);
+    if (p.Model == ColorModel::YCbCr) {
+        std::vector<uint8_t> sub = GetByteList(Stream, TagYCbCrSubSampling);
+        if (sub.size() < 2) sub = {2, 2};
+        sub.resize(2);
+        p.ChromaSubsampling = sub;
+        yCbCrCoefficients_ = GetNumberList(Stream, TagYCbCrCoefficients);
+        if (yCbCrCoefficients_.size() < 3) yCbCrCoefficients_ = {0.299f, 0.587f, 0.114f};
+    }
+    p.PlaneLayout = GetInteger(Stream, TagPlanarConfiguration, 0);
+    p.DpiX = float(GetNumber(Stream, TagXResolution, 0));
+    p.DpiY = float(GetNumber(Stream, TagYResolution, 0));
+    if (GetInteger(Stream, TagResolutionUnit, 2) == 3) {
+        p.DpiX *= 2.54f;
+        p.DpiY *= 2.54f;
+    }
+    p.PredictorKind = GetInteger(Stream, TagPredictor, 0);
+    if (GetInteger(Stream, TagFillOrder, 1) == 2) p.Flags.Include(ImageFlag::ReversedBits);
+    p.JpegColorSetting = 0;
+    p.JpegTablesSetting = 3;
+    return true;
+}
+
+void TTIFFGraphic::ReadImage(TStream& Stream) {
+    ReleasePixels();
+    StartPosition = uint32_t(Stream.Position());
+    if (!ReadImageInfo(Stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
+    if (Properties.Flags.Contains(ImageFlag::Tiled)) {
+        ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+        return;
+    }
+    ProgressArea = Rect(0, 0, 0, 1);
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    ReadDirectory(Stream, Properties.FirstDirectory);
+    SetupConverter(Stream);
+    DecodeStrips(Stream);
+}
+
+void TTIFFGraphic::SetupConverter(TStream& Stream) {
+    TImageProperties& p = Properties;
+    const bool planar = p.PlaneLayout == 2;
+    Converter.SourceFlags = {};
+    if (BigEndianFile()) Converter.SourceFlags.Include(ConversionFlag::SwapBytes);
+    if (p.Model == ColorModel::CIELab) Converter.SourceFlags.Include(ConversionFlag::LabLumaByteScale);
+
+    // The JPEG decoder hands colour rows over blue first; grey rows stay grey.
+    const bool jpeg = p.Coding == CompressionKind::JPEG || p.Coding == CompressionKind::OldJPEG;
+    ColorModel source = jpeg && p.SampleCount >= 3 ? ColorModel::BGR : p.Model;
+    ColorModel target = source;
+    uint32_t targetSamples = p.SampleCount;
+    switch (source) {
+        case ColorModel::Indexed:
+            target = ColorModel::Indexed;
+            if (p.HasAlphaChannel) source = ColorModel::GrayAlpha;
+            break;
+        case ColorModel::Gray:
+            // A grey sample with another beside it (alpha or unspecified) is read as grey
+            // with alpha, one grey value per pixel, rather than as two pixels.
+            if (p.SampleCount == 2 && !planar) source = ColorModel::GrayAlpha;
+            targetSamples = 1;
+            break;
+        case ColorModel::RGB: case ColorModel::CMY: case ColorModel::CMYK: case ColorModel::CIELab:
+        case ColorModel::YCbCr:
+            target = ColorModel::BGR;
+            targetSamples = 3;
+            break;
+        case ColorModel::RGBA:
+            target = ColorModel::BGRA;
+            targetSamples = 4;
+            break;
+        default:
+            break;
+    }
+    // Grey and index samples of odd widths cross byte boundaries; they are not read.
+    const bool paletteTarget = target == ColorModel::Indexed || target == ColorModel::Gray;
+    const uint8_t bits = p.SampleBits;
+    if (paletteTarget && !(bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16))
+        RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
+    if (paletteTarget && p.SampleCount > 2) RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
+
+    Converter.SetSourceBits(bits);
+    // 2-bit samples go into 4-bit pixels, 16-bit ones into 8 bits.
+    Converter.SetTargetBits(bits == 16 ? 8 : bits == 2 ? 4 : bits);
+    Converter.SetSourceModel(source);
+    Converter.SetTargetModel(target);
+    Converter.SetSourceSamples(p.SampleCount);
+    Converter.SetTargetSamples(uint8_t(p.Model == ColorModel::CMYK ? 3 : targetSamples));
+    if (paletteTarget) Converter.SetTargetSamples(1);
+    const BitmapPixelFormat format =
+        source == ColorModel::GrayAlpha ? BitmapPixelFormat::Bits8 : Converter.PixelFormatFor(1);
+    // The row converters write 3 or 4 bytes per colour pixel and packed fields for indices:
+    // the bitmap's pixels must be wide enough for what is written into them.
+    const uint32_t bitmapBits = BitmapBitsFor(format);
+    const bool alphaTarget = target == ColorModel::BGRA || target == ColorModel::RGBA;
+    if (bitmapBits == 0 || (paletteTarget && bitmapBits < Converter.TargetBits()) ||
+        (!paletteTarget && bitmapBits != (alphaTarget ? 32u : 24u)))
+        RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
+    SetPixelFormat(format);
+    SetImageSize(p.ImageWidth, p.ImageHeight);
+    ProgressArea.Right = int32_t(p.ImageWidth);
+
+    uint32_t mapCount = 0;
+    const uint32_t mapOffset = GetCountAndOffset(Stream, TagColorMap, 0, mapCount);
+    if (target == ColorModel::Indexed && mapCount >= 3) {
+        // Each of the three planes holds a third of the values; only their first 256
+        // entries can be used, whatever the count says.
+        const uint32_t plane = mapCount / 3;
+        const uint32_t used = std::min<uint32_t>(plane, 256);
+        const bool big = BigEndianFile();
+        std::memset(colorMap_, 0, sizeof colorMap_);
+        for (uint32_t c = 0; c < 3; ++c) {
+            std::vector<uint8_t> bytes(size_t(used) * 2, 0);
+            Stream.SetPosition(int64_t(StartPosition) + mapOffset + int64_t(c) * plane * 2);
+            Stream.Read(bytes.data(), int64_t(bytes.size()));
+            for (uint32_t i = 0; i < used; ++i) {
+                // The palette builder swaps big-endian values itself.
+                uint16_t v = Get16(&bytes[i * 2], big);
+                colorMap_[c * 256 + i] = big ? uint16_t(v << 8 | v >> 8) : v;
+            }
+        }
+        SetPaletteEntries(Converter.BuildPalette({colorMap_, colorMap_ + 256, colorMap_ + 512}, RawPaletteFormat::Planar16,
+                                                 used, false));
+    } else if (paletteTarget || source == ColorModel::GrayAlpha) {
+        SetPaletteEntries(Converter.BuildGrayPalette(p.Flags.Contains(ImageFlag::MinIsWhite)));
+    }
+    if (source == ColorModel::YCbCr)
+        Converter.SetChromaParameters(yCbCrCoefficients_, p.ChromaSubsampling[0], p.ChromaSubsampling[1]);
+}
+
+void TTIFFGraphic::DecodeStrips(TStream& Stream) {
+    TImageProperties& p = Properties;
+    const bool big = BigEndianFile();
+    const bool planar = p.PlaneLayout == 2 && p.SampleCount > 1;
+    const uint32_t planes = planar ? p.SampleCount : 1;
+    const uint32_t width = p.ImageWidth, height = p.ImageHeight;
+    // With separate planes each strip holds one sample of every pixel.
+    const uint32_t bitsPerPixel = planar ? p.SampleBits : uint32_t(p.SampleBits) * p.SampleCount;
+    const uint64_t lineBytes64 = (uint64_t(bitsPerPixel) * width + 7) / 8;
+    if (lineBytes64 > 0x7FFFFFFF) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
+    const uint32_t lineBytes = uint32_t(lineBytes64);
+    p.LineBytes = lineBytes;
+
+    std::vector<uint32_t> offsets = GetIntegerList(Stream, TagStripOffsets);
+    std::vector<uint32_t> byteCounts = GetIntegerList(Stream, TagStripByteCounts);
+    std::vector<uint8_t> jpegTables;
+    if (p.Coding == CompressionKind::JPEG) p.JpegTableBytes = GetByteList(Stream, TagJPEGTables);
+
+    const uint32_t t4Options = GetInteger(Stream, TagT4Options, 0);
+    const bool reversed = p.Flags.Contains(ImageFlag::ReversedBits);
+    std::unique_ptr<TDecoder> decoder;
+    switch (p.Coding) {
+        case CompressionKind::None: break;
+        case CompressionKind::FaxRLE: decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, false, width); break;
+        case CompressionKind::FaxRLEW: decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, true, width); break;
+        case CompressionKind::Fax3: decoder = std::make_unique<TCCITTFax3Decoder>(t4Options, reversed, false, width); break;
+        case CompressionKind::JPEG: decoder = std::make_unique<TTIFFJPEGDecoder>(p); break;
+        case CompressionKind::LZ77: decoder = std::make_unique<TLZ77Decoder>(1, true); break;
+        case CompressionKind::PackBits: decoder = std::make_unique<TPackbitsRLEDecoder>(); break;
+        // Each row is coded on its own from a delta base of 0, odd widths included.
+        case CompressionKind::ThunderScan: decoder = std::make_unique<TThunderDecoder>(int32_t((width + 1) / 2), int32_t(width)); break;
+        default: RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kTIFFName);
+    }
+    struct Ending {
+        TTIFFGraphic& self;
+        TDecoder* decoder;
+        ~Ending() {
+            self.ReportProgress(TProgressStage::psEnding, 0, false, self.ProgressArea, "");
+            if (decoder) {
+                try {
+                    decoder->EndDecompress();
+                } catch (...) {
+                }
+            }
+        }
+    } ending{*this, decoder.get()};
+    if (decoder) decoder->BeginDecompress();
+    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+
+    const bool predictor = p.Coding != CompressionKind::None && p.PredictorKind == 2;
+    const uint32_t bytesPerPixel = planar ? (p.SampleBits + 7) / 8 : (p.SampleBits / 8) * p.SampleCount;
+    const int64_t streamSize = Stream.Size();
+    const uint32_t stripsPerPlane = uint32_t(std::min<size_t>(offsets.size() / planes, size_t(height)));
+    p.StripTotal = uint32_t(offsets.size());
+    p.RowCursor = 0;
+    p.StripCursor = 0;
+
+    std::vector<std::vector<uint8_t>> buffers(planes);
+    std::vector<uint8_t> packed;
+    for (uint32_t strip = 0; strip < stripsPerPlane && p.RowCursor < height; ++strip) {
+        p.StripCursor = strip;
+        const uint32_t listedRows =
+            strip < p.StripRowCounts.size() ? p.StripRowCounts[strip] : p.StripRowCounts.back();
+        // Never more rows than the picture still needs, whatever the file claims.
+        const uint32_t rows = std::min(std::max<uint32_t>(listedRows, 1), height - p.RowCursor);
+        const size_t decodedSize = size_t(rows) * lineBytes;
+        size_t deliveredRows = rows;
+        for (uint32_t plane = 0; plane < planes; ++plane) {
+            const size_t index = size_t(plane) * stripsPerPlane + strip;
+            std::vector<uint8_t>& buffer = buffers[plane];
+            // Room beyond the rows for decoders that finish a whole scanline or packet.
+            buffer.assign(decodedSize + 4 * size_t(width) + 64, 0);
+            const int64_t at = int64_t(StartPosition) + offsets[index];
+            const int64_t available = std::max<int64_t>(streamSize - at, 0);
+            Stream.SetPosition(std::min(at, streamSize));
+            if (!decoder) {
+                // A strip the file cuts short gives the rows it holds.
+                int64_t got = Stream.Read(buffer.data(), std::min<int64_t>(int64_t(decodedSize), available));
+                deliveredRows = std::min<size_t>(deliveredRows, (size_t(std::max<int64_t>(got, 0)) + lineBytes - 1) / lineBytes);
+                continue;
+            }
+            // A strip without a byte count takes what the file holds, within what its
+            // rows could need even when stored badly.
+            uint64_t count = index < byteCounts.size() ? byteCounts[index] : uint64_t(decodedSize) * 8 + 1024;
+            count = std::min<uint64_t>(count, uint64_t(available));
+            count = std::min<uint64_t>(count, 0x7FFFFFF0);
+            packed.assign(size_t(count) + 16, 0);
+            int64_t got = Stream.Read(packed.data(), int64_t(count));
+            const uint32_t packedSize = uint32_t(std::max<int64_t>(got, 0));
+            TSourcePos source(packed.data(), packedSize);
+            TDestPos dest(buffer.data(), buffer.size());
+            decoder->Decompress(source, dest, int32_t(packedSize), int32_t(decodedSize));
+        }
+        std::vector<const void*> sources(planes);
+        for (uint32_t r = 0; r < deliveredRows && p.RowCursor < height; ++r) {
+            for (uint32_t plane = 0; plane < planes; ++plane) {
+                uint8_t* row = buffers[plane].data() + size_t(r) * lineBytes;
+                if (predictor && width > 1) {
+                    if (p.SampleBits == 16)
+                        UndoDifferencing16(row, planar ? 1 : p.SampleCount, width, big);
+                    else if (p.SampleBits == 8)
+                        UndoDifferencingBytes(row, bytesPerPixel, width);
+                }
+                sources[plane] = row;
+            }
+            if (planar && Converter.SourceModel() == ColorModel::Gray) sources.resize(1);
+            Converter.ConvertPixels(std::span<const void* const>(sources), ScanLine(int(p.RowCursor)), width, 0xFF);
+            ++p.RowCursor;
+            ReportProgress(TProgressStage::psRunning, RowPercent(p.RowCursor, height), true, ProgressArea, "");
+            AdvanceProgressArea();
+        }
+    }
+}
+
+bool TEPSGraphic::ProbeStream(TStream& Stream) {
+    const int64_t start = Stream.Position();
+    uint8_t header[30];
+    bool ok = Stream.Size() - start > 30 && Stream.Read(header, 30) == 30;
+    Stream.SetPosition(start);
+    if (!ok) return false;
+    static const uint8_t kMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
+    return std::memcmp(header, kMagic, 4) == 0 && start + 30 < int64_t(Get32(header + 20, false)) &&
+           Get32(header + 24, false) > 0;
+}
+
+void TEPSGraphic::ReadImage(TStream& Stream) {
+    uint8_t header[30];
+    Stream.ReadBuffer(header, 30);
+    static const uint8_t kMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
+    if (std::memcmp(header, kMagic, 4) != 0) RaiseImageErrorFmt(readertext::InvalidImage, kEPSName);
+    const uint32_t tiffOffset = Get32(header + 20, false);
+    if (tiffOffset < 30) RaiseImageErrorFmt(readertext::InvalidImage, kEPSName);
+    Stream.Seek(int64_t(tiffOffset) - 30, SeekOrigin::Current);
+    TTIFFGraphic::ReadImage(Stream);
+}
+
+}  // namespace tilvorn

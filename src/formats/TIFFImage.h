@@ -1,0 +1,59 @@
+// Tagged image files (both byte orders, strips, fax) and the TIFF preview of binary EPS files.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "readers/ImageReaders.h"
+
+namespace tilvorn {
+
+/// One directory entry in host byte order. Value holds the field as a number (one SHORT or
+/// LONG, or the offset of the values); Raw keeps the four bytes in file order, so that
+/// several small values stored in the entry stay as they were written.
+struct TTIFFEntry {
+    uint16_t Tag = 0;
+    uint16_t Type = 0;
+    uint32_t Count = 0;
+    uint32_t Value = 0;
+    uint8_t Raw[4] = {};
+};
+
+class TTIFFGraphic : public TReaderGraphic {
+public:
+    static const TGraphicClass& Class();
+    const TGraphicClass& ClassType() const override { return Class(); }
+    static bool ProbeStream(TStream& Stream);
+    bool ReadImageInfo(TStream& Stream, uint32_t ImageIndex) override;
+    void ReadImage(TStream& Stream) override;
+
+protected:
+    // The directory walk and the value getters, over the stream of the current load.
+    void ReadDirectory(TStream& Stream, uint32_t offset);
+    const TTIFFEntry* FindTag(uint16_t tag) const;
+    uint32_t GetInteger(TStream& Stream, uint16_t tag, uint32_t defaultValue) const;
+    uint32_t GetCountAndOffset(TStream& Stream, uint16_t tag, uint32_t defaultValue, uint32_t& count) const;
+    double GetNumber(TStream& Stream, uint16_t tag, double defaultValue) const;
+    std::vector<uint32_t> GetIntegerList(TStream& Stream, uint16_t tag) const;
+    std::vector<uint8_t> GetByteList(TStream& Stream, uint16_t tag) const;
+    std::vector<float> GetNumberList(TStream& Stream, uint16_t tag) const;
+
+private:
+    std::vector<double> ReadValues(TStream& Stream, const TTIFFEntry& entry) const;
+    void SetupConverter(TStream& Stream);
+    void DecodeStrips(TStream& Stream);
+    bool BigEndianFile() const;
+
+    std::vector<TTIFFEntry> directory_;
+    uint16_t colorMap_[768] = {};
+    std::vector<float> yCbCrCoefficients_;
+};
+
+class TEPSGraphic : public TTIFFGraphic {
+public:
+    static const TGraphicClass& Class();
+    const TGraphicClass& ClassType() const override { return Class(); }
+    static bool ProbeStream(TStream& Stream);
+    void ReadImage(TStream& Stream) override;
+};
+
+}  // namespace tilvorn

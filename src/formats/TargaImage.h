@@ -1,0 +1,17 @@
+// Truevision Targa files: colour-mapped, true-colour and black-and-white images, stored
+// plainly or run-length encoded.
+#pragma once
+#include "readers/ImageReaders.h"
+
+namespace tilvorn {
+
+class TTargaGraphic : public TReaderGraphic {
+public:
+    static const TGraphicClass& Class();
+    const TGraphicClass& ClassType() const override { return Class(); }
+    static bool ProbeStream(TStream& Stream);
+    bool ReadImageInfo(TStream& Stream, uint32_t ImageIndex) override;
+    void ReadImage(TStream& Stream) override;
+};
+
+}  // namespace tilvorn

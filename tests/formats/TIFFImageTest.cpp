@@ -1,0 +1,509 @@
+// The TIFF and EPS readers against files written by libtiff's tools, ImageMagick, Netpbm
+// and Pillow, with ImageMagick or Pillow as the reference decoder, and against hand-made
+// files for the cases no tool writes on purpose.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/Exceptions.h"
+#include "core/Streams.h"
+#include "formats/PeerDecoder.h"
+#include "formats/TIFFBuilder.h"
+#include "formats/TIFFImage.h"
+#include "support/TestSupport.h"
+
+namespace tilvorn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BitmapPicture;
+using test::PeerPicture;
+using test::TIFFBuilder;
+
+const char* const kNotSupported = "Cannot load image. The compression scheme is not supported for TIF/TIFF files.";
+
+template <typename Reader = TTIFFGraphic>
+BitmapPicture LoadFile(const std::string& path, Reader& reader) {
+    TFileStream stream(path, FileMode::OpenRead);
+    reader.ReadImage(stream);
+    return test::PictureOf(reader);
+}
+
+BitmapPicture LoadBytes(const std::vector<uint8_t>& bytes, TTIFFGraphic& reader) {
+    TCustomMemoryStream stream(bytes.data(), int64_t(bytes.size()));
+    reader.ReadImage(stream);
+    return test::PictureOf(reader);
+}
+
+std::string LoadError(const std::string& path) {
+    TTIFFGraphic reader;
+    try {
+        LoadFile(path, reader);
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+std::vector<int> Greys(const BitmapPicture& picture) {
+    std::vector<int> greys;
+    for (size_t i = 0; i < picture.Rgba.size(); i += 4) greys.push_back(picture.Rgba[i]);
+    return greys;
+}
+
+// --- files written by other tools -----------------------------------------------------------
+
+enum class Reference { ImageMagick, Pillow };
+
+struct ToolCase {
+    const char* Name;
+    const char* Command;  // {in} a 37 × 23 PPM picture, {tif} the same as plain TIFF, {out} the file to write
+    int BitCount;
+    Reference By;
+    int Tolerance;
+    bool CompareAlpha;
+};
+
+class TIFFFromTools : public testing::TestWithParam<ToolCase> {};
+
+std::string PrepareTool(const ToolCase& c, std::string& out) {
+    std::string dir = test::TempDir(std::string("tiff-") + c.Name);
+    std::string in = dir + "/in.ppm", tif = dir + "/in.tif";
+    out = dir + "/out.tif";
+    if (test::Run("/usr/bin/convert -size 37x23 -seed 5 plasma:fractal -depth 8 " + in) != 0 ||
+        test::Run("/usr/bin/convert " + in + " -compress none " + tif) != 0)
+        return "could not make the picture";
+    std::string command = c.Command;
+    for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", in}, {"{tif}", tif}, {"{out}", out}})
+        for (size_t at; (at = command.find(key)) != std::string::npos;) command.replace(at, key.size(), value);
+    return test::Run(command + " >/dev/null 2>&1") == 0 ? "" : "the tool failed: " + command;
+}
+
+bool HaveTools() {
+    return test::HaveImageMagick() && test::HavePillow() && test::HaveTool("tiffcp") && test::HaveTool("tiff2bw");
+}
+
+TEST_P(TIFFFromTools, MatchesTheReference) {
+    const ToolCase& c = GetParam();
+    if (!HaveTools()) GTEST_SKIP() << "ImageMagick, libtiff-tools or Pillow is missing";
+    std::string out;
+    ASSERT_EQ("", PrepareTool(c, out));
+    TFileStream probe(out, FileMode::OpenRead);
+    EXPECT_TRUE(TTIFFGraphic::ProbeStream(probe));
+    TTIFFGraphic reader;
+    BitmapPicture got = LoadFile(out, reader);
+    EXPECT_EQ(c.BitCount, reader.BitCount());
+    PeerPicture reference =
+        c.By == Reference::ImageMagick ? test::DecodeWithImageMagick(out) : test::DecodeWithPillow(out);
+    ASSERT_TRUE(reference.Valid());
+    EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, c.CompareAlpha,
+                                        [](uint16_t v) { return test::ReduceTo8(v); }));
+}
+
+const auto IM = Reference::ImageMagick;
+const auto PIL = Reference::Pillow;
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, TIFFFromTools,
+    testing::Values(
+        ToolCase{"rgb_little_endian", "/usr/bin/convert {in} -endian LSB -compress none {out}", 24, IM, 0, false},
+        ToolCase{"rgb_big_endian", "/usr/bin/convert {in} -endian MSB -compress none {out}", 24, IM, 0, false},
+        ToolCase{"packbits", "tiffcp -c packbits -r 5 {tif} {out}", 24, IM, 0, false},
+        ToolCase{"deflate", "tiffcp -c zip -r 4 {tif} {out}", 24, IM, 0, false},
+        ToolCase{"deflate_predictor", "tiffcp -c zip:2 {tif} {out}", 24, IM, 0, false},
+        ToolCase{"deflate_old_number", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', compression='tiff_deflate')\"", 24, PIL, 0, false},
+        ToolCase{"jpeg_ycbcr", "tiffcp -c jpeg -r 8 {tif} {out}", 24, IM, 3, false},
+        ToolCase{"jpeg_rgb", "tiffcp -c jpeg:r {tif} {out}", 24, IM, 3, false},
+        ToolCase{"planes_separate", "tiffcp -p separate -r 7 {tif} {out}", 24, IM, 0, false},
+        ToolCase{"planes_separate_deflate", "tiffcp -p separate -c zip:2 {tif} {out}", 24, IM, 0, false},
+        ToolCase{"rgb16_big_endian", "/usr/bin/convert {in} -depth 16 -endian MSB -compress none {out}", 24, IM, 1, false},
+        ToolCase{"rgb16_little_endian_predictor", "/usr/bin/convert {in} -depth 16 -endian LSB -compress zip -define tiff:predictor=2 {out}", 24, IM, 1, false},
+        ToolCase{"rgba", "/usr/bin/convert {in} -alpha set -channel A -fx 'i/w' -compress none {out}", 32, IM, 0, true},
+        ToolCase{"rgba16_deflate", "/usr/bin/convert {in} -alpha set -channel A -fx 'j/h' -depth 16 -compress zip {out}", 32, IM, 1, true},
+        ToolCase{"grey", "/usr/bin/convert {in} -colorspace gray -compress none {out}", 8, IM, 0, false},
+        ToolCase{"grey_tiff2bw", "tiff2bw {tif} {out}", 8, IM, 0, false},
+        ToolCase{"grey16_big_endian", "/usr/bin/convert {in} -colorspace gray -depth 16 -endian MSB {out}", 8, IM, 1, false},
+        ToolCase{"grey4", "/usr/bin/convert {in} -colorspace gray -depth 4 -compress none {out}", 4, IM, 0, false},
+        ToolCase{"grey2", "/usr/bin/convert {in} -colorspace gray -depth 2 -compress none {out}", 4, IM, 0, false},
+        ToolCase{"grey_alpha", "/usr/bin/convert {in} -colorspace gray -alpha set -channel A -fx 'i/w' -compress none {out}", 8, IM, 0, false},
+        ToolCase{"bilevel", "/usr/bin/convert {in} -monochrome -compress none {out}", 1, IM, 0, false},
+        ToolCase{"bilevel_white_is_zero", "pnmtotiff -miniswhite `ppmtopgm {in} | pamthreshold | pamtopnm | tr -d ''` > {out}", 1, IM, 0, false},
+        ToolCase{"fax_modified_huffman", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='tiff_ccitt')\"", 1, PIL, 0, false},
+        ToolCase{"fax_modified_huffman_words", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='tiff_raw_16')\"", 1, PIL, 0, false},
+        ToolCase{"fax_group3", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='group3')\"", 1, PIL, 0, false},
+        ToolCase{"fax_group3_tiffcp", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:1d {out}.tmp {out}", 1, IM, 0, false},
+        ToolCase{"fax_group3_reversed_bits", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:1d -f lsb2msb {out}.tmp {out}", 1, IM, 0, false},
+        ToolCase{"palette8", "/usr/bin/convert {in} -colors 200 -type palette -compress none {out}", 8, IM, 0, false},
+        ToolCase{"palette4", "/usr/bin/convert {in} -colors 16 -type palette -compress none {out}", 4, IM, 0, false},
+        ToolCase{"palette8_big_endian", "/usr/bin/convert {in} -colors 90 -type palette -endian MSB -compress none {out}", 8, IM, 0, false},
+        ToolCase{"cmyk", "/usr/bin/convert {in} -colorspace CMYK -compress none {out}", 24, IM, 2, false},
+        ToolCase{"netpbm", "pnmtotiff -packbits {in} > {out}", 24, IM, 0, false},
+        ToolCase{"multi_page_first", "/usr/bin/convert {in} \\( {in} -negate \\) \\( {in} -flip \\) -compress none {out}", 24, IM, 0, false}),
+    [](const testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.Name); });
+
+TEST(TIFFImage, UnsupportedCompressionsNameTheScheme) {
+    struct Case {
+        const char* Name;
+        const char* Command;
+    } cases[] = {
+        {"lzw", "tiffcp -c lzw {tif} {out}"},
+        {"group4", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g4 {out}.tmp {out}"},
+    };
+    if (!HaveTools()) GTEST_SKIP() << "ImageMagick, libtiff-tools or Pillow is missing";
+    for (const Case& c : cases) {
+        std::string out;
+        ASSERT_EQ("", PrepareTool(ToolCase{c.Name, c.Command, 0, IM, 0, false}, out));
+        EXPECT_EQ(kNotSupported, LoadError(out)) << c.Name;
+    }
+}
+
+TEST(TIFFImage, MultiPageFileReadsItsFirstPageAndCountsDirectories) {
+    if (!HaveTools()) GTEST_SKIP() << "ImageMagick, libtiff-tools or Pillow is missing";
+    std::string out;
+    ASSERT_EQ("", PrepareTool(ToolCase{"pages", "/usr/bin/convert {in} \\( {in} -resize 20x10! \\) \\( {in} -resize 9x7! \\) -compress none {out}", 0, IM, 0, false}, out));
+    TTIFFGraphic reader;
+    TFileStream stream(out, FileMode::OpenRead);
+    reader.StartPosition = 0;
+    struct Case {
+        uint32_t Index;
+        bool Found;
+        uint32_t Width, Height;
+    } cases[] = {{0, true, 37, 23}, {1, true, 20, 10}, {2, true, 9, 7}, {3, false, 0, 0}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.Found, reader.ReadImageInfo(stream, c.Index)) << c.Index;
+        if (c.Found) {
+            EXPECT_EQ(c.Width, reader.Properties.ImageWidth);
+            EXPECT_EQ(c.Height, reader.Properties.ImageHeight);
+        }
+    }
+    stream.SetPosition(0);
+    reader.ReadImage(stream);
+    EXPECT_EQ(37, reader.Width());
+}
+
+TEST(TIFFImage, TiledFilesStayEmptyWithoutError) {
+    if (!HaveTools()) GTEST_SKIP() << "ImageMagick, libtiff-tools or Pillow is missing";
+    std::string out;
+    ASSERT_EQ("", PrepareTool(ToolCase{"tiled", "tiffcp -t -w 16 -l 16 {tif} {out}", 0, IM, 0, false}, out));
+    TTIFFGraphic reader;
+    LoadFile(out, reader);
+    EXPECT_TRUE(reader.Empty());
+    EXPECT_TRUE(reader.Properties.Flags.Contains(ImageFlag::Tiled));
+}
+
+TEST(TIFFImage, EpsWithTiffPreviewShowsThePreview) {
+    if (!HaveTools()) GTEST_SKIP() << "ImageMagick, libtiff-tools or Pillow is missing";
+    std::string out;
+    ASSERT_EQ("", PrepareTool(ToolCase{"ept", "/usr/bin/convert {tif} EPT:{out}", 0, IM, 0, false}, out));
+    TFileStream probe(out, FileMode::OpenRead);
+    ASSERT_TRUE(TEPSGraphic::ProbeStream(probe));
+    EXPECT_FALSE(TTIFFGraphic::ProbeStream(probe));
+    TEPSGraphic eps;
+    BitmapPicture fromEps = LoadFile(out, eps);
+    TTIFFGraphic tiff;
+    std::string tif = fs::path(out).parent_path() / "in.tif";
+    EXPECT_EQ(LoadFile(tif, tiff).Rgba, fromEps.Rgba);
+    EXPECT_EQ(37, fromEps.Width);
+}
+
+TEST(TIFFImage, EpsProbeNeedsTheBinaryHeaderAndAPreview) {
+    struct Case {
+        const char* What;
+        std::vector<uint8_t> Bytes;
+        bool Accepted;
+    } cases[] = {
+        {"binary header with preview at 40", {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 10, 0, 0, 0, 0, 0}, true},
+        {"no preview", {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
+        {"plain PostScript", {'%', '!', 'P', 'S', '-', 'A', 'd', 'o', 'b', 'e', '-', '3', '.', '0', ' ', 'E', 'P', 'S', 'F', '-', '3', '.', '0', '\n', 0, 0, 0, 0, 0, 0}, false},
+    };
+    for (Case& c : cases) {
+        c.Bytes.resize(64, 0);
+        TCustomMemoryStream stream(c.Bytes.data(), int64_t(c.Bytes.size()));
+        EXPECT_EQ(c.Accepted, TEPSGraphic::ProbeStream(stream)) << c.What;
+        EXPECT_EQ(0, stream.Position());
+    }
+}
+
+// --- the public corpus ------------------------------------------------------------------------
+
+std::vector<std::string> CorpusTiffFiles() {
+    std::vector<std::string> files;
+    for (const char* folder : {"libtiff-pics", "libtiff-pics/depth", "tiff-images", "pillow/Tests/images",
+                               "pillow/Tests/images/tiff_gray_2_4_bpp"}) {
+        std::string dir = test::CorpusPath(folder);
+        if (dir.empty() || !fs::is_directory(dir)) continue;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            std::string ext = entry.path().extension().string();
+            if (entry.is_regular_file() && (ext == ".tif" || ext == ".tiff")) files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(TIFFImage, EveryCorpusFileLoadsOrFailsCleanly) {
+    std::vector<std::string> files = CorpusTiffFiles();
+    if (files.empty()) GTEST_SKIP() << "the picture corpus is not there";
+    int loaded = 0;
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        TTIFFGraphic reader;
+        try {
+            LoadFile(file, reader);
+            ++loaded;
+        } catch (const Exception& e) {
+            EXPECT_FALSE(e.Message().empty());
+        }
+    }
+    EXPECT_GE(loaded, int(files.size()) / 2);
+}
+
+TEST(TIFFImage, CorpusFilesMatchTheReference) {
+    struct Case {
+        const char* File;
+        Reference By;
+        int Tolerance;
+    } cases[] = {
+        {"libtiff-pics/text.tif", PIL, 0},            // ThunderScan, white is zero
+        {"libtiff-pics/g3test.tif", PIL, 0},          // Group 3, one-dimensional
+        {"libtiff-pics/jello.tif", IM, 0},            // PackBits palette
+        {"libtiff-pics/strike.tif", IM, 0},           // RGBA
+        {"libtiff-pics/pc260001.tif", IM, 0},
+        {"tiff-images/palette-1c-1b.tiff", IM, 0},
+        {"tiff-images/palette-1c-4b.tiff", IM, 0},
+        {"tiff-images/palette-1c-8b.tiff", IM, 0},
+        {"tiff-images/minisblack-1c-8b.tiff", IM, 0},
+        {"tiff-images/minisblack-1c-16b.tiff", IM, 1},
+        {"tiff-images/miniswhite-1c-1b.tiff", IM, 0},
+        {"tiff-images/rgb-3c-8b.tiff", IM, 0},
+        {"tiff-images/rgb-3c-16b.tiff", IM, 1},
+        {"tiff-images/cmyk-4c-8b.tiff", IM, 2},
+        {"tiff-images/planar-rgb-u8.tif", IM, 0},
+        {"tiff-images/no_rows_per_strip.tiff", IM, 0},
+        {"tiff-images/issue_69_packbits.tiff", IM, 0},
+        {"pillow/Tests/images/hopper.tif", IM, 0},
+        {"pillow/Tests/images/16bit.MM.deflate.tif", IM, 1},
+        {"pillow/Tests/images/16bit.deflate.tif", IM, 1},
+        {"pillow/Tests/images/tiff_adobe_deflate.tif", IM, 0},
+        {"pillow/Tests/images/tiff_strip_raw.tif", IM, 0},
+        {"pillow/Tests/images/tiff_strip_planar_raw.tif", IM, 0},
+        {"pillow/Tests/images/tiff_strip_planar_16bit_RGB.tiff", IM, 1},
+        {"pillow/Tests/images/tiff_strip_ycbcr_jpeg_2x2_sampling.tif", IM, 3},
+        {"pillow/Tests/images/tiff_strip_ycbcr_jpeg_1x1_sampling.tif", IM, 3},
+        {"pillow/Tests/images/tiff_gray_2_4_bpp/hopper2.tif", IM, 0},
+        {"pillow/Tests/images/tiff_gray_2_4_bpp/hopper4.tif", IM, 0},
+    };
+    if (CorpusTiffFiles().empty()) GTEST_SKIP() << "the picture corpus is not there";
+    if (!test::HaveImageMagick() || !test::HavePillow()) GTEST_SKIP() << "ImageMagick or Pillow is missing";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.File);
+        std::string path = test::CorpusPath(c.File);
+        if (!fs::exists(path)) {
+            ADD_FAILURE() << "missing from the corpus";
+            continue;
+        }
+        TTIFFGraphic reader;
+        BitmapPicture got;
+        try {
+            got = LoadFile(path, reader);
+        } catch (const Exception& e) {
+            ADD_FAILURE() << e.Message();
+            continue;
+        }
+        PeerPicture reference = c.By == IM ? test::DecodeWithImageMagick(path) : test::DecodeWithPillow(path);
+        ASSERT_TRUE(reference.Valid());
+        EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, reader.BitCount() == 32,
+                                            [](uint16_t v) { return test::ReduceTo8(v); }));
+    }
+}
+
+// --- hand-made files ---------------------------------------------------------------------------
+
+// A 3 × 2 grey picture, one byte per pixel, in the given byte order and tag order.
+TIFFBuilder GreyPicture(bool big, const std::vector<uint8_t>& pixels = {10, 20, 30, 40, 50, 60}) {
+    TIFFBuilder b(big);
+    b.Short(256, 3).Short(257, 2).Short(258, 8).Short(262, 1).Short(277, 1).Long(279, uint32_t(pixels.size()));
+    b.Strip(pixels);
+    return b;
+}
+
+TEST(TIFFImage, ByteOrderAndTagOrderDoNotChangeThePicture) {
+    const std::vector<int> expected = {10, 20, 30, 40, 50, 60};
+    for (bool big : {false, true}) {
+        TTIFFGraphic sorted, unsorted;
+        auto keep = GreyPicture(big).Short(259, 1);
+        TIFFBuilder shuffled(big);
+        shuffled.KeepOrder().Long(279, 6).Short(277, 1).Short(262, 1).Short(259, 1).Short(258, 8).Short(257, 2).Short(256, 3);
+        shuffled.Strip({10, 20, 30, 40, 50, 60});
+        EXPECT_EQ(expected, Greys(LoadBytes(keep.Build(), sorted))) << big;
+        EXPECT_EQ(expected, Greys(LoadBytes(shuffled.Build(), unsorted))) << big;
+    }
+}
+
+TEST(TIFFImage, MissingCompressionTagMeansNoCompression) {
+    TTIFFGraphic reader;
+    EXPECT_EQ((std::vector<int>{10, 20, 30, 40, 50, 60}), Greys(LoadBytes(GreyPicture(false).Build(), reader)));
+    EXPECT_EQ(CompressionKind::None, reader.Properties.Coding);
+}
+
+TEST(TIFFImage, RowsPerStripVariants) {
+    struct Case {
+        const char* What;
+        std::vector<uint32_t> RowsPerStrip;
+        std::vector<std::vector<uint8_t>> Strips;
+    } cases[] = {
+        {"missing", {}, {{10, 20, 30, 40, 50, 60}}},
+        {"all ones", {0xFFFFFFFF}, {{10, 20, 30, 40, 50, 60}}},
+        {"one row each", {1}, {{10, 20, 30}, {40, 50, 60}}},
+        // The last strip holds more rows than the picture has: only the first is used.
+        {"three rows a strip", {3}, {{10, 20, 30, 40, 50, 60, 99, 99, 99}}},
+    };
+    for (const Case& c : cases) {
+        TIFFBuilder b;
+        b.Short(256, 3).Short(257, 2).Short(258, 8).Short(259, 1).Short(262, 1);
+        if (!c.RowsPerStrip.empty()) b.Integers(278, 4, c.RowsPerStrip);
+        std::vector<uint32_t> counts;
+        for (const auto& s : c.Strips) {
+            b.Strip(s);
+            counts.push_back(uint32_t(s.size()));
+        }
+        b.Integers(279, 4, counts);
+        TTIFFGraphic reader;
+        EXPECT_EQ((std::vector<int>{10, 20, 30, 40, 50, 60}), Greys(LoadBytes(b.Build(), reader))) << c.What;
+    }
+}
+
+TEST(TIFFImage, StripByteCountsShorterThanStripOffsets) {
+    // PackBits, two strips of one row; only the first strip has a byte count. The second is
+    // read from what the file holds.
+    TIFFBuilder b;
+    b.Short(256, 3).Short(257, 2).Short(258, 8).Short(259, 32773).Short(262, 1).Short(278, 1);
+    b.Integers(279, 4, {4});
+    b.Strip({0x02, 10, 20, 30}).Strip({0xFE, 77});
+    TTIFFGraphic reader;
+    EXPECT_EQ((std::vector<int>{10, 20, 30, 77, 77, 77}), Greys(LoadBytes(b.Build(), reader)));
+}
+
+TEST(TIFFImage, StripCutShortByTheEndOfTheFile) {
+    // Two rows announced, the file ends after the first row and one byte.
+    TIFFBuilder b;
+    b.Short(256, 3).Short(257, 3).Short(258, 8).Short(259, 1).Short(262, 1).Long(279, 9);
+    b.Strip({10, 20, 30, 40});
+    TTIFFGraphic reader;
+    BitmapPicture got = LoadBytes(b.Build(), reader);
+    std::vector<int> greys = Greys(got);
+    EXPECT_EQ((std::vector<int>{10, 20, 30}), std::vector<int>(greys.begin(), greys.begin() + 3));
+    EXPECT_EQ(40, greys[3]);  // the row the file begins is shown as far as it goes
+}
+
+TEST(TIFFImage, ColorMapOfMoreThan768ValuesUsesTheFirst256OfEachPlane) {
+    // An 8-bit palette picture whose map claims 3 × 300 entries; index 1 must be the second
+    // entry of each plane.
+    std::vector<uint32_t> map(900, 0);
+    map[1] = 0xFFFF;        // red of entry 1
+    map[300 + 1] = 0x8080;  // green of entry 1
+    map[600 + 1] = 0x0000;  // blue of entry 1
+    map[600 + 299] = 0x1234;
+    TIFFBuilder b;
+    b.Short(256, 2).Short(257, 1).Short(258, 8).Short(259, 1).Short(262, 3).Long(279, 2);
+    b.Integers(320, 3, map);
+    b.Strip({1, 0});
+    TTIFFGraphic reader;
+    BitmapPicture got = LoadBytes(b.Build(), reader);
+    EXPECT_EQ((std::vector<uint8_t>{255, 128, 0, 255, 0, 0, 0, 255}), got.Rgba);
+}
+
+TEST(TIFFImage, ThunderScanRowsOfOddWidthStartAfresh) {
+    // Width 5, two rows, 4-bit grey. Row 0: raw 3, run of 2, raw 7, 3-bit delta +1.
+    // Row 1 starts from 0: run of 2, raw 9, 2-bit deltas +1, -1 and a skip.
+    TIFFBuilder b;
+    b.Short(256, 5).Short(257, 2).Short(258, 4).Short(259, 32809).Short(262, 1).Long(279, 8);
+    b.Strip({0xC3, 0x02, 0xC7, 0x8C, 0x02, 0xC9, 0x5E, 0x00});
+    TTIFFGraphic reader;
+    EXPECT_EQ((std::vector<int>{51, 51, 51, 119, 136, 0, 0, 153, 170, 153}), Greys(LoadBytes(b.Build(), reader)));
+}
+
+TEST(TIFFImage, PredictorOnGreyWithAlphaWorksTwoBytesBack) {
+    // PackBits literal of 6 bytes: (10, 200) then differences (+5, +1) twice.
+    TIFFBuilder b;
+    b.Short(256, 3).Short(257, 1).Integers(258, 3, {8, 8}).Short(259, 32773).Short(262, 1).Short(277, 2);
+    b.Short(317, 2).Short(338, 2).Long(279, 7);
+    b.Strip({0x05, 10, 200, 5, 1, 5, 1});
+    TTIFFGraphic reader;
+    EXPECT_EQ((std::vector<int>{10, 15, 20}), Greys(LoadBytes(b.Build(), reader)));
+}
+
+TEST(TIFFImage, WhiteIsZeroBilevelIsBlackWhereTheSampleIsOne) {
+    TIFFBuilder b;
+    b.Short(256, 8).Short(257, 1).Short(258, 1).Short(259, 1).Short(262, 0).Long(279, 1);
+    b.Strip({0xF0});
+    TTIFFGraphic reader;
+    EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 255, 255, 255, 255}), Greys(LoadBytes(b.Build(), reader)));
+}
+
+TEST(TIFFImage, ResolutionAndSubsamplingInfo) {
+    struct Case {
+        bool Big;
+        uint32_t Unit;
+        float Dpi;
+    } cases[] = {{false, 2, 100}, {false, 3, 254}, {true, 3, 254}, {true, 2, 100}};
+    for (const Case& c : cases) {
+        TIFFBuilder b(c.Big);
+        b.Short(256, 2).Short(257, 2).Integers(258, 3, {8, 8, 8}).Short(259, 1).Short(262, 6).Short(277, 3);
+        b.Rational(282, 100, 1).Rational(283, 200, 2).Short(296, c.Unit).Integers(530, 3, {2, 1}).Long(279, 12);
+        b.Strip(std::vector<uint8_t>(12, 128));
+        auto bytes = b.Build();
+        TCustomMemoryStream stream(bytes.data(), int64_t(bytes.size()));
+        TTIFFGraphic reader;
+        reader.StartPosition = 0;
+        ASSERT_TRUE(reader.ReadImageInfo(stream, 0));
+        EXPECT_NEAR(c.Dpi, reader.Properties.DpiX, 1e-3);
+        EXPECT_NEAR(c.Dpi, reader.Properties.DpiY, 1e-3);
+        EXPECT_EQ(ColorModel::YCbCr, reader.Properties.Model);
+        EXPECT_EQ((std::vector<uint8_t>{2, 1}), std::vector<uint8_t>(reader.Properties.ChromaSubsampling.begin(),
+                                                                      reader.Properties.ChromaSubsampling.end()))
+            << "big-endian " << c.Big;
+    }
+}
+
+TEST(TIFFImage, CieLabGivesWhiteAndMidGrey) {
+    TIFFBuilder b;
+    b.Short(256, 2).Short(257, 1).Integers(258, 3, {8, 8, 8}).Short(259, 1).Short(262, 8).Short(277, 3).Long(279, 6);
+    b.Strip({255, 0, 0, 128, 0, 0});
+    TTIFFGraphic reader;
+    BitmapPicture got = LoadBytes(b.Build(), reader);
+    EXPECT_EQ(255, got.Rgba[0]);
+    EXPECT_NEAR(47, got.Rgba[4], 1);
+}
+
+TEST(TIFFImage, ProbeAndBadHeaders) {
+    struct Case {
+        const char* What;
+        std::vector<uint8_t> Bytes;
+        bool Probe;
+        const char* Message;
+    } cases[] = {
+        {"version 43", {'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0, 0, 0}, false,
+         "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
+        {"directory beyond the end", {'M', 'M', 0, 42, 0, 0, 1, 0, 0, 0, 0, 0}, false, "Stream read error"},
+        {"width 0", {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true,
+         "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        TCustomMemoryStream stream(c.Bytes.data(), int64_t(c.Bytes.size()));
+        EXPECT_EQ(c.Probe, TTIFFGraphic::ProbeStream(stream));
+        TTIFFGraphic reader;
+        try {
+            reader.ReadImage(stream);
+            ADD_FAILURE() << "loaded";
+        } catch (const Exception& e) {
+            EXPECT_EQ(c.Message, e.Message());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tilvorn
