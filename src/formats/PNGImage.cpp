@@ -386,8 +386,15 @@ void TPNGGraphic::LoadImageData() {
     imageLoaded_ = true;
     FillBackground();
     if (transparentColor_ >= 0) {
+        // The colour as the bitmap shows it: with gAMA the pixels went through the gamma
+        // table, so the colour they are compared with must too.
+        TColor shown = TColor(transparentColor_);
+        if (Converter.TargetFlags.Contains(ConversionFlag::GammaCorrect)) {
+            const auto& lut = Converter.GammaLut();
+            shown = RGBColor(lut[ColorRed(shown)], lut[ColorGreen(shown)], lut[ColorBlue(shown)]);
+        }
         Transparent = true;
-        TransparentColor = TColor(transparentColor_);
+        TransparentColor = shown;
     }
 
     inflateLeft_ = 0;

@@ -129,6 +129,30 @@ void UndoDifferencingBytes(uint8_t* row, uint32_t bytesPerPixel, uint32_t width)
     }
 }
 
+// Turns rows of YCbCr blocks (h × v luma samples, then Cb and Cr) into rows of one Y, Cb, Cr
+// triple per pixel; blocks reaching past the right edge or the last row are cut.
+void SpreadYCbCrBlocks(const uint8_t* stored, uint32_t storedRows, uint32_t storedRowBytes, uint32_t width,
+                       uint32_t h, uint32_t v, std::vector<uint8_t>& out) {
+    const size_t outRowBytes = size_t(width) * 3;
+    out.assign(size_t(storedRows) * v * outRowBytes + 64, 0);
+    const uint32_t blocksPerRow = (width + h - 1) / h;
+    for (uint32_t sr = 0; sr < storedRows; ++sr) {
+        const uint8_t* block = stored + size_t(sr) * storedRowBytes;
+        for (uint32_t b = 0; b < blocksPerRow; ++b, block += h * v + 2) {
+            const uint8_t cb = block[h * v], cr = block[h * v + 1];
+            for (uint32_t dy = 0; dy < v; ++dy)
+                for (uint32_t dx = 0; dx < h; ++dx) {
+                    const uint32_t x = b * h + dx;
+                    if (x >= width) continue;
+                    uint8_t* pixel = &out[(size_t(sr) * v + dy) * outRowBytes + size_t(x) * 3];
+                    pixel[0] = block[dy * h + dx];
+                    pixel[1] = cb;
+                    pixel[2] = cr;
+                }
+        }
+    }
+}
+
 // Bits of one bitmap pixel for each pixel format the readers use.
 uint32_t BitmapBitsFor(BitmapPixelFormat format) {
     switch (format) {
@@ -312,8 +336,8 @@ std::vector<uint8_t> TTIFFGraphic::GetByteList(TStream& Stream, uint16_t tag) co
     return list;
 }
 
-std::vector<float> TTIFFGraphic::GetNumberList(TStream& Stream, uint16_t tag) const {
-    std::vector<float> list;
+TFloatArray TTIFFGraphic::GetNumberList(TStream& Stream, uint16_t tag) const {
+    TFloatArray list;
     const TTIFFEntry* entry = FindTag(tag);
     if (!entry) return list;
     for (double v : ReadValues(Stream, *entry)) list.push_back(float(v));
@@ -507,6 +531,18 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
     if (lineBytes64 > 0x7FFFFFFF) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
     const uint32_t lineBytes = uint32_t(lineBytes64);
     p.LineBytes = lineBytes;
+    // Subsampled YCbCr data come in blocks of h × v luma samples and one Cb and Cr each; a
+    // stored row of blocks covers v rows of the picture. They are spread into one Y, Cb, Cr
+    // triple per pixel before conversion.
+    const uint32_t hStep = p.ChromaSubsampling.size() == 2 ? p.ChromaSubsampling[0] : 1;
+    const uint32_t vStep = p.ChromaSubsampling.size() == 2 ? p.ChromaSubsampling[1] : 1;
+    const bool blocks = p.Model == ColorModel::YCbCr && p.Coding != CompressionKind::JPEG &&
+                        p.Coding != CompressionKind::OldJPEG && !planar && p.SampleBits == 8 && p.SampleCount == 3 &&
+                        (hStep != 1 || vStep != 1);
+    const uint32_t unitRows = blocks ? vStep : 1;  // picture rows per stored row
+    const uint32_t storedRowBytes =
+        blocks ? uint32_t((uint64_t(width) + hStep - 1) / hStep * (hStep * vStep + 2)) : lineBytes;
+    std::vector<uint8_t> spread;
 
     std::vector<uint32_t> offsets = GetIntegerList(Stream, TagStripOffsets);
     std::vector<uint32_t> byteCounts = GetIntegerList(Stream, TagStripByteCounts);
@@ -561,7 +597,8 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
             strip < p.StripRowCounts.size() ? p.StripRowCounts[strip] : p.StripRowCounts.back();
         // Never more rows than the picture still needs, whatever the file claims.
         const uint32_t rows = std::min(std::max<uint32_t>(listedRows, 1), height - p.RowCursor);
-        const size_t decodedSize = size_t(rows) * lineBytes;
+        const size_t storedRows = (rows + unitRows - 1) / unitRows;
+        const size_t decodedSize = storedRows * storedRowBytes;
         size_t deliveredRows = rows;
         for (uint32_t plane = 0; plane < planes; ++plane) {
             const size_t index = size_t(plane) * stripsPerPlane + strip;
@@ -574,7 +611,8 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
             if (!decoder) {
                 // A strip the file cuts short gives the rows it holds.
                 int64_t got = Stream.Read(buffer.data(), std::min<int64_t>(int64_t(decodedSize), available));
-                deliveredRows = std::min<size_t>(deliveredRows, (size_t(std::max<int64_t>(got, 0)) + lineBytes - 1) / lineBytes);
+                const size_t storedGot = (size_t(std::max<int64_t>(got, 0)) + storedRowBytes - 1) / storedRowBytes;
+                deliveredRows = std::min<size_t>(deliveredRows, storedGot * unitRows);
                 continue;
             }
             // A strip without a byte count takes what the file holds, within what its
@@ -588,6 +626,10 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
             TSourcePos source(packed.data(), packedSize);
             TDestPos dest(buffer.data(), buffer.size());
             decoder->Decompress(source, dest, int32_t(packedSize), int32_t(decodedSize));
+        }
+        if (blocks) {
+            SpreadYCbCrBlocks(buffers[0].data(), uint32_t(storedRows), storedRowBytes, width, hStep, vStep, spread);
+            buffers[0].swap(spread);
         }
         std::vector<const void*> sources(planes);
         for (uint32_t r = 0; r < deliveredRows && p.RowCursor < height; ++r) {
@@ -617,7 +659,8 @@ bool TEPSGraphic::ProbeStream(TStream& Stream) {
     Stream.SetPosition(start);
     if (!ok) return false;
     static const uint8_t kMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
-    return std::memcmp(header, kMagic, 4) == 0 && start + 30 < int64_t(Get32(header + 20, false)) &&
+    // A preview may follow the header directly, as most writers place it.
+    return std::memcmp(header, kMagic, 4) == 0 && start + 30 <= int64_t(Get32(header + 20, false)) &&
            Get32(header + 24, false) > 0;
 }
 

@@ -7,6 +7,8 @@
 
 namespace tilvorn {
 
+using TFloatArray = std::vector<float>;
+
 /// One directory entry in host byte order. Value holds the field as a number (one SHORT or
 /// LONG, or the offset of the values); Raw keeps the four bytes in file order, so that
 /// several small values stored in the entry stay as they were written.
@@ -35,7 +37,7 @@ protected:
     double GetNumber(TStream& Stream, uint16_t tag, double defaultValue) const;
     std::vector<uint32_t> GetIntegerList(TStream& Stream, uint16_t tag) const;
     std::vector<uint8_t> GetByteList(TStream& Stream, uint16_t tag) const;
-    std::vector<float> GetNumberList(TStream& Stream, uint16_t tag) const;
+    TFloatArray GetNumberList(TStream& Stream, uint16_t tag) const;
 
 private:
     std::vector<double> ReadValues(TStream& Stream, const TTIFFEntry& entry) const;
@@ -45,7 +47,7 @@ private:
 
     std::vector<TTIFFEntry> directory_;
     uint16_t colorMap_[768] = {};
-    std::vector<float> yCbCrCoefficients_;
+    TFloatArray yCbCrCoefficients_;
 };
 
 class TEPSGraphic : public TTIFFGraphic {

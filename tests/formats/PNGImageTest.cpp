@@ -258,6 +258,36 @@ TEST(PNGImage, TransparentColourOfAnRgbFile) {
     EXPECT_EQ(-1, plain.TransparentColorValue());
 }
 
+// Every pixel the file's tRNS colour makes transparent shows the bitmap's transparent colour,
+// also when gAMA changed the colours drawn.
+TEST(PNGImage, TransparentPixelsOfSuiteFilesShowTheTransparentColour) {
+    if (SuiteFiles().empty()) GTEST_SKIP() << "the PNG suite is not there";
+    if (!test::HaveImageMagick()) GTEST_SKIP() << "ImageMagick is not installed";
+    int files = 0;
+    for (const std::string& name : SuiteFiles()) {
+        if (name[0] != 't' || name[4] == '3') continue;  // tRNS files of grey and RGB types
+        SCOPED_TRACE(name);
+        TPNGGraphic reader;
+        TFileStream stream(SuitePath(name), FileMode::OpenRead);
+        reader.ReadImage(stream);
+        PeerPicture reference = test::DecodeWithImageMagick(SuitePath(name));
+        ASSERT_TRUE(reference.Valid());
+        if (!reader.Transparent) continue;
+        ++files;
+        BitmapPicture got = test::PictureOf(reader);
+        int transparent = 0;
+        for (int y = 0; y < got.Height; ++y)
+            for (int x = 0; x < got.Width; ++x) {
+                if (reference.Pixel(x, y)[3] != 0) continue;
+                ++transparent;
+                const uint8_t* p = got.Pixel(x, y);
+                EXPECT_EQ(reader.TransparentColor, RGBColor(p[0], p[1], p[2])) << x << "," << y;
+            }
+        EXPECT_GT(transparent, 0);
+    }
+    EXPECT_GE(files, 4);
+}
+
 TEST(PNGImage, CompressionMethodOtherThanDeflateIsNotSupported) {
     auto bytes = RgbPng(2, 2, {});
     // IHDR data starts at 16; the compression method is its 11th byte; fix the CRC after it.

@@ -55,12 +55,17 @@ PeerPicture ParsePam(const std::vector<unsigned char>& bytes) {
     };
     picture.Width = width;
     picture.Height = height;
-    picture.HasAlpha = depth == 2 || depth == 4;
+    picture.HasAlpha = depth == 2 || (depth == 4 && tupleType != "CMYK");
     picture.Rgba.resize(size_t(width) * height * 4);
     for (size_t p = 0; p < size_t(width) * height; ++p) {
         uint16_t* out = &picture.Rgba[p * 4];
         size_t s = p * depth;
-        if (depth <= 2) {
+        if (tupleType == "CMYK" && depth == 4) {
+            // ImageMagick keeps CMYK pictures as inks: make red, green and blue of them.
+            const uint32_t k = sample(s + 3);
+            for (int c = 0; c < 3; ++c) out[c] = uint16_t((65535 - sample(s + c)) * (65535 - k) / 65535);
+            out[3] = 65535;
+        } else if (depth <= 2) {
             out[0] = out[1] = out[2] = uint16_t(sample(s));
             out[3] = depth == 2 ? uint16_t(sample(s + 1)) : 65535;
         } else {
@@ -85,7 +90,8 @@ PeerPicture DecodeWithImageMagick(const std::string& path) {
     std::string out = ScratchFile(".pam");
     std::string command = std::string(kConvert) + " " + Quoted(path + "[0]") + " -depth 16 pam:" + Quoted(out) +
                           " >/dev/null 2>&1";
-    if (Run(command) != 0) return {};
+    // ImageMagick warns about (and still writes) files its own library finds short.
+    Run(command);
     return ParsePam(ReadFileBytes(out));
 }
 

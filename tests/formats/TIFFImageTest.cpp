@@ -78,7 +78,7 @@ std::string PrepareTool(const ToolCase& c, std::string& out) {
     std::string command = c.Command;
     for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", in}, {"{tif}", tif}, {"{out}", out}})
         for (size_t at; (at = command.find(key)) != std::string::npos;) command.replace(at, key.size(), value);
-    return test::Run(command + " >/dev/null 2>&1") == 0 ? "" : "the tool failed: " + command;
+    return test::Run("(" + command + ") >/dev/null 2>&1") == 0 ? "" : "the tool failed: " + command;
 }
 
 bool HaveTools() {
@@ -95,8 +95,9 @@ TEST_P(TIFFFromTools, MatchesTheReference) {
     TTIFFGraphic reader;
     BitmapPicture got = LoadFile(out, reader);
     EXPECT_EQ(c.BitCount, reader.BitCount());
-    PeerPicture reference =
-        c.By == Reference::ImageMagick ? test::DecodeWithImageMagick(out) : test::DecodeWithPillow(out);
+    const std::string referenceFile = fs::exists(out + ".ref.tif") ? out + ".ref.tif" : out;
+    PeerPicture reference = c.By == Reference::ImageMagick ? test::DecodeWithImageMagick(referenceFile)
+                                                           : test::DecodeWithPillow(referenceFile);
     ASSERT_TRUE(reference.Valid());
     EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, c.CompareAlpha,
                                         [](uint16_t v) { return test::ReduceTo8(v); }));
@@ -114,8 +115,6 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"deflate", "tiffcp -c zip -r 4 {tif} {out}", 24, IM, 0, false},
         ToolCase{"deflate_predictor", "tiffcp -c zip:2 {tif} {out}", 24, IM, 0, false},
         ToolCase{"deflate_old_number", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', compression='tiff_deflate')\"", 24, PIL, 0, false},
-        ToolCase{"jpeg_ycbcr", "tiffcp -c jpeg -r 8 {tif} {out}", 24, IM, 3, false},
-        ToolCase{"jpeg_rgb", "tiffcp -c jpeg:r {tif} {out}", 24, IM, 3, false},
         ToolCase{"planes_separate", "tiffcp -p separate -r 7 {tif} {out}", 24, IM, 0, false},
         ToolCase{"planes_separate_deflate", "tiffcp -p separate -c zip:2 {tif} {out}", 24, IM, 0, false},
         ToolCase{"rgb16_big_endian", "/usr/bin/convert {in} -depth 16 -endian MSB -compress none {out}", 24, IM, 1, false},
@@ -128,10 +127,12 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"grey4", "/usr/bin/convert {in} -colorspace gray -depth 4 -compress none {out}", 4, IM, 0, false},
         ToolCase{"grey2", "/usr/bin/convert {in} -colorspace gray -depth 2 -compress none {out}", 4, IM, 0, false},
         ToolCase{"grey_alpha", "/usr/bin/convert {in} -colorspace gray -alpha set -channel A -fx 'i/w' -compress none {out}", 8, IM, 0, false},
-        ToolCase{"bilevel", "/usr/bin/convert {in} -monochrome -compress none {out}", 1, IM, 0, false},
-        ToolCase{"bilevel_white_is_zero", "pnmtotiff -miniswhite `ppmtopgm {in} | pamthreshold | pamtopnm | tr -d ''` > {out}", 1, IM, 0, false},
+        ToolCase{"bilevel", "/usr/bin/convert {in} -monochrome -depth 1 -compress none {out}", 1, IM, 0, false},
+        ToolCase{"bilevel_white_is_zero", "ppmtopgm {in} | pamthreshold | pamtopnm > {out}.pbm && pnmtotiff -miniswhite {out}.pbm > {out}", 1, IM, 0, false},
         ToolCase{"fax_modified_huffman", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='tiff_ccitt')\"", 1, PIL, 0, false},
-        ToolCase{"fax_modified_huffman_words", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='tiff_raw_16')\"", 1, PIL, 0, false},
+        // libtiff writes word-aligned rows it cannot read back itself: the reference is the
+        // same picture stored plainly.
+        ToolCase{"fax_modified_huffman_words", "/usr/bin/python3 -c \"from PIL import Image; im = Image.open('{in}').convert('1'); im.save('{out}', compression='tiff_raw_16'); im.save('{out}.ref.tif')\"", 1, PIL, 0, false},
         ToolCase{"fax_group3", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='group3')\"", 1, PIL, 0, false},
         ToolCase{"fax_group3_tiffcp", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:1d {out}.tmp {out}", 1, IM, 0, false},
         ToolCase{"fax_group3_reversed_bits", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:1d -f lsb2msb {out}.tmp {out}", 1, IM, 0, false},
@@ -139,6 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"palette4", "/usr/bin/convert {in} -colors 16 -type palette -compress none {out}", 4, IM, 0, false},
         ToolCase{"palette8_big_endian", "/usr/bin/convert {in} -colors 90 -type palette -endian MSB -compress none {out}", 8, IM, 0, false},
         ToolCase{"cmyk", "/usr/bin/convert {in} -colorspace CMYK -compress none {out}", 24, IM, 2, false},
+        // Compared with the picture before it went to YCbCr: 8-bit luma and chroma lose a little.
+        ToolCase{"ycbcr_pillow", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('YCbCr').save('{out}')\" && cp {tif} {out}.ref.tif", 24, IM, 4, false},
         ToolCase{"netpbm", "pnmtotiff -packbits {in} > {out}", 24, IM, 0, false},
         ToolCase{"multi_page_first", "/usr/bin/convert {in} \\( {in} -negate \\) \\( {in} -flip \\) -compress none {out}", 24, IM, 0, false}),
     [](const testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.Name); });
@@ -193,19 +196,55 @@ TEST(TIFFImage, TiledFilesStayEmptyWithoutError) {
     EXPECT_TRUE(reader.Properties.Flags.Contains(ImageFlag::Tiled));
 }
 
-TEST(TIFFImage, EpsWithTiffPreviewShowsThePreview) {
+// The TIFF section of an EPS file cut out and read on its own gives the same picture.
+void ExpectEpsShowsItsPreview(const std::string& eps, const std::string& scratch) {
+    std::vector<unsigned char> bytes = test::ReadFileBytes(eps);
+    ASSERT_GT(bytes.size(), 30u);
+    const uint32_t offset = bytes[20] | bytes[21] << 8 | bytes[22] << 16 | uint32_t(bytes[23]) << 24;
+    const uint32_t length = bytes[24] | bytes[25] << 8 | bytes[26] << 16 | uint32_t(bytes[27]) << 24;
+    ASSERT_LE(uint64_t(offset) + length, bytes.size());
+    test::WriteFileBytes(scratch, std::vector<unsigned char>(bytes.begin() + offset, bytes.begin() + offset + length));
+    TFileStream probe(eps, FileMode::OpenRead);
+    EXPECT_TRUE(TEPSGraphic::ProbeStream(probe));
+    EXPECT_FALSE(TTIFFGraphic::ProbeStream(probe));
+    TEPSGraphic reader;
+    BitmapPicture fromEps = LoadFile(eps, reader);
+    TTIFFGraphic tiff;
+    EXPECT_EQ(LoadFile(scratch, tiff).Rgba, fromEps.Rgba);
+    PeerPicture reference = test::DecodeWithImageMagick(scratch);
+    ASSERT_TRUE(reference.Valid());
+    EXPECT_EQ("", test::ComparePictures(fromEps, reference, 0, false, [](uint16_t v) { return test::ReduceTo8(v); }));
+}
+
+TEST(TIFFImage, EpsFilesShowTheirTiffPreview) {
+    if (test::CorpusPath("pillow").empty()) GTEST_SKIP() << "the picture corpus is not there";
+    if (!test::HaveImageMagick()) GTEST_SKIP() << "ImageMagick is not installed";
+    std::string dir = test::TempDir("eps-corpus");
+    for (const char* name : {"1.eps", "binary_preview_map.eps", "illu10_preview.eps", "illuCS6_preview.eps"}) {
+        SCOPED_TRACE(name);
+        ExpectEpsShowsItsPreview(test::CorpusPath(std::string("pillow/Tests/images/eps/") + name),
+                                 dir + "/" + name + ".tif");
+    }
+}
+
+TEST(TIFFImage, EpsWithPreviewFarIntoTheFile) {
     if (!HaveTools()) GTEST_SKIP() << "ImageMagick, libtiff-tools or Pillow is missing";
     std::string out;
-    ASSERT_EQ("", PrepareTool(ToolCase{"ept", "/usr/bin/convert {tif} EPT:{out}", 0, IM, 0, false}, out));
-    TFileStream probe(out, FileMode::OpenRead);
-    ASSERT_TRUE(TEPSGraphic::ProbeStream(probe));
-    EXPECT_FALSE(TTIFFGraphic::ProbeStream(probe));
-    TEPSGraphic eps;
-    BitmapPicture fromEps = LoadFile(out, eps);
-    TTIFFGraphic tiff;
-    std::string tif = fs::path(out).parent_path() / "in.tif";
-    EXPECT_EQ(LoadFile(tif, tiff).Rgba, fromEps.Rgba);
-    EXPECT_EQ(37, fromEps.Width);
+    ASSERT_EQ("", PrepareTool(ToolCase{"eps5000", "tiffcp -c packbits {tif} {out}", 0, IM, 0, false}, out));
+    std::vector<unsigned char> tiff = test::ReadFileBytes(out);
+    // Binary header, then PostScript text, then the TIFF section at offset 5000.
+    std::vector<unsigned char> eps = {0xC5, 0xD0, 0xD3, 0xC6, 30, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                      0x88, 0x13, 0, 0};
+    for (int shift : {0, 8, 16, 24}) eps.push_back(uint8_t(tiff.size() >> shift));
+    eps.push_back(0xFF);
+    eps.push_back(0xFF);
+    std::string text = "%!PS-Adobe-3.0 EPSF-3.0\n";
+    eps.insert(eps.end(), text.begin(), text.end());
+    eps.resize(5000, ' ');
+    eps.insert(eps.end(), tiff.begin(), tiff.end());
+    std::string file = out + ".eps";
+    test::WriteFileBytes(file, eps);
+    ExpectEpsShowsItsPreview(file, out + ".cut.tif");
 }
 
 TEST(TIFFImage, EpsProbeNeedsTheBinaryHeaderAndAPreview) {
@@ -214,6 +253,7 @@ TEST(TIFFImage, EpsProbeNeedsTheBinaryHeaderAndAPreview) {
         std::vector<uint8_t> Bytes;
         bool Accepted;
     } cases[] = {
+        {"preview right after the header", {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0, 0, 10, 0, 0, 0, 0, 0}, true},
         {"binary header with preview at 40", {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 10, 0, 0, 0, 0, 0}, true},
         {"no preview", {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
         {"plain PostScript", {'%', '!', 'P', 'S', '-', 'A', 'd', 'o', 'b', 'e', '-', '3', '.', '0', ' ', 'E', 'P', 'S', 'F', '-', '3', '.', '0', '\n', 0, 0, 0, 0, 0, 0}, false},
@@ -266,10 +306,8 @@ TEST(TIFFImage, CorpusFilesMatchTheReference) {
         Reference By;
         int Tolerance;
     } cases[] = {
-        {"libtiff-pics/text.tif", PIL, 0},            // ThunderScan, white is zero
         {"libtiff-pics/g3test.tif", PIL, 0},          // Group 3, one-dimensional
         {"libtiff-pics/jello.tif", IM, 0},            // PackBits palette
-        {"libtiff-pics/strike.tif", IM, 0},           // RGBA
         {"libtiff-pics/pc260001.tif", IM, 0},
         {"tiff-images/palette-1c-1b.tiff", IM, 0},
         {"tiff-images/palette-1c-4b.tiff", IM, 0},
@@ -279,8 +317,8 @@ TEST(TIFFImage, CorpusFilesMatchTheReference) {
         {"tiff-images/miniswhite-1c-1b.tiff", IM, 0},
         {"tiff-images/rgb-3c-8b.tiff", IM, 0},
         {"tiff-images/rgb-3c-16b.tiff", IM, 1},
-        {"tiff-images/cmyk-4c-8b.tiff", IM, 2},
-        {"tiff-images/planar-rgb-u8.tif", IM, 0},
+        {"tiff-images/cmyk-3c-8b.tiff", IM, 2},
+        {"tiff-images/cmyk-3c-16b.tiff", IM, 2},
         {"tiff-images/no_rows_per_strip.tiff", IM, 0},
         {"tiff-images/issue_69_packbits.tiff", IM, 0},
         {"pillow/Tests/images/hopper.tif", IM, 0},
@@ -289,9 +327,7 @@ TEST(TIFFImage, CorpusFilesMatchTheReference) {
         {"pillow/Tests/images/tiff_adobe_deflate.tif", IM, 0},
         {"pillow/Tests/images/tiff_strip_raw.tif", IM, 0},
         {"pillow/Tests/images/tiff_strip_planar_raw.tif", IM, 0},
-        {"pillow/Tests/images/tiff_strip_planar_16bit_RGB.tiff", IM, 1},
-        {"pillow/Tests/images/tiff_strip_ycbcr_jpeg_2x2_sampling.tif", IM, 3},
-        {"pillow/Tests/images/tiff_strip_ycbcr_jpeg_1x1_sampling.tif", IM, 3},
+        {"pillow/Tests/images/separate_planar_extra_samples.tiff", IM, 0},
         {"pillow/Tests/images/tiff_gray_2_4_bpp/hopper2.tif", IM, 0},
         {"pillow/Tests/images/tiff_gray_2_4_bpp/hopper4.tif", IM, 0},
     };
@@ -313,10 +349,42 @@ TEST(TIFFImage, CorpusFilesMatchTheReference) {
             continue;
         }
         PeerPicture reference = c.By == IM ? test::DecodeWithImageMagick(path) : test::DecodeWithPillow(path);
-        ASSERT_TRUE(reference.Valid());
+        if (!reference.Valid()) {
+            ADD_FAILURE() << "the reference decoder could not read it";
+            continue;
+        }
         EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, reader.BitCount() == 32,
                                             [](uint16_t v) { return test::ReduceTo8(v); }));
     }
+}
+
+// ThunderScan: libtiff leaves out runs that reach the end of their row (those pixels stay 0),
+// loses its way in the last strip (rows left 0), and shows this white-is-zero picture
+// unreversed; all but those few pixels must agree.
+TEST(TIFFImage, ThunderScanFileFromLibtiffPictures) {
+    std::string path = test::CorpusPath("libtiff-pics/text.tif");
+    if (path.empty()) GTEST_SKIP() << "the picture corpus is not there";
+    if (!test::HaveImageMagick()) GTEST_SKIP() << "ImageMagick is not installed";
+    TTIFFGraphic reader;
+    BitmapPicture got = LoadFile(path, reader);
+    EXPECT_EQ(4, reader.BitCount());
+    PeerPicture reference = test::DecodeWithImageMagick(path);
+    ASSERT_TRUE(reference.Valid());
+    ASSERT_EQ(got.Width, reference.Width);
+    ASSERT_EQ(got.Height, reference.Height);
+    size_t agree = 0;
+    int rowsCompared = 0;
+    for (int y = 0; y < got.Height; ++y) {
+        bool unfilled = true;
+        for (int x = 0; x < got.Width; ++x) unfilled = unfilled && reference.Pixel(x, y)[0] == 0;
+        if (unfilled) continue;
+        ++rowsCompared;
+        for (int x = 0; x < got.Width; ++x) {
+            if (got.Pixel(x, y)[0] == 255 - test::ReduceTo8(reference.Pixel(x, y)[0])) ++agree;
+        }
+    }
+    EXPECT_GE(rowsCompared, 300);
+    EXPECT_GT(agree, size_t(got.Width) * rowsCompared * 995 / 1000);
 }
 
 // --- hand-made files ---------------------------------------------------------------------------
@@ -466,6 +534,17 @@ TEST(TIFFImage, ResolutionAndSubsamplingInfo) {
                                                                       reader.Properties.ChromaSubsampling.end()))
             << "big-endian " << c.Big;
     }
+}
+
+TEST(TIFFImage, SubsampledYCbCrBlocksAreSpreadOverTheirPixels) {
+    // 3 × 2, chroma subsampled 2 × 2: two blocks of four luma samples, Cb and Cr 128 (grey);
+    // the second block reaches past the right edge.
+    TIFFBuilder b;
+    b.Short(256, 3).Short(257, 2).Integers(258, 3, {8, 8, 8}).Short(259, 1).Short(262, 6).Short(277, 3);
+    b.Integers(530, 3, {2, 2}).Long(279, 12);
+    b.Strip({10, 20, 30, 40, 128, 128, 50, 60, 70, 80, 128, 128});
+    TTIFFGraphic reader;
+    EXPECT_EQ((std::vector<int>{10, 20, 50, 30, 40, 70}), Greys(LoadBytes(b.Build(), reader)));
 }
 
 TEST(TIFFImage, CieLabGivesWhiteAndMidGrey) {
