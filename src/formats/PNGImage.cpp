@@ -384,7 +384,10 @@ void TPNGGraphic::LoadImageData() {
         RaiseImageErrorFmt(readertext::InvalidImage, kPNGName);
     SetImageSize(width, height);
     imageLoaded_ = true;
-    FillBackground();
+    rowsDone_ = 0;
+    // Rows the file does not deliver show the background: an interlaced file may leave
+    // holes anywhere, a plain one only below its last row.
+    if (Properties.IsInterlaced) FillBackground(0);
     if (transparentColor_ >= 0) {
         // The colour as the bitmap shows it: with gAMA the pixels went through the gamma
         // table, so the colour they are compared with must too.
@@ -407,16 +410,17 @@ void TPNGGraphic::LoadImageData() {
         }
     } else {
         ReadRows(0, 1, 0, 1, 0xFF, true);
+        if (rowsDone_ < height) FillBackground(rowsDone_);
     }
     SkipRemainingImageData();
 }
 
-void TPNGGraphic::FillBackground() {
+void TPNGGraphic::FillBackground(uint32_t firstRow) {
     TCanvas& canvas = Canvas();
     canvas.Lock();
     canvas.Brush.Color = TColor(backgroundColor_);
     canvas.Brush.Style = TBrushStyle::bsSolid;
-    canvas.FillRect(Rect(0, 0, Width(), Height()));
+    canvas.FillRect(Rect(0, int(firstRow), Width(), Height()));
     canvas.Unlock();
 }
 
@@ -432,6 +436,7 @@ void TPNGGraphic::ReadRows(uint32_t firstRow, uint32_t rowStep, uint32_t firstCo
         if (!FillFromInflate(current.data(), rowBytes)) return;
         UndoFilter(current.data(), previous.data(), rowBytes, std::max<uint32_t>(sourceBytesPerPixel_, 1));
         Converter.ConvertPixels({current.data() + 1}, ScanLine(int(y)), width, mask);
+        rowsDone_ = y + 1;
         if (reportProgress) {
             ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
             AdvanceProgressArea();

@@ -49,7 +49,7 @@ private:
     uint8_t SampleTo8Bits(uint16_t sample) const;
 
     void LoadImageData();
-    void FillBackground();
+    void FillBackground(uint32_t firstRow);
     void ReadRows(uint32_t firstRow, uint32_t rowStep, uint32_t firstColumn, uint32_t columnStep, uint8_t mask,
                   bool reportProgress);
     bool FillFromInflate(uint8_t* buffer, uint32_t count);
@@ -65,6 +65,7 @@ private:
     bool dataExhausted_ = false;
     bool streamEnded_ = false;
     bool imageLoaded_ = false;
+    uint32_t rowsDone_ = 0;
     uint32_t sourceBytesPerPixel_ = 1;
     bool colorsReady_ = false;
     bool hasPalette_ = false;
