@@ -115,6 +115,9 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"deflate", "tiffcp -c zip -r 4 {tif} {out}", 24, IM, 0, false},
         ToolCase{"deflate_predictor", "tiffcp -c zip:2 {tif} {out}", 24, IM, 0, false},
         ToolCase{"deflate_old_number", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', compression='tiff_deflate')\"", 24, PIL, 0, false},
+        ToolCase{"jpeg_ycbcr", "tiffcp -c jpeg -r 16 {tif} {out}", 24, IM, 3, false},
+        ToolCase{"jpeg_rgb", "tiffcp -c jpeg:r {tif} {out}", 24, IM, 3, false},
+        ToolCase{"jpeg_grey", "tiff2bw {tif} {out}.grey.tif && tiffcp -c jpeg {out}.grey.tif {out}", 8, IM, 3, false},
         ToolCase{"planes_separate", "tiffcp -p separate -r 7 {tif} {out}", 24, IM, 0, false},
         ToolCase{"planes_separate_deflate", "tiffcp -p separate -c zip:2 {tif} {out}", 24, IM, 0, false},
         ToolCase{"rgb16_big_endian", "/usr/bin/convert {in} -depth 16 -endian MSB -compress none {out}", 24, IM, 1, false},
@@ -328,6 +331,8 @@ TEST(TIFFImage, CorpusFilesMatchTheReference) {
         {"pillow/Tests/images/tiff_strip_raw.tif", IM, 0},
         {"pillow/Tests/images/tiff_strip_planar_raw.tif", IM, 0},
         {"pillow/Tests/images/separate_planar_extra_samples.tiff", IM, 0},
+        {"pillow/Tests/images/tiff_strip_ycbcr_jpeg_2x2_sampling.tif", IM, 3},
+        {"pillow/Tests/images/tiff_strip_ycbcr_jpeg_1x1_sampling.tif", IM, 3},
         {"pillow/Tests/images/tiff_gray_2_4_bpp/hopper2.tif", IM, 0},
         {"pillow/Tests/images/tiff_gray_2_4_bpp/hopper4.tif", IM, 0},
     };
