@@ -229,12 +229,14 @@ TEST(TargaImage, OriginAndImageIdDoNotChangeThePicture) {
 }
 
 TEST(TargaImage, SixteenBitMapEntriesAndBlackAndWhiteMaps) {
-    // Colour-mapped 1 × 1 with two 16-bit entries; the pixel uses entry 1 = 7FFF: white 248.
-    auto mapped = Header(1, 1, 2, 16, 1, 1, 8, 0);
-    for (uint8_t b : {0x00, 0x00, 0xFF, 0x7F, 0x01}) mapped.push_back(b);
-    TTargaGraphic reader;
-    auto rgba = Load(mapped, reader);
-    EXPECT_EQ((std::vector<uint8_t>{248, 248, 248, 255}), rgba);
+    // Colour-mapped 1 × 1 with two 15- or 16-bit entries (two bytes each either way); the
+    // pixel uses entry 1 = 7FFF: white 248.
+    for (uint8_t entrySize : {15, 16}) {
+        auto mapped = Header(1, 1, 2, entrySize, 1, 1, 8, 0);
+        for (uint8_t b : {0x00, 0x00, 0xFF, 0x7F, 0x01}) mapped.push_back(b);
+        TTargaGraphic reader;
+        EXPECT_EQ((std::vector<uint8_t>{248, 248, 248, 255}), Load(mapped, reader)) << int(entrySize);
+    }
     // A black-and-white file that carries a colour map: the map is stepped over, the grey
     // palette used.
     auto grey = Header(1, 3, 2, 24, 1, 1, 8, 0);
