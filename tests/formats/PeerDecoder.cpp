@@ -5,7 +5,7 @@
 
 #include "support/TestSupport.h"
 
-namespace tilvorn::test {
+namespace tilvorn::test::peer {
 
 namespace {
 
@@ -120,11 +120,11 @@ PeerPicture DecodeWithPillow(const std::string& path) {
     return picture;
 }
 
-}  // namespace tilvorn::test
+}  // namespace tilvorn::test::peer
 
 #include "image/DIB.h"
 
-namespace tilvorn::test {
+namespace tilvorn::test::peer {
 
 BitmapPicture PictureOf(TDIB& bitmap) {
     BitmapPicture picture;
@@ -164,4 +164,4 @@ BitmapPicture PictureOf(TDIB& bitmap) {
     return picture;
 }
 
-}  // namespace tilvorn::test
+}  // namespace tilvorn::test::peer

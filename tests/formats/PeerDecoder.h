@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tilvorn::test {
+namespace tilvorn::test::peer {
 
 /// A decoded picture: rows top-down, four 16-bit samples per pixel (red, green, blue, alpha),
 /// each on the scale 0..65535 whatever the file's depth.
@@ -31,13 +31,13 @@ PeerPicture DecodeWithPillow(const std::string& path);
 bool HaveImageMagick();
 bool HavePillow();
 
-}  // namespace tilvorn::test
+}  // namespace tilvorn::test::peer
 
 namespace tilvorn {
 class TDIB;
 }
 
-namespace tilvorn::test {
+namespace tilvorn::test::peer {
 
 /// What a reader's bitmap shows, as 8-bit red, green, blue, alpha per pixel, rows top-down:
 /// indices looked up in the colour table, 5-5-5 pixels widened, the fourth byte of 32-bit
@@ -81,4 +81,9 @@ std::string ComparePictures(const BitmapPicture& got, const PeerPicture& referen
     return bad ? first + " (" + std::to_string(bad) + " samples differ)" : "";
 }
 
+}  // namespace tilvorn::test::peer
+
+namespace tilvorn::test {
+// Reached as test::… beside the shared test support.
+using namespace peer;
 }  // namespace tilvorn::test
