@@ -12,6 +12,8 @@
 
 #include "app/Glyphs.h"
 #include "app/ImageFiles.h"
+#include "app/Sources.h"
+#include "image/view/DIBView.h"
 #include "app/PageForm.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
@@ -43,25 +45,6 @@ bool Inside(QWidget* widget, QWidget* control) {
 std::string Std(const QString& text) { return text.toStdString(); }
 
 // The open dialog's filter: descriptions and pattern lists, in the order offered.
-const char* const kOpenDialogFilter =
-    "Images format|*.BMP;*.DIB;*.RLE;*.JPG;*.JPEG;*.TIF;*.TIFF;*.fax;*.bw;*.rgb;*.rgba;*.sgi;*.tga;*.vst;"
-    "*.icb;*.vda;*.win;*.pcx;*.pcc;*.pcd;*.GIF;*.psd;*.pdd;*.png"
-    "|Documents format|*.DOC;*.XLS;*.PDF;*.DOCX;*.XLSX"
-    "|All Format|*.*"
-    "|BMP|*.BMP;*.DIB;*.RLE"
-    "|JPEG|*.JPG;*.JPEG"
-    "|TIFF image|*.TIF;*.TIFF"
-    "|Fax Image|*.fax"
-    "|SGI images|*.bw;*.rgb;*.rgba;*.sgi"
-    "|Truevision images (TGA)|*.tga;*.vst;*.icb;*.vda;*.win"
-    "|ZSoft Paintbrush images|*.pcx;*.pcc"
-    "|Kodak Photo-CD images|*.pcd"
-    "|CompuServe images (GIF)|*.GIF"
-    "|Photoshop images (*.psd, *.pdd)|*.psd;*.pdd"
-    "|Paintshop Pro images (*.psp)|*.psp"
-    "|Portable network graphic images (*.png)|*.png"
-    "|MS Word Document|*.doc;*.docx"
-    "|MS Excel Document|*.xls;*.xlsx";
 
 }  // namespace
 
@@ -241,7 +224,10 @@ void TForm1::BuildOutputPanel() {
 void TForm1::BuildPreviewArea() {
     sScrollBox1 = Named(new QScrollArea(), "sScrollBox1");
     sScrollBox1->setWidgetResizable(true);
-    DIBView1 = Named(new QWidget(), "DIBView1");
+    DIBView1 = Named(new TDIBView(), "DIBView1");
+    DIBView1->SetCenter(true);
+    DIBView1->SetStretch(false);
+    DIBView1->SetKeepAspect(true);
     DIBView1->setMouseTracking(true);
     DIBView1->installEventFilter(this);
     sScrollBox1->setWidget(DIBView1);
@@ -309,6 +295,8 @@ void TForm1::ConnectHandlers() {
     on(sButton2, &QPushButton::clicked, &TForm1::sButton2Click);
     on(sButton1, &QPushButton::clicked, &TForm1::sButton1Click);
     on(sSpeedButton1, &QToolButton::clicked, &TForm1::sSpeedButton1Click);
+    connect(DIBView1, &TDIBView::OnMouseMove, this,
+            [this](Qt::KeyboardModifiers, int x, int y) { DIBView1MouseMove(x, y); });
     on(sSpeedButton2, &QToolButton::clicked, &TForm1::SpeedButton2Click);
     connect(ChangePrinter, &QToolButton::clicked, this,
             [this] { HandleEvent([this] { ChangePrinterClick(ChangePrinter); }); });
@@ -512,20 +500,12 @@ void TForm1::ChangeImageClick() {
             platform::FileDialogRequest request = sOpenDialog1;
             if (platform::Dialogs().OpenFile(request) && std::filesystem::exists(request.fileName)) {
                 sOpenDialog1.fileName = request.fileName;
-                switch (ExtensionBranch(request.fileName)) {
-                    case TExtensionBranch::JPEG:
-                        throw Exception(
-                            Format("Cannot open \"%s\": JPEG files cannot be read so far.", request.fileName));
-                    case TExtensionBranch::Bitmap: {
-                        auto picture = std::make_unique<TDIB>();
-                        picture->LoadFromFile(request.fileName);
-                        SourceImage = std::move(picture);
-                        break;
-                    }
-                    case TExtensionBranch::Document:
-                        RenderDocument();
-                        break;
-                }
+                // Registered readers by content, then JPEG and bitmap files by extension;
+                // every other file is a document.
+                if (std::unique_ptr<TDIB> picture = ReadPictureFile(request.fileName))
+                    SourceImage = std::move(picture);
+                else
+                    RenderDocument();
             }
             break;
         }
@@ -533,6 +513,7 @@ void TForm1::ChangeImageClick() {
             // No scanner layer is attached: the scanner delivers no image.
             return;
         default:
+            PasteClipboardPicture();
             break;
     }
     PictureArrived();
@@ -662,6 +643,9 @@ void TForm1::RecomputeLayout() {
                                           {MarginXMm, MarginYMm, OverlapXMm, OverlapYMm});
         ColCount->setText(QString::number(counts.Columns));
         RowCount->setText(QString::number(counts.Rows));
+        DrawPreviewGrid(DIBView1->DIB(), int(std::clamp<int64_t>(counts.Columns, 0, INT32_MAX)),
+                        int(std::clamp<int64_t>(counts.Rows, 0, INT32_MAX)), UsableWidthMm, OverlapXMm,
+                        UsableHeightMm, OverlapYMm, NewWidth->Value(), NewHeight->Value());
         int64_t pages = int64_t{StrToInt(Std(ColCount->text()))} * StrToInt(Std(RowCount->text()));
         AllCount->setText(QString::number(pages));
         TPosterPixels poster = PosterPixels(NewWidth->Value(), NewHeight->Value(), PxPerMmX, PxPerMmY);
@@ -684,9 +668,16 @@ void TForm1::RecomputeLayout() {
 
 double TForm1::BuildPreview() {
     QSize area = sScrollBox1->size();
-    double sx = FloatDivide(area.width() - 6, NewWidth->Value());
-    double sy = FloatDivide(area.height() - 6, NewHeight->Value());
-    return sy > sx ? sx : sy;
+    double k = PreviewScale(area.width(), area.height(), NewWidth->Value(), NewHeight->Value());
+    if (!SourceImage) throw EInvalidOperation("There is no picture to preview");
+    int width = CheckedInt32(CheckedTrunc(NewWidth->Value() * k));
+    int height = CheckedInt32(CheckedTrunc(NewHeight->Value() * k));
+    // An unchanged picture at an unchanged size comes from the builder's kept image, so
+    // typing margins on a large picture does not blur it again.
+    TDIB preview;
+    previewBuilder_.Build(*SourceImage, width, height, preview);
+    DIBView1->SetDIB(preview);
+    return k;
 }
 
 void TForm1::SetNewWidth(int value) {
@@ -777,11 +768,6 @@ void TForm1::DIBView1Click() {
 
 // ---------------------------------------------------------------------------------------------
 // Output
-
-void TForm1::BitBtn4Click(QObject* sender) {
-    BatchPromptEnabled = true;
-    throw Exception("Printing and saving sheets is not available in this build yet.");
-}
 
 void TForm1::sSpeedButton1Click() { CancelRequested = true; }
 

@@ -31,6 +31,7 @@
 
 #include "app/Controls.h"
 #include "app/Geometry.h"
+#include "app/Preview.h"
 #include "app/SetAsString.h"
 #include "app/Texts.h"
 #include "platform/Dialogs.h"
@@ -109,7 +110,7 @@ public:
     QLabel* sLabelFX1;
     QProgressBar* sProgressBar1;
     QScrollArea* sScrollBox1;
-    QWidget* DIBView1;
+    TDIBView* DIBView1;
     QToolButton* sSpeedButton2;
     QToolButton* sSpeedButton1;
     QWidget* OleContainer1;
@@ -139,6 +140,7 @@ public:
     void StringGrid1Exit();
     void sComboBox2Change();
     void DIBView1Click();
+    void DIBView1MouseMove(int x, int y);
     void sEdit5Exit();
     void sButton2Click();
     void sButton1Click();
@@ -158,6 +160,10 @@ public:
     /// Makes picture the poster's picture (taking it over) and runs PictureArrived.
     void SetSourceImage(std::unique_ptr<TDIB> picture);
     bool HasPicture() const;
+    /// True while sheets are being printed or saved.
+    bool OutputRunning() const { return outputRunning_; }
+    /// The clipboard branch of ChangeImageClick: takes the clipboard's bitmap, if any.
+    void PasteClipboardPicture();
     /// Renders the file chosen in sOpenDialog1 as a document into SourceImage: six times its
     /// natural size for ".doc", ".xls" and ".pdf", its natural size otherwise (MainFormDocuments.cpp).
     void RenderDocument();
@@ -203,7 +209,12 @@ private:
     void SetUpPrinterSheet(QObject* sender);
     void SetUpPaperSheet(QObject* sender);
 
+    /// Enables or disables everything a running output must not be disturbed by.
+    void LockForOutput(bool locked);
+
     std::string languageDir_;
+    TPreviewBuilder previewBuilder_;
+    bool outputRunning_ = false;
     int handlerDepth_ = 0;
     std::exception_ptr pendingError_;
     bool activatedOnce_ = false;

@@ -21,7 +21,7 @@ const RegisterVerb kConvert{{"convert", "Read a bitmap file and write it back",
                              "Reads IN.bmp (1, 4, 8, 16, 24 or 32 bits; RLE8 and RLE4; OS/2 and\n"
                              "Windows headers; top-down or bottom-up) and writes it to OUT.bmp with\n"
                              "the same bit depth. RLE pictures are written compressed as they came.\n"
-                             "IN may also be any picture that an image reader recognises by its\n"
+                             "IN may also be a JPEG file (read as 24 bits) or any picture that an image reader recognises by its\n"
                              "content (TIFF, PNG, Targa, ...): it is written as 24 bits, laid on white.\n"
                              "Any other file but a bitmap or JPEG one is drawn as a document, as the\n"
                              "window draws it (PDF, Word, Excel and other office files, GIF, SVG, ...):\n"

@@ -6,23 +6,21 @@
 #include "app/ImageFiles.h"
 #include "cli/CliVerbs.h"
 #include "cli/ReaderInput.h"
+#include "app/Sources.h"
 #include "formats/AllFormats.h"
 #include "readers/ImageReaders.h"
 
 namespace tilvorn::cli {
 
 void ReadInputPicture(const std::string& fileName, TDIB& picture) {
-    RegisterStandardFormats();
-    if (ReadPictureThroughReaders(fileName, picture).ReaderClass) return;
-    // Neither a bitmap nor a JPEG file: a document, drawn as the window draws it.
-    if (ExtensionBranch(fileName) == TExtensionBranch::Document) {
-        picture.Assign(*LoadDocumentPicture(fileName));
+    // The window's file branch: readers by content, then JPEG and bitmap files.
+    if (std::unique_ptr<TDIB> read = ReadPictureFile(fileName)) {
+        if (read->Empty()) throw EInvalidGraphic(fileName + " holds no picture");
+        picture.Assign(*read);
         return;
     }
-    TDIB bitmap;
-    bitmap.LoadFromFile(fileName);
-    if (bitmap.Empty()) throw EInvalidGraphic(fileName + " holds no picture");
-    picture.Assign(&bitmap);
+    // Neither a bitmap nor a JPEG file: a document, drawn as the window draws it.
+    picture.Assign(*LoadDocumentPicture(fileName));
 }
 
 void ReadInputPictureWith(const std::string& readerExtension, const std::string& fileName, TDIB& picture) {

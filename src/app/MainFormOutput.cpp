@@ -1,0 +1,145 @@
+// The main window's output buttons, the pointer over the preview and the clipboard source:
+// the window's controls wired to the output, preview and source units.
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QMimeData>
+
+#include "app/MainForm.h"
+#include "app/Output.h"
+#include "app/Sources.h"
+#include "core/Exceptions.h"
+#include "core/IntText.h"
+#include "image/DIB.h"
+#include "image/view/DIBView.h"
+
+namespace tilvorn {
+
+namespace {
+
+std::string Std(const QString& text) { return text.toStdString(); }
+
+int ClampInt(int64_t value) { return int(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)); }
+
+}  // namespace
+
+void TForm1::PasteClipboardPicture() {
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    if (!data || !data->hasImage()) return;
+    if (std::unique_ptr<TDIB> picture = PictureFromImage(qvariant_cast<QImage>(data->imageData())))
+        SourceImage = std::move(picture);
+}
+
+void TForm1::DIBView1MouseMove(int x, int y) {
+    if (sComboBox2->currentIndex() == -1) return;
+    try {
+        TDIB& preview = DIBView1->DIB();
+        std::optional<TPointerCell> cell =
+            PointerCell(x, y, DIBView1->width(), DIBView1->height(), preview.Width(), preview.Height(),
+                        UsableWidthMm, OverlapXMm, UsableHeightMm, OverlapYMm, NewWidth->Value(),
+                        NewHeight->Value(), Std(ColCount->text()));
+        if (!cell) return;
+        SetPanelText(1, QString::number(cell->Column));
+        SetPanelText(3, QString::number(cell->Row));
+        SetPanelText(5, QString::number(cell->Page));
+    } catch (const std::exception&) {
+        for (int panel : {1, 3, 5}) SetPanelText(panel, Text(kTextNone));
+    }
+}
+
+void TForm1::LockForOutput(bool locked) {
+    outputRunning_ = locked;
+    // Events are let through once per sheet so that the cancel button works; nothing else
+    // may start a second run or change the picture or the geometry underneath this one.
+    for (QWidget* w : {static_cast<QWidget*>(sPanel1), static_cast<QWidget*>(sPanel3),
+                       static_cast<QWidget*>(sPanel4), static_cast<QWidget*>(sPanel5),
+                       static_cast<QWidget*>(sBitBtn1), static_cast<QWidget*>(sBitBtn2),
+                       static_cast<QWidget*>(DIBView1), static_cast<QWidget*>(sSpeedButton2)})
+        w->setEnabled(!locked);
+    if (!locked) sBitBtn1->setEnabled(sScrollBar1->value() == 0);
+}
+
+void TForm1::BitBtn4Click(QObject* sender) {
+    if (outputRunning_) return;
+    BatchPromptEnabled = true;
+    const bool save = sender == sBitBtn2;
+    sProgressBar2->setMaximum(ClampInt(int64_t{StrToIntDef(Std(RowCount->text()), 0)} *
+                                       StrToIntDef(Std(ColCount->text()), 0) * 3));
+    sProgressBar2->setValue(0);
+    std::string base;
+    if (save) {
+        platform::FileDialogRequest request = SaveDialog1;
+        if (!platform::Dialogs().SaveFile(request) || request.fileName.empty()) return;
+        base = request.fileName;
+    }
+    repaint();
+
+    class TWindowOutput : public TOutputHost {
+    public:
+        explicit TWindowOutput(TForm1& form) : form_(form) {}
+        void OverallProgress(int64_t position, int64_t maximum) override {
+            form_.sProgressBar2->setMaximum(ClampInt(maximum));
+            form_.sProgressBar2->setValue(ClampInt(position));
+        }
+        void SheetProgress(int position) override { form_.sProgressBar1->setValue(position); }
+        int BatchPrompt() override {
+            if (!form_.BatchPromptEnabled) return kIdRetry;
+            std::string text;
+            for (int entry = 38; entry <= 43; ++entry) text += (entry > 38 ? "\r" : "") + form_.Texts.Entry(entry);
+            auto answer = platform::Dialogs().MessageBox(text, form_.Texts.Entry(44),
+                                                         platform::MessageButtons::AbortRetryIgnore,
+                                                         platform::MessageIcon::None);
+            if (answer == platform::MessageResult::Ignore) form_.BatchPromptEnabled = false;
+            return int(answer);
+        }
+        bool Cancelled() override {
+            form_.sProgressBar2->show();
+            QCoreApplication::processEvents();
+            return form_.CancelRequested;
+        }
+
+    private:
+        TForm1& form_;
+    };
+
+    sSpeedButton1->show();
+    LockForOutput(true);
+    struct Cleanup {
+        TForm1& form;
+        ~Cleanup() {
+            form.sSpeedButton1->hide();
+            form.CancelRequested = false;
+            form.SheetImage.reset();
+            form.LockForOutput(false);
+        }
+    } cleanup{*this};
+
+    SheetImage = std::make_unique<TDIB>();
+    TIntArray pages = SetAsString1.AsArray();
+    TSheetLayout layout;
+    layout.SheetWidthPx = SheetWidthPx;
+    layout.SheetHeightPx = SheetHeightPx;
+    layout.MarginXPx = MarginXPx;
+    layout.MarginYPx = MarginYPx;
+    layout.OverlapXPx = OverlapXPx;
+    layout.OverlapYPx = OverlapYPx;
+    layout.PrintWidthPx = PrintWidthPx;
+    layout.PrintHeightPx = PrintHeightPx;
+    layout.PosterWidthPx = PosterWidthPx;
+    layout.PosterHeightPx = PosterHeightPx;
+    layout.ScaleXNum = ScaleXNum;
+    layout.ScaleXDen = ScaleXDen;
+    layout.ScaleYNum = ScaleYNum;
+    layout.ScaleYDen = ScaleYDen;
+    layout.OffsetLeftPx = OffsetLeftPx;
+    layout.OffsetTopPx = OffsetTopPx;
+    if (pages.empty()) return;
+    // Read when the first page is made, as every page's place depends on it.
+    layout.Columns = StrToInt(Std(ColCount->text()));
+    if (!SourceImage) throw EInvalidOperation("There is no picture to output");
+    TWindowOutput host(*this);
+    RunOutput(save ? TOutputMode::Save : TOutputMode::Print, layout, *SourceImage,
+              std::vector<int>(pages.begin(), pages.end()), ColorDepth, base, host);
+}
+
+}  // namespace tilvorn

@@ -1,0 +1,268 @@
+// tilvorn-cli poster: the window's poster job without a window. The options are applied in
+// the order the window applies its controls: picture, printer or sheet, width (the height
+// following the proportion), height, margins and overlaps, then the split mode.
+#include <QGuiApplication>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#include "app/Geometry.h"
+#include "app/Output.h"
+#include "app/SetAsString.h"
+#include "cli/CliVerbs.h"
+#include "cli/ReaderInput.h"
+#include "core/Exceptions.h"
+#include "core/Format.h"
+#include "core/IntText.h"
+#include "image/DIB.h"
+#include "platform/Printer.h"
+#include "platform/qt/QtPrinter.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace tilvorn::cli {
+
+namespace {
+
+int RunPoster(const std::vector<std::string>& args);
+
+const RegisterVerb kPoster{
+    {"poster", "Cut a picture into poster sheets and save them as JPEG files",
+     "Usage: tilvorn-cli poster PICTURE --out BASE [options]\n\n"
+     "Reads PICTURE as the window does (image readers by content, then JPEG and bitmap\n"
+     "files, then documents), lays the poster out and saves one JPEG file per chosen sheet,\n"
+     "named BASE(COLUMN;ROW).JPG. First it prints the layout as key=value lines: columns,\n"
+     "rows, pages, poster_mm, poster_px, sheet_px, margins_px, overlaps_px, scale_x, scale_y;\n"
+     "then the path of each file written. Progress goes to stderr when it is a terminal.\n\n"
+     "Options:\n"
+     "  --out BASE            base name of the sheet files (required, also with --dry-run)\n"
+     "  --width MM            poster width in millimetres (default: the picture's width in\n"
+     "                        pixels, one millimetre per pixel)\n"
+     "  --height MM           poster height in millimetres; only with --no-keep-scale (with\n"
+     "                        the proportion kept the height follows the width)\n"
+     "  --keep-scale          keep the picture's proportion (default)\n"
+     "  --no-keep-scale       let width and height be set independently\n"
+     "  --split MODE          as-is (default), width (whole sheets across) or height (whole\n"
+     "                        sheets down)\n"
+     "  --sheet SHEET         typed sheet: A4 (default), A4L (A4 landscape) or WxH in mm\n"
+     "  --dpi N               resolution of the typed sheet (default 300)\n"
+     "  --printer NAME        take the sheet from an installed printer instead (paper,\n"
+     "                        resolution and unprintable strips); NAME PDF is an A4 printer\n"
+     "                        at 300 DPI with 5 mm strips when no printer has that name\n"
+     "  --margins X,Y         margins in mm (default: the least that clears the unprintable\n"
+     "                        strips, at least 1)\n"
+     "  --overlaps X,Y        overlaps in mm (default 5,5)\n"
+     "  --pages LIST          pages to save, e.g. 1-3,5 (default: all)\n"
+     "  --depth 32|24|8       bits per pixel of the sheets (default 24; 8 is grey)\n"
+     "  --dry-run             print the layout only",
+     &RunPoster}};
+
+struct TPosterOptions {
+    std::string picture, out;
+    std::optional<int> width, height;
+    bool keepScale = true;
+    TSplitMode split = TSplitMode::AsIs;
+    int sheetWidthMm = 210, sheetHeightMm = 297, dpi = 300;
+    std::optional<std::string> printer;
+    std::optional<std::pair<int, int>> margins;
+    std::pair<int, int> overlaps{5, 5};
+    std::optional<std::string> pages;
+    int depth = 24;
+    bool dryRun = false;
+};
+
+int Number(const std::string& option, const std::string& text) {
+    std::optional<int64_t> value = ParseIntText(text);
+    if (!value) throw EConvertError(Format("%s: '%s' is not a valid integer value", option, text));
+    return int(*value);
+}
+
+std::pair<int, int> Pair(const std::string& option, const std::string& text, char separator) {
+    size_t at = text.find(separator);
+    if (at == std::string::npos)
+        throw EConvertError(Format("%s: expects two numbers separated by '%s'", option, std::string(1, separator)));
+    return {Number(option, text.substr(0, at)), Number(option, text.substr(at + 1))};
+}
+
+TPosterOptions ParseOptions(const std::vector<std::string>& args) {
+    TPosterOptions o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw EConvertError(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "--out") o.out = value();
+        else if (a == "--width") o.width = Number(a, value());
+        else if (a == "--height") o.height = Number(a, value());
+        else if (a == "--keep-scale") o.keepScale = true;
+        else if (a == "--no-keep-scale") o.keepScale = false;
+        else if (a == "--split") {
+            const std::string& m = value();
+            if (m == "as-is") o.split = TSplitMode::AsIs;
+            else if (m == "width") o.split = TSplitMode::PageWidth;
+            else if (m == "height") o.split = TSplitMode::PageHeight;
+            else throw EConvertError("--split: expects as-is, width or height, not '" + m + "'");
+        } else if (a == "--sheet") {
+            const std::string& s = value();
+            if (s == "A4") o.sheetWidthMm = 210, o.sheetHeightMm = 297;
+            else if (s == "A4L") o.sheetWidthMm = 297, o.sheetHeightMm = 210;
+            else std::tie(o.sheetWidthMm, o.sheetHeightMm) = Pair(a, s, 'x');
+        } else if (a == "--dpi") o.dpi = Number(a, value());
+        else if (a == "--printer") o.printer = value();
+        else if (a == "--margins") o.margins = Pair(a, value(), ',');
+        else if (a == "--overlaps") o.overlaps = Pair(a, value(), ',');
+        else if (a == "--pages") o.pages = value();
+        else if (a == "--depth") {
+            o.depth = Number(a, value());
+            if (o.depth != 32 && o.depth != 24 && o.depth != 8) throw EConvertError("--depth: expects 32, 24 or 8");
+        } else if (a == "--dry-run") o.dryRun = true;
+        else if (!a.empty() && a[0] == '-') throw EConvertError("unknown option " + a);
+        else if (o.picture.empty()) o.picture = a;
+        else throw EConvertError("more than one picture: " + a);
+    }
+    if (o.picture.empty()) throw EConvertError("expects a PICTURE");
+    if (o.out.empty()) throw EConvertError("expects --out BASE");
+    if (o.height && o.keepScale) throw EConvertError("--height needs --no-keep-scale: the height follows the width");
+    if (o.sheetWidthMm <= 0 || o.sheetHeightMm <= 0) throw EConvertError("--sheet: sizes must be positive");
+    if (o.dpi <= 0) throw EConvertError("--dpi: must be positive");
+    return o;
+}
+
+// The printer's sheet, as the window reads it in printer mode.
+TSheetGeometry PrinterSheet(const std::string& name, std::unique_ptr<QGuiApplication>& app) {
+    using platform::DeviceCap;
+    if (!QGuiApplication::instance()) {
+        static int argc = 1;
+        static char arg0[] = "tilvorn-cli";
+        static char* argv[] = {arg0, nullptr};
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    platform::TQtPrinter installed;
+    std::unique_ptr<platform::TPdfPrinter> pdf;
+    platform::TPrinter* printer = nullptr;
+    std::vector<std::string> names = installed.Printers();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) {
+            installed.SetPrinterIndex(int(i));
+            printer = &installed;
+        }
+    if (!printer && name == "PDF") {
+        pdf = std::make_unique<platform::TPdfPrinter>(std::filesystem::temp_directory_path().string());
+        printer = pdf.get();
+    }
+    if (!printer) throw Exception("There is no printer named \"" + name + "\"");
+    TPrinterCaps caps;
+    caps.HorzRes = printer->GetDeviceCaps(DeviceCap::HORZRES);
+    caps.VertRes = printer->GetDeviceCaps(DeviceCap::VERTRES);
+    caps.LogPixelsX = printer->GetDeviceCaps(DeviceCap::LOGPIXELSX);
+    caps.LogPixelsY = printer->GetDeviceCaps(DeviceCap::LOGPIXELSY);
+    caps.PhysicalWidth = printer->GetDeviceCaps(DeviceCap::PHYSICALWIDTH);
+    caps.PhysicalHeight = printer->GetDeviceCaps(DeviceCap::PHYSICALHEIGHT);
+    caps.PhysicalOffsetX = printer->GetDeviceCaps(DeviceCap::PHYSICALOFFSETX);
+    caps.PhysicalOffsetY = printer->GetDeviceCaps(DeviceCap::PHYSICALOFFSETY);
+    return SheetFromPrinter(caps);
+}
+
+class TTerminalProgress : public TOutputHost {
+public:
+    TTerminalProgress() {
+#ifndef _WIN32
+        terminal_ = isatty(2) == 1;
+#endif
+    }
+    void OverallProgress(int64_t position, int64_t maximum) override {
+        if (!terminal_ || maximum <= 0) return;
+        std::fprintf(stderr, "\rsheets: %3d%%", int(position * 100 / maximum));
+        std::fflush(stderr);
+    }
+    void Saved(const std::string& fileName) override {
+        if (terminal_) std::fprintf(stderr, "\r\033[K");
+        std::cout << fileName << std::endl;
+    }
+    ~TTerminalProgress() override {
+        if (terminal_) std::fprintf(stderr, "\r\033[K");
+    }
+
+private:
+    bool terminal_ = false;
+};
+
+int RunPoster(const std::vector<std::string>& args) {
+    TPosterOptions o;
+    try {
+        o = ParseOptions(args);
+    } catch (const EConvertError& e) {
+        return UsageError(*FindVerb("poster"), e.what());
+    }
+    TDIB picture;
+    ReadInputPicture(o.picture, picture);
+    if (picture.Width() < 1) throw EInvalidGraphic(o.picture + " holds no picture");
+
+    std::unique_ptr<QGuiApplication> app;
+    TSheetGeometry sheet = o.printer ? PrinterSheet(*o.printer, app)
+                                     : SheetFromPaper(o.sheetWidthMm, o.sheetHeightMm, PxPerMmFromDpi(o.dpi));
+    TMarginsAndOverlaps lengths;
+    lengths.MarginXMm = DefaultMarginMm(sheet.OffsetLeftPx, sheet.OffsetRightPx, sheet.PxPerMmX);
+    lengths.MarginYMm = DefaultMarginMm(sheet.OffsetTopPx, sheet.OffsetBottomPx, sheet.PxPerMmY);
+
+    TPosterSize size;
+    size.NewWidth = o.width.value_or(picture.Width());
+    size.NewHeight = o.keepScale ? FollowProportion(size.NewWidth, picture.Width(), picture.Height())
+                                 : o.height.value_or(picture.Height());
+    if (o.margins) std::tie(lengths.MarginXMm, lengths.MarginYMm) = *o.margins;
+    std::tie(lengths.OverlapXMm, lengths.OverlapYMm) = o.overlaps;
+    TSheetConversion conversion = ConvertSheet(sheet, lengths);
+    size = ApplySplitMode(o.split, size, o.keepScale, picture.Width(), picture.Height(), conversion, lengths);
+    TLayout layout = ComputeLayout(sheet, lengths, size, picture.Width(), picture.Height());
+
+    const TSheetConversion& c = layout.Conversion;
+    std::cout << "columns=" << layout.Counts.Columns << "\n"
+              << "rows=" << layout.Counts.Rows << "\n"
+              << "pages=" << layout.Pages << "\n"
+              << "poster_mm=" << size.NewWidth << "x" << size.NewHeight << "\n"
+              << "poster_px=" << layout.Poster.PosterWidthPx << "x" << layout.Poster.PosterHeightPx << "\n"
+              << "sheet_px=" << sheet.SheetWidthPx << "x" << sheet.SheetHeightPx << "\n"
+              << "margins_px=" << c.MarginXPx << "x" << c.MarginYPx << "\n"
+              << "overlaps_px=" << c.OverlapXPx << "x" << c.OverlapYPx << "\n"
+              << "scale_x=" << layout.Scale.ScaleXNum << ":" << layout.Scale.ScaleXDen << "\n"
+              << "scale_y=" << layout.Scale.ScaleYNum << ":" << layout.Scale.ScaleYDen << std::endl;
+    if (o.dryRun) return 0;
+
+    TSetAsString chosen;
+    if (o.pages) chosen.SetAsString(*o.pages);
+    else chosen.SetAsString("1-" + std::to_string(layout.Pages));
+    std::vector<int> pages;
+    for (int page : chosen.AsArray())
+        if (page >= 1 && page <= layout.Pages) pages.push_back(page);
+
+    TSheetLayout s;
+    s.SheetWidthPx = sheet.SheetWidthPx;
+    s.SheetHeightPx = sheet.SheetHeightPx;
+    s.MarginXPx = c.MarginXPx;
+    s.MarginYPx = c.MarginYPx;
+    s.OverlapXPx = c.OverlapXPx;
+    s.OverlapYPx = c.OverlapYPx;
+    s.PrintWidthPx = c.PrintWidthPx;
+    s.PrintHeightPx = c.PrintHeightPx;
+    s.PosterWidthPx = layout.Poster.PosterWidthPx;
+    s.PosterHeightPx = layout.Poster.PosterHeightPx;
+    s.ScaleXNum = layout.Scale.ScaleXNum;
+    s.ScaleXDen = layout.Scale.ScaleXDen;
+    s.ScaleYNum = layout.Scale.ScaleYNum;
+    s.ScaleYDen = layout.Scale.ScaleYDen;
+    s.OffsetLeftPx = sheet.OffsetLeftPx;
+    s.OffsetTopPx = sheet.OffsetTopPx;
+    s.Columns = layout.Counts.Columns;
+    TTerminalProgress progress;
+    RunOutput(TOutputMode::Save, s, picture, pages, o.depth, o.out, progress);
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace tilvorn::cli
