@@ -140,6 +140,10 @@ TSheetGeometry PrinterSheet(const std::string& name, std::unique_ptr<QGuiApplica
         static int argc = 1;
         static char arg0[] = "tilvorn-cli";
         static char* argv[] = {arg0, nullptr};
+        // Reading a printer needs no screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
     }
     platform::TQtPrinter installed;
