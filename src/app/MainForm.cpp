@@ -669,7 +669,7 @@ void TForm1::RecomputeLayout() {
 double TForm1::BuildPreview() {
     QSize area = sScrollBox1->size();
     double k = PreviewScale(area.width(), area.height(), NewWidth->Value(), NewHeight->Value());
-    if (!SourceImage) throw EInvalidOperation("There is no picture to preview");
+    if (!HasPicture()) return k;  // nothing to show yet
     int width = CheckedInt32(CheckedTrunc(NewWidth->Value() * k));
     int height = CheckedInt32(CheckedTrunc(NewHeight->Value() * k));
     // An unchanged picture at an unchanged size comes from the builder's kept image, so

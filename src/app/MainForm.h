@@ -215,6 +215,7 @@ private:
     std::string languageDir_;
     TPreviewBuilder previewBuilder_;
     bool outputRunning_ = false;
+    std::vector<std::pair<QWidget*, bool>> lockedControls_;  // enabled states before a run
     int handlerDepth_ = 0;
     std::exception_ptr pendingError_;
     bool activatedOnce_ = false;

@@ -51,12 +51,20 @@ void TForm1::LockForOutput(bool locked) {
     outputRunning_ = locked;
     // Events are let through once per sheet so that the cancel button works; nothing else
     // may start a second run or change the picture or the geometry underneath this one.
-    for (QWidget* w : {static_cast<QWidget*>(sPanel1), static_cast<QWidget*>(sPanel3),
-                       static_cast<QWidget*>(sPanel4), static_cast<QWidget*>(sPanel5),
-                       static_cast<QWidget*>(sBitBtn1), static_cast<QWidget*>(sBitBtn2),
-                       static_cast<QWidget*>(DIBView1), static_cast<QWidget*>(sSpeedButton2)})
-        w->setEnabled(!locked);
-    if (!locked) sBitBtn1->setEnabled(sScrollBar1->value() == 0);
+    // Each control gets back the state it had before the run.
+    if (locked) {
+        lockedControls_.clear();
+        for (QWidget* w : {static_cast<QWidget*>(sPanel3), static_cast<QWidget*>(sPanel4),
+                           static_cast<QWidget*>(sPanel5), static_cast<QWidget*>(sBitBtn1),
+                           static_cast<QWidget*>(sBitBtn2), static_cast<QWidget*>(DIBView1),
+                           static_cast<QWidget*>(sSpeedButton2), static_cast<QWidget*>(ChangeImage)}) {
+            lockedControls_.emplace_back(w, w->isEnabled());
+            w->setEnabled(false);
+        }
+    } else {
+        for (auto& [w, enabled] : lockedControls_) w->setEnabled(enabled);
+        lockedControls_.clear();
+    }
 }
 
 void TForm1::BitBtn4Click(QObject* sender) {

@@ -30,6 +30,10 @@ void TPreviewBuilder::Reset() {
 }
 
 void TPreviewBuilder::Build(TDIB& picture, int previewWidth, int previewHeight, TDIB& preview) {
+    if (previewWidth <= 0 || previewHeight <= 0 || picture.Empty()) {
+        preview.Clear();  // an area too small for a single pixel shows nothing
+        return;
+    }
     // The kept picture shares the pixel store, so an unchanged store pointer means the very
     // same pixels: the picture is replaced as a whole, never edited in place.
     bool same = !picture.Empty() && picture.Image() == picture_.Image() && previewWidth == width_ &&

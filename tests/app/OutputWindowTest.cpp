@@ -7,6 +7,7 @@
 
 #include "WindowSupport.h"
 #include "app/Sources.h"
+#include "image/view/DIBView.h"
 #include "platform/qt/QtPrinter.h"
 
 namespace tilvorn::test {
@@ -192,7 +193,7 @@ TEST_F(OutputWindowTest, PrintsThroughQtToPdfFiles) {
     ASSERT_EQ(pdf.Files().size(), 2u);
     for (const std::string& file : pdf.Files()) {
         std::string info = dir + "/info.txt";
-        ASSERT_EQ(Run("/usr/bin/pdfinfo '" + file + "' > " + info), 0);
+        ASSERT_EQ(tilvorn::test::Run("/usr/bin/pdfinfo '" + file + "' > " + info), 0);
         std::ifstream in(info);
         std::string line, pages, size;
         while (std::getline(in, line)) {

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/Preview.h"
 #include "app/Sources.h"
