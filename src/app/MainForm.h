@@ -34,12 +34,12 @@
 #include "app/Preview.h"
 #include "app/SetAsString.h"
 #include "app/Texts.h"
+#include "image/view/DIBView.h"
 #include "platform/Dialogs.h"
 
 namespace tilvorn {
 
 class TDIB;
-class TDIBView;
 class TPageForm;
 
 inline constexpr const char* kApplicationTitle = "Tilvorn 2.16 - Advanced";
