@@ -97,10 +97,13 @@ TEST(CliConvert, ReadsThroughTheReadersAndKeepsBitmapsAsBefore) {
     ASSERT_EQ(RunCli("convert " + bmp + " " + dir + "/out.bmp", dir).status, 0);
     // ImageMagick reads our bitmap back as the same picture.
     EXPECT_EQ(test::Run("/usr/bin/compare -metric AE " + bmp + " " + dir + "/out.bmp null: 2>/dev/null"), 0);
-    // Pictures that a reader takes come out as the same pixels.
+    // Pictures that a reader takes come out as the same pixels. Targa is left out here:
+    // ImageMagick 6 writes its rows top-first while marking them bottom-first, and reads them
+    // back the same way; Pillow and Netpbm read such a file the other way up, as we do (the
+    // Targa tests compare with them).
     struct Case { const char* name; const char* reader; };
     const Case cases[] = {{"in.png", "TPNGGraphic"}, {"in.ppm", "TPPMGraphic"}, {"in.pcx", "TPCXGraphic"},
-                          {"in.tga", "TTargaGraphic"}, {"in.sgi", "TSGIGraphic"}};
+                          {"in.sgi", "TSGIGraphic"}};
     int checked = 0;
     for (const Case& c : cases) {
         if (!ReaderBuiltIn(c.reader)) continue;
