@@ -13,6 +13,8 @@
 #include "app/Glyphs.h"
 #include "app/ImageFiles.h"
 #include "app/Sources.h"
+#include "app/TwainQtHost.h"
+#include "twain/TwainScan.h"
 #include "image/view/DIBView.h"
 #include "app/PageForm.h"
 #include "core/Exceptions.h"
@@ -509,9 +511,14 @@ void TForm1::ChangeImageClick() {
             }
             break;
         }
-        case 1:
-            // No scanner layer is attached: the scanner delivers no image.
-            return;
+        case 1: {
+            // A cancelled or failed scan leaves everything as it was; the scanner layer has
+            // shown its own messages.
+            auto picture = std::make_unique<TDIB>();
+            if (!twain::ScanPicture(TQtTwainHost::Handle(this), *picture)) return;
+            SourceImage = std::move(picture);
+            break;
+        }
         default:
             PasteClipboardPicture();
             break;

@@ -3,6 +3,7 @@
 
 #include "app/MainForm.h"
 #include "app/PageForm.h"
+#include "app/TwainQtHost.h"
 #include "formats/AllFormats.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtPrinter.h"
@@ -25,6 +26,8 @@ int main(int argc, char* argv[]) {
     tilvorn::platform::ScopedDialogs useDialogs(dialogs);
     tilvorn::platform::TQtPrinter printer;
     tilvorn::platform::ScopedPrinter usePrinter(printer);
+    tilvorn::TQtTwainHost twainHost;  // the scanner's modal loop runs Qt's event loop
+    tilvorn::twain::SetTwainHost(&twainHost);
 
     // The sheet window first: the printer set-up that runs as the main window is created
     // switches to sheet mode when there is no printer, and then reads the sheet window.
@@ -33,5 +36,7 @@ int main(int argc, char* argv[]) {
     dialogs.SetParent(&form1);
     printer.SetDialogParent(&form1);
     form1.show();
-    return application.exec();
+    const int result = application.exec();
+    tilvorn::twain::SetTwainHost(nullptr);
+    return result;
 }
