@@ -32,6 +32,13 @@ inline void Write16(uint8_t* p, uint32_t v) {
 }
 inline uint8_t Clamp255(int64_t v) { return uint8_t(std::clamp<int64_t>(v, 0, 255)); }
 
+/// Stores one colour in the target's channel order: blue first for the bitmap, else red first.
+inline void PutColour(uint8_t* t, uint8_t red, uint8_t green, uint8_t blue, bool bgr) {
+    t[0] = bgr ? blue : red;
+    t[1] = green;
+    t[2] = bgr ? red : blue;
+}
+
 /// Walks Count target pixels under the rotating mask: write(target) runs for selected pixels
 /// only and advances the source itself; the target advances for every pixel.
 template <typename WritePixel>
@@ -525,9 +532,7 @@ void TColorManager::ConvertCMYK(Sources sources, uint8_t* target, uint32_t count
     ForEachTargetPixel(target, count, mask, targetStep, [&](uint8_t* t) {
         const uint8_t red = value(in.at[0], in.at[3]), green = value(in.at[1], in.at[3]),
                       blue = value(in.at[2], in.at[3]);
-        t[0] = bgr ? blue : red;
-        t[1] = green;
-        t[2] = bgr ? red : blue;
+        PutColour(t, red, green, blue, bgr);
         in.Advance(4);
     });
 }
@@ -564,9 +569,7 @@ void TColorManager::ConvertLab(Sources sources, uint8_t* target, uint32_t count,
         const uint8_t red = channel(2.998L * X - 1.458L * Y - 0.541L * Z);
         const uint8_t green = channel(-0.952L * X + 1.893L * Y + 0.059L * Z);
         const uint8_t blue = channel(0.099L * X - 0.198L * Y + 1.099L * Z);
-        t[0] = bgr ? blue : red;
-        t[1] = green;
-        t[2] = bgr ? red : blue;
+        PutColour(t, red, green, blue, bgr);
         in.Advance(3);
     });
 }
