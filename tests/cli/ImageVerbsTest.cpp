@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "image/DIB.h"
+#include "cli/CliRun.h"
 #include "support/TestSupport.h"
 
 using namespace tilvorn;
@@ -12,25 +13,11 @@ using namespace tilvorn::test;
 
 namespace {
 
-const std::string kCli = std::string(TILVORN_BINARY_DIR) + "/src/tilvorn-cli";
+using cli::kCli;
+using cli::Result;
+using cli::Slurp;
 
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-Result Cli(const std::string& arguments) {
-    std::string dir = TempDir("cli-run");
-    int status = Run(kCli + " " + arguments + " >" + dir + "/out 2>" + dir + "/err");
-    return {status, Slurp(dir + "/out"), Slurp(dir + "/err")};
-}
+Result Cli(const std::string& arguments) { return cli::Run(arguments, "cli-run"); }
 
 std::string Fixture(const std::string& name) { return DataPath("image/" + name); }
 
