@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/Geometry.h"
-#include "app/Output.h"
-#include "app/Preview.h"
+#include "poster/Geometry.h"
+#include "poster/Output.h"
+#include "poster/Preview.h"
 #include "image/DIB.h"
 
 namespace tilvorn {
@@ -41,23 +41,7 @@ TSheetLayout PosterOf(TDIB& picture) {
     size.NewWidth = int(3.5 * (conversion.UsableWidthMm - lengths.OverlapXMm));
     size.NewHeight = FollowProportion(size.NewWidth, picture.Width(), picture.Height());
     TLayout layout = ComputeLayout(sheet, lengths, size, picture.Width(), picture.Height());
-    TSheetLayout l;
-    l.SheetWidthPx = sheet.SheetWidthPx;
-    l.SheetHeightPx = sheet.SheetHeightPx;
-    l.MarginXPx = layout.Conversion.MarginXPx;
-    l.MarginYPx = layout.Conversion.MarginYPx;
-    l.OverlapXPx = layout.Conversion.OverlapXPx;
-    l.OverlapYPx = layout.Conversion.OverlapYPx;
-    l.PrintWidthPx = layout.Conversion.PrintWidthPx;
-    l.PrintHeightPx = layout.Conversion.PrintHeightPx;
-    l.PosterWidthPx = layout.Poster.PosterWidthPx;
-    l.PosterHeightPx = layout.Poster.PosterHeightPx;
-    l.ScaleXNum = layout.Scale.ScaleXNum;
-    l.ScaleXDen = layout.Scale.ScaleXDen;
-    l.ScaleYNum = layout.Scale.ScaleYNum;
-    l.ScaleYDen = layout.Scale.ScaleYDen;
-    l.Columns = layout.Counts.Columns;
-    return l;
+    return SheetLayoutOf(sheet, layout);
 }
 
 double PeakMegabytes() {

@@ -4,7 +4,7 @@
 
 #include "core/Streams.h"
 #include "image/DIB.h"
-#include "platform/GlobalMemory.h"
+#include "core/GlobalMemory.h"
 #include "twain/TwainDib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "readers/ReaderWarnings.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -11,8 +12,9 @@
 #include <filesystem>
 
 #include "app/Glyphs.h"
-#include "app/ImageFiles.h"
-#include "app/Sources.h"
+#include "poster/ImageFiles.h"
+#include "poster/PrinterSheet.h"
+#include "poster/Sources.h"
 #include "app/TwainQtHost.h"
 #include "twain/TwainScan.h"
 #include "image/view/DIBView.h"
@@ -115,7 +117,7 @@ void TForm1::BuildSourcePanel() {
     sLabelFX4 = Named(new QLabel(sPanel3), "sLabelFX4");
     sLabelFX4->setGeometry(4, 82, 168, 16);
     sComboBox3 = Named(new QComboBox(sPanel3), "sComboBox3");
-    sComboBox3->addItems({Text(6), Text(7), Text(8)});
+    sComboBox3->addItems({Text(kTextColor32), Text(kTextColor24), Text(kTextGray8)});
     sComboBox3->setCurrentIndex(1);
     sComboBox3->setGeometry(4, 100, 168, 24);
 }
@@ -171,7 +173,7 @@ void TForm1::BuildCutPanel() {
     sPanel5 = NewPanel(sPanel1, "sPanel5", 352);
     sPanel5->setEnabled(false);
     sComboBox2 = Named(new QComboBox(sPanel5), "sComboBox2");
-    sComboBox2->addItems({Text(16), Text(17), Text(18)});
+    sComboBox2->addItems({Text(kTextSplitAsIs), Text(kTextSplitPageWidth), Text(kTextSplitPageHeight)});
     sComboBox2->setCurrentIndex(-1);
     sComboBox2->setGeometry(4, 2, 168, 24);
     sLabelFX2 = Named(new QLabel(sPanel5), "sLabelFX2");
@@ -417,11 +419,11 @@ void TForm1::FormActivate() {
         sMemo1->setPlainText(lines.join('\n'));
     }
     ApplyTexts();
-    sComboBox3->setItemText(0, Text(6));
-    sComboBox3->setItemText(1, Text(7));
+    sComboBox3->setItemText(0, Text(kTextColor32));
+    sComboBox3->setItemText(1, Text(kTextColor24));
     sComboBox3->setCurrentIndex(1);
     ColorDepth = 24;
-    sComboBox3->setItemText(2, Text(8));
+    sComboBox3->setItemText(2, Text(kTextGray8));
     for (int panel : {1, 3, 5}) SetPanelText(panel, Text(kTextNone));
     SetCells(1, 2, "5");
     SetCells(2, 2, "5");
@@ -429,33 +431,33 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::ApplyTexts() {
-    ChangeImage->setText(Text(sScrollBar2->value()));
-    ChangePrinter->setText(Text(3 + sScrollBar1->value()));
-    sLabelFX4->setText(Text(5));
-    sGroupBox2->setTitle(Text(9));
-    KeepScale->setText(Text(10));
-    SetCells(0, 0, Text(11));
-    SetCells(0, 1, Text(12));
-    SetCells(0, 2, Text(13));
-    SetCells(1, 0, Text(14));
-    SetCells(2, 0, Text(15));
-    for (int i = 0; i < 3; ++i) sComboBox2->setItemText(i, Text(16 + i));
-    sLabelFX2->setText(Text(19));
-    sButton2->setText(Text(20));
-    sButton1->setText(Text(21));
-    sGroupBox3->setTitle(Text(22));
-    sBitBtn1->setText(Text(23));
-    sBitBtn2->setText(Text(24));
-    sLabelFX3->setText(Text(25));
-    sLabelFX1->setText(Text(26));
-    SetPanelText(0, Text(27));
-    SetPanelText(2, Text(28));
-    SetPanelText(4, Text(29));
-    PageForm.sLabelFX1->setText(Text(31));
-    PageForm.sComboBox1->setItemText(0, Text(32));
-    PageForm.sComboBox1->setItemText(1, Text(33));
-    PageForm.sLabel1->setText(Text(34));
-    PageForm.sLabelFX2->setText(Text(35));
+    ChangeImage->setText(Text(kTextOpen + sScrollBar2->value()));
+    ChangePrinter->setText(Text(kTextPrinter + sScrollBar1->value()));
+    sLabelFX4->setText(Text(kTextColorDepth));
+    sGroupBox2->setTitle(Text(kTextNewSize));
+    KeepScale->setText(Text(kTextKeepScale));
+    SetCells(0, 0, Text(kTextInMm));
+    SetCells(0, 1, Text(kTextMargin));
+    SetCells(0, 2, Text(kTextOverlap));
+    SetCells(1, 0, Text(kTextLeft));
+    SetCells(2, 0, Text(kTextTop));
+    for (int i = 0; i < 3; ++i) sComboBox2->setItemText(i, Text(kTextSplitAsIs + i));
+    sLabelFX2->setText(Text(kTextWhichPages));
+    sButton2->setText(Text(kTextAll));
+    sButton1->setText(Text(kTextNothing));
+    sGroupBox3->setTitle(Text(kTextPageCount));
+    sBitBtn1->setText(Text(kTextPrint));
+    sBitBtn2->setText(Text(kTextSave));
+    sLabelFX3->setText(Text(kTextOverallProgress));
+    sLabelFX1->setText(Text(kTextFragmentProgress));
+    SetPanelText(0, Text(kTextColumnNumber));
+    SetPanelText(2, Text(kTextRowNumber));
+    SetPanelText(4, Text(kTextPageNumber));
+    PageForm.sLabelFX1->setText(Text(kTextSheetSize));
+    PageForm.sComboBox1->setItemText(0, Text(kTextA4Portrait));
+    PageForm.sComboBox1->setItemText(1, Text(kTextA4Landscape));
+    PageForm.sLabel1->setText(Text(kTextWidthHeight));
+    PageForm.sLabelFX2->setText(Text(kTextResolution));
 }
 
 void TForm1::FormResize() {
@@ -480,7 +482,7 @@ bool TForm1::HasPicture() const { return SourceImage && SourceImage->Width() >= 
 void TForm1::sScrollBar2Change() {
     int mode = sScrollBar2->value();
     ChangeImage->setIcon(ImageList1[mode]);
-    ChangeImage->setText(Text(mode));
+    ChangeImage->setText(Text(kTextOpen + mode));
     ChangeImage->update();
 }
 
@@ -502,12 +504,7 @@ void TForm1::ChangeImageClick() {
             platform::FileDialogRequest request = sOpenDialog1;
             if (platform::Dialogs().OpenFile(request) && std::filesystem::exists(request.fileName)) {
                 sOpenDialog1.fileName = request.fileName;
-                // Registered readers by content, then JPEG and bitmap files by extension;
-                // every other file is a document.
-                if (std::unique_ptr<TDIB> picture = ReadPictureFile(request.fileName))
-                    SourceImage = std::move(picture);
-                else
-                    RenderDocument();
+                OpenPicture(request.fileName);
             }
             break;
         }
@@ -549,7 +546,7 @@ void TForm1::PictureArrived() {
 void TForm1::sScrollBar1Change() {
     int mode = sScrollBar1->value();
     ChangePrinter->setIcon(ImageList1[3 + mode]);
-    ChangePrinter->setText(Text(3 + mode));
+    ChangePrinter->setText(Text(kTextPrinter + mode));
     sBitBtn1->setEnabled(mode == 0);
     ChangePrinterClick(this);
     update();
@@ -572,21 +569,14 @@ void TForm1::ChangePrinterClick(QObject* sender) {
 }
 
 void TForm1::SetUpPrinterSheet(QObject* sender) {
-    using platform::DeviceCap;
     platform::TPrinter& printer = platform::Printer();
     // Whatever the answer, the printer current afterwards is the one used.
     if (sender == ChangePrinter) printer.PrintDialog();
     ChangePrinter->setToolTip(QString::fromStdString(printer.PrinterName() + " "));
-    TPrinterCaps caps;
-    caps.HorzRes = printer.GetDeviceCaps(DeviceCap::HORZRES);
-    caps.VertRes = printer.GetDeviceCaps(DeviceCap::VERTRES);
-    caps.LogPixelsX = printer.GetDeviceCaps(DeviceCap::LOGPIXELSX);
-    caps.LogPixelsY = printer.GetDeviceCaps(DeviceCap::LOGPIXELSY);
-    caps.PhysicalWidth = printer.GetDeviceCaps(DeviceCap::PHYSICALWIDTH);
-    caps.PhysicalHeight = printer.GetDeviceCaps(DeviceCap::PHYSICALHEIGHT);
-    caps.PhysicalOffsetX = printer.GetDeviceCaps(DeviceCap::PHYSICALOFFSETX);
-    caps.PhysicalOffsetY = printer.GetDeviceCaps(DeviceCap::PHYSICALOFFSETY);
-    TSheetGeometry sheet = SheetFromPrinter(caps);
+    ApplySheet(SheetOfPrinter(printer));
+}
+
+void TForm1::ApplySheet(const TSheetGeometry& sheet) {
     SheetWidthPx = sheet.SheetWidthPx;
     SheetHeightPx = sheet.SheetHeightPx;
     OffsetLeftPx = sheet.OffsetLeftPx;
@@ -597,6 +587,28 @@ void TForm1::SetUpPrinterSheet(QObject* sender) {
     PxPerMmY = sheet.PxPerMmY;
 }
 
+TSheetGeometry TForm1::CurrentSheet() const {
+    TSheetGeometry sheet;
+    sheet.SheetWidthPx = SheetWidthPx;
+    sheet.SheetHeightPx = SheetHeightPx;
+    sheet.OffsetLeftPx = OffsetLeftPx;
+    sheet.OffsetRightPx = OffsetRightPx;
+    sheet.OffsetTopPx = OffsetTopPx;
+    sheet.OffsetBottomPx = OffsetBottomPx;
+    sheet.PxPerMmX = PxPerMmX;
+    sheet.PxPerMmY = PxPerMmY;
+    return sheet;
+}
+
+TLayout TForm1::CurrentLayout() const {
+    TLayout layout;
+    layout.Conversion = {SheetWidthMm, SheetHeightMm, MarginXPx,    MarginYPx,  UsableWidthMm,
+                         UsableHeightMm, PrintWidthPx, PrintHeightPx, OverlapXPx, OverlapYPx};
+    layout.Poster = {PosterWidthPx, PosterHeightPx};
+    layout.Scale = {ScaleXNum, ScaleXDen, ScaleYNum, ScaleYDen};
+    return layout;
+}
+
 void TForm1::SetUpPaperSheet(QObject* sender) {
     QRect frame = frameGeometry();
     PageForm.move(frame.left() + 97, frame.top() + 105);
@@ -605,25 +617,18 @@ void TForm1::SetUpPaperSheet(QObject* sender) {
         // Coming back from the sheet window activates the main window again.
         HandleEvent([this] { FormActivate(); });
     }
-    OffsetLeftPx = OffsetRightPx = OffsetTopPx = OffsetBottomPx = 0;
     SheetWidthMm = PageForm.sSpinEdit1->Value();
     SheetHeightMm = PageForm.sSpinEdit2->Value();
+    // Without a chosen resolution the sheet keeps the one it had.
     if (int dpi = PageForm.SelectedDpi()) PxPerMmX = PxPerMmFromDpi(dpi);
-    PxPerMmY = PxPerMmX;
-    SheetWidthPx = CheckedInt32(CheckedRound(SheetWidthMm * PxPerMmX));
-    SheetHeightPx = CheckedInt32(CheckedRound(SheetHeightMm * PxPerMmY));
+    ApplySheet(SheetFromPaper(PageForm.sSpinEdit1->Value(), PageForm.sSpinEdit2->Value(), PxPerMmX));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Geometry
 
 void TForm1::ConvertSheet() {
-    TSheetGeometry sheet;
-    sheet.SheetWidthPx = SheetWidthPx;
-    sheet.SheetHeightPx = SheetHeightPx;
-    sheet.PxPerMmX = PxPerMmX;
-    sheet.PxPerMmY = PxPerMmY;
-    TSheetConversion c = tilvorn::ConvertSheet(sheet, {MarginXMm, MarginYMm, OverlapXMm, OverlapYMm});
+    TSheetConversion c = tilvorn::ConvertSheet(CurrentSheet(), {MarginXMm, MarginYMm, OverlapXMm, OverlapYMm});
     SheetWidthMm = c.SheetWidthMm;
     SheetHeightMm = c.SheetHeightMm;
     MarginXPx = c.MarginXPx;
@@ -766,7 +771,7 @@ void TForm1::sButton1Click() {
 
 void TForm1::DIBView1Click() {
     SetAsString1.SetAsString(Std(sEdit5->text()));
-    if (auto page = ParseIntText(Std(PanelText(5)))) {
+    if (auto page = ParseIntText(Std(PanelText(kTextColorDepth)))) {
         if (SetAsString1.Contains(*page)) SetAsString1.Exclude(*page);
         else SetAsString1.Include(*page);
     }
@@ -793,5 +798,11 @@ void TForm1::SetCells(int column, int row, const QString& text) {
 QString TForm1::PanelText(int panel) const { return StatusPanels.at(panel)->text(); }
 
 void TForm1::SetPanelText(int panel, const QString& text) { StatusPanels.at(panel)->setText(text); }
+
+void ShowReaderWarningsInMessageBoxes() {
+    SetReaderWarningHook([](const std::string& text, const std::string& caption) {
+        platform::Dialogs().MessageBox(text, caption, platform::MessageButtons::Ok, platform::MessageIcon::Warning);
+    });
+}
 
 }  // namespace tilvorn

@@ -30,10 +30,10 @@
 #include <vector>
 
 #include "app/Controls.h"
-#include "app/Geometry.h"
-#include "app/Preview.h"
-#include "app/SetAsString.h"
-#include "app/Texts.h"
+#include "poster/Geometry.h"
+#include "poster/Preview.h"
+#include "poster/SetAsString.h"
+#include "poster/Texts.h"
 #include "image/view/DIBView.h"
 #include "platform/Dialogs.h"
 
@@ -166,7 +166,8 @@ public:
     void PasteClipboardPicture();
     /// Renders the file chosen in sOpenDialog1 as a document into SourceImage: six times its
     /// natural size for ".doc", ".xls" and ".pdf", its natural size otherwise (MainFormDocuments.cpp).
-    void RenderDocument();
+    /// Reads a picture file by the whole chain (readers, JPEG, bitmap, document) into SourceImage.
+    void OpenPicture(const std::string& fileName);
 
     /// Cell [column, row] of StringGrid1.
     QString Cells(int column, int row) const;
@@ -208,6 +209,11 @@ private:
     void ApplyTexts();
     void SetUpPrinterSheet(QObject* sender);
     void SetUpPaperSheet(QObject* sender);
+    /// Stores a sheet from the printer or the sheet window in the geometry variables.
+    void ApplySheet(const TSheetGeometry& sheet);
+    /// The sheet and the last recomputation as the geometry variables hold them.
+    TSheetGeometry CurrentSheet() const;
+    TLayout CurrentLayout() const;
 
     /// Enables or disables everything a running output must not be disturbed by.
     void LockForOutput(bool locked);
@@ -220,5 +226,8 @@ private:
     std::exception_ptr pendingError_;
     bool activatedOnce_ = false;
 };
+
+/// Makes the image readers' warnings reach the user as warning message boxes.
+void ShowReaderWarningsInMessageBoxes();
 
 }  // namespace tilvorn

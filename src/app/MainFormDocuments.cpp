@@ -1,14 +1,15 @@
-// The main window's document branch: the window's progress bar, picture, poster width and
-// split mode handed to the document unit, which does the rendering.
+// The main window's file branch: the window's progress bar, picture, poster width and split
+// mode handed to the picture chain, which reads the file or renders it as a document.
 #include <QCoreApplication>
 
-#include "app/Documents.h"
+#include "poster/Documents.h"
+#include "poster/Sources.h"
 #include "app/MainForm.h"
 #include "image/DIB.h"
 
 namespace tilvorn {
 
-void TForm1::RenderDocument() {
+void TForm1::OpenPicture(const std::string& fileName) {
     class TFormDocumentWindow : public TDocumentWindow {
     public:
         explicit TFormDocumentWindow(TForm1& form) : form_(form) {}
@@ -27,7 +28,7 @@ void TForm1::RenderDocument() {
         TForm1& form_;
     };
     TFormDocumentWindow window(*this);
-    RenderDocumentFile(window, sOpenDialog1.fileName);
+    OpenPictureFile(window, fileName);
 }
 
 }  // namespace tilvorn

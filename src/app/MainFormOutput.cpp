@@ -6,8 +6,9 @@
 #include <QMimeData>
 
 #include "app/MainForm.h"
-#include "app/Output.h"
-#include "app/Sources.h"
+#include "poster/Output.h"
+#include "app/Clipboard.h"
+#include "poster/Sources.h"
 #include "core/Exceptions.h"
 #include "core/IntText.h"
 #include "image/DIB.h"
@@ -93,8 +94,9 @@ void TForm1::BitBtn4Click(QObject* sender) {
         int BatchPrompt() override {
             if (!form_.BatchPromptEnabled) return kIdRetry;
             std::string text;
-            for (int entry = 38; entry <= 43; ++entry) text += (entry > 38 ? "\r" : "") + form_.Texts.Entry(entry);
-            auto answer = platform::Dialogs().MessageBox(text, form_.Texts.Entry(44),
+            for (int entry = kTextBatchFirstLine; entry <= kTextBatchLastLine; ++entry)
+                text += (entry > kTextBatchFirstLine ? "\r" : "") + form_.Texts.Entry(entry);
+            auto answer = platform::Dialogs().MessageBox(text, form_.Texts.Entry(kTextBatchCaption),
                                                          platform::MessageButtons::AbortRetryIgnore,
                                                          platform::MessageIcon::None);
             if (answer == platform::MessageResult::Ignore) form_.BatchPromptEnabled = false;
@@ -124,23 +126,7 @@ void TForm1::BitBtn4Click(QObject* sender) {
 
     SheetImage = std::make_unique<TDIB>();
     TIntArray pages = SetAsString1.AsArray();
-    TSheetLayout layout;
-    layout.SheetWidthPx = SheetWidthPx;
-    layout.SheetHeightPx = SheetHeightPx;
-    layout.MarginXPx = MarginXPx;
-    layout.MarginYPx = MarginYPx;
-    layout.OverlapXPx = OverlapXPx;
-    layout.OverlapYPx = OverlapYPx;
-    layout.PrintWidthPx = PrintWidthPx;
-    layout.PrintHeightPx = PrintHeightPx;
-    layout.PosterWidthPx = PosterWidthPx;
-    layout.PosterHeightPx = PosterHeightPx;
-    layout.ScaleXNum = ScaleXNum;
-    layout.ScaleXDen = ScaleXDen;
-    layout.ScaleYNum = ScaleYNum;
-    layout.ScaleYDen = ScaleYDen;
-    layout.OffsetLeftPx = OffsetLeftPx;
-    layout.OffsetTopPx = OffsetTopPx;
+    TSheetLayout layout = SheetLayoutOf(CurrentSheet(), CurrentLayout());
     if (pages.empty()) return;
     // Read when the first page is made, as every page's place depends on it.
     layout.Columns = StrToInt(Std(ColCount->text()));

@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "app/Texts.h"
+#include "poster/Texts.h"
 
 namespace tilvorn {
 
@@ -27,13 +27,13 @@ TPageForm::TPageForm(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint 
     sPanel2 = Named(new QFrame(this), "sPanel2");
     sPanel2->setFrameShape(QFrame::StyledPanel);
     sPanel2->setGeometry(0, 0, 162, 90);
-    sLabelFX1 = Named(new QLabel(Entry(31), sPanel2), "sLabelFX1");
+    sLabelFX1 = Named(new QLabel(Entry(kTextSheetSize), sPanel2), "sLabelFX1");
     sLabelFX1->setGeometry(4, 2, 154, 18);
     sComboBox1 = Named(new QComboBox(sPanel2), "sComboBox1");
-    sComboBox1->addItems({Entry(32), Entry(33)});
+    sComboBox1->addItems({Entry(kTextA4Portrait), Entry(kTextA4Landscape)});
     sComboBox1->setCurrentIndex(0);
     sComboBox1->setGeometry(4, 22, 154, 22);
-    sLabel1 = Named(new QLabel(Entry(34), sPanel2), "sLabel1");
+    sLabel1 = Named(new QLabel(Entry(kTextWidthHeight), sPanel2), "sLabel1");
     sLabel1->setGeometry(4, 46, 154, 16);
     sSpinEdit1 = Named(new TSpinEdit(sPanel2), "sSpinEdit1");
     sSpinEdit1->SetValue(210);
@@ -45,7 +45,7 @@ TPageForm::TPageForm(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint 
     sPanel3 = Named(new QFrame(this), "sPanel3");
     sPanel3->setFrameShape(QFrame::StyledPanel);
     sPanel3->setGeometry(162, 0, 162, 90);
-    sLabelFX2 = Named(new QLabel(Entry(35), sPanel3), "sLabelFX2");
+    sLabelFX2 = Named(new QLabel(Entry(kTextResolution), sPanel3), "sLabelFX2");
     sLabelFX2->setGeometry(4, 2, 154, 18);
     sRadioGroup1 = Named(new TRadioGroup({"96", "150", "300", ""}, 2, sPanel3), "sRadioGroup1");
     sRadioGroup1->setGeometry(2, 20, 158, 68);

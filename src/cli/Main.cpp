@@ -7,6 +7,8 @@
 
 #include "cli/CliVerbs.h"
 #include "core/Exceptions.h"
+#include "platform/qt/QtDocumentRenderer.h"
+#include "readers/ReaderWarnings.h"
 
 namespace tilvorn::cli {
 
@@ -54,6 +56,10 @@ int UsageError(const CliVerb& verb, const std::string& message) {
 }
 
 int RunCli(int argc, char** argv) {
+    platform::UseQtDocumentRenderer();
+    SetReaderWarningHook([](const std::string& text, const std::string& caption) {
+        std::cerr << "tilvorn-cli: " << caption << ": " << text << "\n";
+    });
     std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
     if (args.empty() || IsHelp(args[0])) {
         PrintUsage(args.empty() ? std::cerr : std::cout);

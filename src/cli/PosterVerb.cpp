@@ -8,9 +8,10 @@
 #include <memory>
 #include <optional>
 
-#include "app/Geometry.h"
-#include "app/Output.h"
-#include "app/SetAsString.h"
+#include "poster/Geometry.h"
+#include "poster/Output.h"
+#include "poster/PrinterSheet.h"
+#include "poster/SetAsString.h"
 #include "cli/CliVerbs.h"
 #include "cli/ReaderInput.h"
 #include "core/Exceptions.h"
@@ -18,11 +19,8 @@
 #include "core/IntText.h"
 #include "image/DIB.h"
 #include "platform/Printer.h"
+#include "platform/Terminal.h"
 #include "platform/qt/QtPrinter.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace tilvorn::cli {
 
@@ -135,7 +133,6 @@ TPosterOptions ParseOptions(const std::vector<std::string>& args) {
 
 // The printer's sheet, as the window reads it in printer mode.
 TSheetGeometry PrinterSheet(const std::string& name, std::unique_ptr<QGuiApplication>& app) {
-    using platform::DeviceCap;
     if (!QGuiApplication::instance()) {
         static int argc = 1;
         static char arg0[] = "tilvorn-cli";
@@ -160,25 +157,12 @@ TSheetGeometry PrinterSheet(const std::string& name, std::unique_ptr<QGuiApplica
         printer = pdf.get();
     }
     if (!printer) throw Exception("There is no printer named \"" + name + "\"");
-    TPrinterCaps caps;
-    caps.HorzRes = printer->GetDeviceCaps(DeviceCap::HORZRES);
-    caps.VertRes = printer->GetDeviceCaps(DeviceCap::VERTRES);
-    caps.LogPixelsX = printer->GetDeviceCaps(DeviceCap::LOGPIXELSX);
-    caps.LogPixelsY = printer->GetDeviceCaps(DeviceCap::LOGPIXELSY);
-    caps.PhysicalWidth = printer->GetDeviceCaps(DeviceCap::PHYSICALWIDTH);
-    caps.PhysicalHeight = printer->GetDeviceCaps(DeviceCap::PHYSICALHEIGHT);
-    caps.PhysicalOffsetX = printer->GetDeviceCaps(DeviceCap::PHYSICALOFFSETX);
-    caps.PhysicalOffsetY = printer->GetDeviceCaps(DeviceCap::PHYSICALOFFSETY);
-    return SheetFromPrinter(caps);
+    return SheetOfPrinter(*printer);
 }
 
 class TTerminalProgress : public TOutputHost {
 public:
-    TTerminalProgress() {
-#ifndef _WIN32
-        terminal_ = isatty(2) == 1;
-#endif
-    }
+    TTerminalProgress() : terminal_(platform::StandardErrorIsTerminal()) {}
     void OverallProgress(int64_t position, int64_t maximum) override {
         if (!terminal_ || maximum <= 0) return;
         std::fprintf(stderr, "\rsheets: %3d%%", int(position * 100 / maximum));
@@ -244,24 +228,7 @@ int RunPoster(const std::vector<std::string>& args) {
     for (int page : chosen.AsArray())
         if (page >= 1 && page <= layout.Pages) pages.push_back(page);
 
-    TSheetLayout s;
-    s.SheetWidthPx = sheet.SheetWidthPx;
-    s.SheetHeightPx = sheet.SheetHeightPx;
-    s.MarginXPx = c.MarginXPx;
-    s.MarginYPx = c.MarginYPx;
-    s.OverlapXPx = c.OverlapXPx;
-    s.OverlapYPx = c.OverlapYPx;
-    s.PrintWidthPx = c.PrintWidthPx;
-    s.PrintHeightPx = c.PrintHeightPx;
-    s.PosterWidthPx = layout.Poster.PosterWidthPx;
-    s.PosterHeightPx = layout.Poster.PosterHeightPx;
-    s.ScaleXNum = layout.Scale.ScaleXNum;
-    s.ScaleXDen = layout.Scale.ScaleXDen;
-    s.ScaleYNum = layout.Scale.ScaleYNum;
-    s.ScaleYDen = layout.Scale.ScaleYDen;
-    s.OffsetLeftPx = sheet.OffsetLeftPx;
-    s.OffsetTopPx = sheet.OffsetTopPx;
-    s.Columns = layout.Counts.Columns;
+    TSheetLayout s = SheetLayoutOf(sheet, layout);
     TTerminalProgress progress;
     RunOutput(TOutputMode::Save, s, picture, pages, o.depth, o.out, progress);
     return 0;

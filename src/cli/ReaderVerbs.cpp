@@ -2,25 +2,18 @@
 #include <iostream>
 #include <sstream>
 
-#include "app/Documents.h"
-#include "app/ImageFiles.h"
+#include "poster/Documents.h"
+#include "poster/ImageFiles.h"
 #include "cli/CliVerbs.h"
 #include "cli/ReaderInput.h"
-#include "app/Sources.h"
+#include "poster/Sources.h"
 #include "formats/AllFormats.h"
 #include "readers/ImageReaders.h"
 
 namespace tilvorn::cli {
 
 void ReadInputPicture(const std::string& fileName, TDIB& picture) {
-    // The window's file branch: readers by content, then JPEG and bitmap files.
-    if (std::unique_ptr<TDIB> read = ReadPictureFile(fileName)) {
-        if (read->Empty()) throw EInvalidGraphic(fileName + " holds no picture");
-        picture.Assign(*read);
-        return;
-    }
-    // Neither a bitmap nor a JPEG file: a document, drawn as the window draws it.
-    picture.Assign(*LoadDocumentPicture(fileName));
+    picture.Assign(*LoadPictureFile(fileName));
 }
 
 void ReadInputPictureWith(const std::string& readerExtension, const std::string& fileName, TDIB& picture) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/GlobalMemory.h"
+#include "core/GlobalMemory.h"
 
 namespace tilvorn {
 

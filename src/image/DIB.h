@@ -26,7 +26,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Streams.h"
-#include "platform/GlobalMemory.h"
+#include "core/GlobalMemory.h"
 
 namespace tilvorn {
 

@@ -44,12 +44,45 @@ private:
 
 }  // namespace
 
+namespace {
+
+const char* const kNothingDraws = "Cannot open \"%s\": nothing installed here can draw this kind of file.";
+
+std::string Shown(const std::string& fileName) { return std::filesystem::path(fileName).filename().string(); }
+
+/// Where no renderer is installed (a build without Qt): every file is a kind nothing draws.
+class TNoDocumentRenderer : public TDocumentRenderer {
+public:
+    std::unique_ptr<TDocument> Open(const std::string& fileName) override {
+        throw EDocumentError(Format(kNothingDraws, Shown(fileName).c_str()));
+    }
+};
+
+TDocumentRenderer* g_renderer = nullptr;
+TDocumentRenderer* g_default = nullptr;
+
+}  // namespace
+
+TDocumentRenderer& DocumentRenderer() {
+    static TNoDocumentRenderer none;
+    if (g_renderer) return *g_renderer;
+    return g_default ? *g_default : none;
+}
+
+void SetDocumentRenderer(TDocumentRenderer* renderer) { g_renderer = renderer; }
+void SetDefaultDocumentRenderer(TDocumentRenderer* renderer) { g_default = renderer; }
+
+ScopedDocumentRenderer::ScopedDocumentRenderer(TDocumentRenderer& renderer) : previous_(g_renderer) {
+    g_renderer = &renderer;
+}
+
+ScopedDocumentRenderer::~ScopedDocumentRenderer() { g_renderer = previous_; }
+
 std::unique_ptr<TDocument> TScriptedDocumentRenderer::Open(const std::string& fileName) {
     opened.push_back(fileName);
     auto it = scripts.find(fileName);
     if (it == scripts.end())
-        throw EDocumentError(Format("Cannot open \"%s\": nothing installed here can draw this kind of file.",
-                                    std::filesystem::path(fileName).filename().string().c_str()));
+        throw EDocumentError(Format(kNothingDraws, Shown(fileName).c_str()));
     if (!it->second.openError.empty()) throw EDocumentError(it->second.openError);
     return std::make_unique<TScriptedDocument>(*this, it->second);
 }

@@ -70,11 +70,13 @@ public:
     virtual std::unique_ptr<TDocument> Open(const std::string& fileName) = 0;
 };
 
-// The three below live with the Qt renderer (tilvorn_platform_qt).
-/// The renderer in use (the Qt one unless another was set).
+/// The renderer in use: one set for a while (tests), else the program's own (the Qt one, which
+/// the programs install at start), else one that can draw nothing.
 TDocumentRenderer& DocumentRenderer();
-/// Installs a renderer (not owned); nullptr restores the Qt one.
+/// Installs a renderer (not owned); nullptr goes back to the program's own.
 void SetDocumentRenderer(TDocumentRenderer* renderer);
+/// Installs the program's own renderer (not owned), used while no other is set.
+void SetDefaultDocumentRenderer(TDocumentRenderer* renderer);
 
 /// Installs a renderer for the life of a scope, restoring the previous one.
 class ScopedDocumentRenderer {

@@ -19,9 +19,10 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
-#include "platform/Dialogs.h"
 #include "readers/ImageReaders.h"
+#include "readers/JpegErrors.h"
 #include "readers/ReaderCodecs.h"
+#include "readers/ReaderWarnings.h"
 
 namespace tilvorn {
 
@@ -45,10 +46,8 @@ const JOCTET kEndOfImage[2] = {0xFF, 0xD9};
 /// the library leaves nothing to clean up.
 struct TTIFFJPEGDecoder::TSession {
     jpeg_decompress_struct Info;
-    jpeg_error_mgr Errors;
+    TJpegErrorManager Errors;  // its escape is the jump point of every guarded step
     jpeg_source_mgr Source;
-    std::jmp_buf Jump;
-    int ErrorCode = 0;
     bool Created = false;
     const uint8_t* Data = nullptr;
     size_t Length = 0;
@@ -64,18 +63,6 @@ TSession& SessionOf(j_common_ptr info) {
     return *static_cast<TSession*>(info->client_data);
 }
 
-[[noreturn]] void ErrorExit(j_common_ptr info) {
-    TSession& session = SessionOf(info);
-    session.ErrorCode = info->err->msg_code;
-    std::longjmp(session.Jump, 1);
-}
-
-void IgnoreMessage(j_common_ptr) {}
-void IgnoreLevelledMessage(j_common_ptr, int) {}
-void NoMessageText(j_common_ptr, char* buffer) {
-    buffer[0] = '\0';
-}
-
 void InitSource(j_decompress_ptr info) {
     TSession& session = SessionOf(reinterpret_cast<j_common_ptr>(info));
     info->src->next_input_byte = session.Data;
@@ -84,8 +71,7 @@ void InitSource(j_decompress_ptr info) {
 
 void ShowEarlyEndWarning(TSession& session) noexcept {
     try {
-        platform::Dialogs().MessageBox(kEarlyEnd, kWarningCaption, platform::MessageButtons::Ok,
-                                       platform::MessageIcon::Warning);
+        ReaderWarning(kEarlyEnd, kWarningCaption);
     } catch (...) {
         if (!session.HookError)
             session.HookError = std::current_exception();
@@ -118,9 +104,9 @@ void TermSource(j_decompress_ptr) {}
 using TStep = void (*)(TSession&, void* context);
 
 /// Runs one step inside the library; false when the library raised a fatal error (its code
-/// is in ErrorCode). Nothing here or in a step may own an object with a destructor.
+/// is in Errors.Code). Nothing here or in a step may own an object with a destructor.
 bool RunGuarded(TSession& session, TStep step, void* context) {
-    if (setjmp(session.Jump) != 0)
+    if (setjmp(session.Errors.Escape) != 0)
         return false;
     step(session, context);
     return true;
@@ -134,7 +120,7 @@ void Guarded(TSession& session, TStep step, void* context = nullptr) {
         std::rethrow_exception(error);
     }
     if (!done)
-        throw EInvalidGraphic(Format(kJpegError, session.ErrorCode));
+        throw EInvalidGraphic(Format(kJpegError, session.Errors.Code));
 }
 
 void CreateStep(TSession& session, void*) {
@@ -215,12 +201,7 @@ void TTIFFJPEGDecoder::BeginDecompress() {
     EndDecompress();
     Session = std::make_unique<TSession>();
     TSession& session = *Session;
-    session.Info.err = jpeg_std_error(&session.Errors);
-    session.Errors.error_exit = ErrorExit;
-    session.Errors.output_message = IgnoreMessage;
-    session.Errors.emit_message = IgnoreLevelledMessage;
-    session.Errors.format_message = NoMessageText;
-    session.Errors.reset_error_mgr = IgnoreMessage;
+    session.Info.err = AttachJpegErrors(session.Errors);
     session.Info.client_data = &session;
     Guarded(session, CreateStep);
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/GlobalMemory.h"
+#include "core/GlobalMemory.h"
 
 #include "image/DIB.h"
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/GlobalMemory.h"
+#include "core/GlobalMemory.h"
 
 namespace tilvorn::twain {
 

@@ -6,7 +6,7 @@
 #pragma once
 #include <string>
 
-#include "platform/GlobalMemory.h"
+#include "core/GlobalMemory.h"
 #include "twain/TwainHost.h"
 #include "twain/TwainTypes.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/Documents.h"
+#include "poster/Documents.h"
 #include "platform/qt/QtDocumentRenderer.h"
 #include "support/TestSupport.h"
 

@@ -6,7 +6,8 @@
 #include <fstream>
 
 #include "WindowSupport.h"
-#include "app/Sources.h"
+#include "readers/JpegFile.h"
+#include "poster/Sources.h"
 #include "image/view/DIBView.h"
 #include "platform/qt/QtPrinter.h"
 

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/Preview.h"
-#include "app/Sources.h"
+#include "readers/JpegFile.h"
+#include "poster/Preview.h"
+#include "app/Clipboard.h"
+#include "poster/Sources.h"
 #include "core/Exceptions.h"
 #include "image/DIB.h"
 #include "support/TestSupport.h"

@@ -13,7 +13,8 @@
 #include "app/PageForm.h"
 #include "image/DIB.h"
 #include "platform/Dialogs.h"
-#include "platform/RecordingPrinter.h"
+#include "platform/qt/QtDocumentRenderer.h"
+#include "support/RecordingPrinter.h"
 #include "support/TestSupport.h"
 
 namespace tilvorn::test {
@@ -24,6 +25,7 @@ inline QApplication& Application() {
     static char* argv[] = {name, nullptr};
     // Left alive to the end: destroying it among the other statics at exit is not safe.
     static QApplication* application = new QApplication(argc, argv);
+    platform::UseQtDocumentRenderer();  // as the program does at start
     return *application;
 }
 

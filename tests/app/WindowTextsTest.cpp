@@ -71,7 +71,7 @@ TEST_F(WindowTest, LanguageFilesReplaceTheTextsLineForLine) {
 }
 
 TEST_F(WindowTest, TheShippedEnglishFileTranslatesTheWindow) {
-    auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+    auto root = std::filesystem::path(TILVORN_SOURCE_DIR);
     auto english = ReadFileBytes((root / "data" / "lang" / "English.lng").string());
     ASSERT_FALSE(english.empty());
     WriteLanguageFile(std::string(english.begin(), english.end()));

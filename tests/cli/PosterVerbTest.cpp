@@ -5,7 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/Sources.h"
+#include "readers/JpegFile.h"
+#include "poster/Sources.h"
 #include "image/DIB.h"
 #include "cli/CliRun.h"
 #include "support/TestSupport.h"

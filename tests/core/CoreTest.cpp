@@ -7,7 +7,7 @@
 #include "core/IntText.h"
 #include "core/Rounding.h"
 #include "core/Streams.h"
-#include "platform/GlobalMemory.h"
+#include "core/GlobalMemory.h"
 #include "support/TestSupport.h"
 
 using namespace tilvorn;

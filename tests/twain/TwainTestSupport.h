@@ -12,7 +12,7 @@
 
 #include "FakeDsm.h"
 #include "platform/Dialogs.h"
-#include "platform/GlobalMemory.h"
+#include "core/GlobalMemory.h"
 #include "twain/TwainHost.h"
 #include "twain/TwainSession.h"
 

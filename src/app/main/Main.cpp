@@ -6,6 +6,7 @@
 #include "app/TwainQtHost.h"
 #include "formats/AllFormats.h"
 #include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtDocumentRenderer.h"
 #include "platform/qt/QtPrinter.h"
 
 namespace {
@@ -22,8 +23,10 @@ int main(int argc, char* argv[]) {
     StandardFormats formats;
     QApplication application(argc, argv);
     QApplication::setApplicationDisplayName(tilvorn::kApplicationTitle);
+    tilvorn::platform::UseQtDocumentRenderer();
     tilvorn::platform::TQtDialogs dialogs;
     tilvorn::platform::ScopedDialogs useDialogs(dialogs);
+    tilvorn::ShowReaderWarningsInMessageBoxes();
     tilvorn::platform::TQtPrinter printer;
     tilvorn::platform::ScopedPrinter usePrinter(printer);
     tilvorn::TQtTwainHost twainHost;  // the scanner's modal loop runs Qt's event loop

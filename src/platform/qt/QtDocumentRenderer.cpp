@@ -316,21 +316,9 @@ std::unique_ptr<TDocument> TQtDocumentRenderer::Open(const std::string& fileName
     throw EDocumentError(Format(kUnknownKind, shown));
 }
 
-namespace {
-TDocumentRenderer* g_renderer = nullptr;
-}
-
-TDocumentRenderer& DocumentRenderer() {
+void UseQtDocumentRenderer() {
     static TQtDocumentRenderer qtRenderer;
-    return g_renderer ? *g_renderer : qtRenderer;
+    SetDefaultDocumentRenderer(&qtRenderer);
 }
-
-void SetDocumentRenderer(TDocumentRenderer* renderer) { g_renderer = renderer; }
-
-ScopedDocumentRenderer::ScopedDocumentRenderer(TDocumentRenderer& renderer) : previous_(g_renderer) {
-    g_renderer = &renderer;
-}
-
-ScopedDocumentRenderer::~ScopedDocumentRenderer() { g_renderer = previous_; }
 
 }  // namespace tilvorn::platform

@@ -31,4 +31,7 @@ private:
     TQtDocumentRendererOptions options_;
 };
 
+/// Makes the Qt renderer the program's own document renderer (see DocumentRenderer()).
+void UseQtDocumentRenderer();
+
 }  // namespace tilvorn::platform

@@ -1,1 +1,0 @@
-tilvorn_fuzz_target(autodesk_reader ${CMAKE_CURRENT_LIST_DIR}/autodesk_reader.cpp tilvorn_formats)

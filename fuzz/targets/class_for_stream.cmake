@@ -1,1 +1,0 @@
-tilvorn_fuzz_target(class_for_stream ${CMAKE_CURRENT_LIST_DIR}/class_for_stream.cpp tilvorn_formats)

@@ -1,1 +1,0 @@
-tilvorn_fuzz_target(packbits ${CMAKE_CURRENT_LIST_DIR}/packbits.cpp tilvorn_readers)

@@ -1,1 +1,0 @@
-tilvorn_fuzz_target(rla_rle ${CMAKE_CURRENT_LIST_DIR}/rla_rle.cpp tilvorn_readers)

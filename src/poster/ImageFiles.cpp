@@ -1,0 +1,125 @@
+#include "poster/ImageFiles.h"
+
+#include <bit>
+#include <cstring>
+
+namespace tilvorn {
+
+namespace {
+
+struct Bgr {
+    uint8_t Blue, Green, Red;
+};
+
+/// A packed 16- or 32-bit field widened to 8 bits, its top bits repeated below.
+uint8_t ExpandField(uint32_t pixel, uint32_t mask) {
+    if (mask == 0) return 0;
+    const int shift = std::countr_zero(mask);
+    const int bits = std::popcount(mask);
+    uint32_t v = (pixel & mask) >> shift;
+    if (bits >= 8) return uint8_t(v >> (bits - 8));
+    uint32_t wide = v << (8 - bits);
+    for (int filled = bits; filled < 8; filled += bits) wide |= wide >> bits;
+    return uint8_t(wide);
+}
+
+Bgr TableColor(const TColorTable& table, unsigned index) {
+    const RGBQUAD& q = table[index & 0xFF];
+    return {q.rgbBlue, q.rgbGreen, q.rgbRed};
+}
+
+/// Colour of pixel x of a row of the given bit count.
+Bgr PixelColor(const uint8_t* row, int x, int bitCount, const TColorTable& table, const DIBPixelFormat& format) {
+    switch (bitCount) {
+        case 1: return TableColor(table, (row[x >> 3] >> (7 - (x & 7))) & 1);
+        case 4: return TableColor(table, (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F);
+        case 8: return TableColor(table, row[x]);
+        case 16: {
+            const uint32_t p = uint32_t(row[2 * x]) | (uint32_t(row[2 * x + 1]) << 8);
+            return {ExpandField(p, uint32_t(format.BlueMask)), ExpandField(p, uint32_t(format.GreenMask)),
+                    ExpandField(p, uint32_t(format.RedMask))};
+        }
+        case 24: return {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
+        case 32: return {row[4 * x], row[4 * x + 1], row[4 * x + 2]};
+        default: return {255, 255, 255};
+    }
+}
+
+uint8_t OverWhite(uint8_t value, uint8_t alpha) {
+    return uint8_t((value * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
+/// An alpha plane that is zero everywhere is taken as unused: many writers of 32-bit
+/// pixels leave the fourth byte at zero, and such a picture is not meant to be invisible.
+bool AlphaPlaneUsed(TDIB& bitmap) {
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const uint8_t* row = bitmap.ScanLine(y);
+        for (int x = 0; x < bitmap.Width(); ++x)
+            if (row[4 * x + 3] != 0) return true;
+    }
+    return false;
+}
+
+bool ModelHasAlpha(const TImageProperties& p) {
+    return p.HasAlphaChannel || p.Model == ColorModel::RGBA || p.Model == ColorModel::BGRA ||
+           p.Model == ColorModel::GrayAlpha;
+}
+
+}  // namespace
+
+void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TDIB& picture) {
+    const int width = bitmap.Width(), height = bitmap.Height(), bitCount = bitmap.BitCount();
+    picture.SetSize(width, height, 24);
+    if (width <= 0 || height <= 0) return;
+    const bool alpha = useAlpha && bitCount == 32 && AlphaPlaneUsed(bitmap);
+    const TColorTable table = bitmap.ColorTable;
+    const DIBPixelFormat format = bitmap.CurrentPixelFormat();
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* source = bitmap.ScanLine(y);
+        uint8_t* target = picture.ScanLine(y);
+        for (int x = 0; x < width; ++x, target += 3) {
+            Bgr c = PixelColor(source, x, bitCount, table, format);
+            if (transparent && RGBColor(c.Red, c.Green, c.Blue) == *transparent) c = {255, 255, 255};
+            if (alpha) {
+                const uint8_t a = source[4 * x + 3];
+                c = {OverWhite(c.Blue, a), OverWhite(c.Green, a), OverWhite(c.Red, a)};
+            }
+            target[0] = c.Blue;
+            target[1] = c.Green;
+            target[2] = c.Red;
+        }
+    }
+}
+
+void LayReaderOnWhite(TReaderGraphic& reader, TDIB& picture) {
+    const TColor transparentColor = reader.TransparentColor;
+    LayBitmapOnWhite(reader, ModelHasAlpha(reader.Properties), reader.Transparent ? &transparentColor : nullptr,
+                     picture);
+}
+
+TExtensionBranch ExtensionBranch(const std::string& fileName) {
+    const std::string::size_type dot = fileName.find_last_of("./");
+    std::string ext = dot == std::string::npos || fileName[dot] != '.' ? "" : fileName.substr(dot);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (ext == ".jpg" || ext == ".jpeg") return TExtensionBranch::JPEG;
+    if (ext == ".bmp") return TExtensionBranch::Bitmap;
+    return TExtensionBranch::Document;
+}
+
+TReaderOutcome ReadPictureThroughReaders(const std::string& fileName, TDIB& picture) {
+    TReaderOutcome outcome;
+    const TGraphicClass* readerClass = GlobalFormatRegistry().ClassForFile(fileName);
+    if (!readerClass) return outcome;
+    std::unique_ptr<TReaderGraphic> reader = readerClass->Create();
+    reader->ReadImageFile(fileName);
+    TDIB made;
+    LayReaderOnWhite(*reader, made);
+    picture.Assign(&made);
+    outcome.ReaderClass = readerClass;
+    outcome.Properties = reader->Properties;
+    outcome.ReaderBitCount = reader->BitCount();
+    return outcome;
+}
+
+}  // namespace tilvorn

@@ -1,0 +1,96 @@
+// Producing the chosen sheets: composing one sheet image per page (white paper, guide lines,
+// the page's part of the picture enlarged and smoothed), then saving it as a JPEG file or
+// printing it as a job of its own. Widgetless: the window's output buttons and
+// tilvorn-cli poster run the same loop and differ only in their TOutputHost.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "image/DIB.h"
+#include "poster/Geometry.h"
+
+namespace tilvorn {
+
+/// The geometry a run works from, as the last recomputation left it.
+struct TSheetLayout {
+    int SheetWidthPx = 0, SheetHeightPx = 0;
+    int MarginXPx = 0, MarginYPx = 0;
+    int OverlapXPx = 0, OverlapYPx = 0;
+    int PrintWidthPx = 0, PrintHeightPx = 0;
+    int PosterWidthPx = 0, PosterHeightPx = 0;
+    int ScaleXNum = 1, ScaleXDen = 1, ScaleYNum = 1, ScaleYDen = 1;
+    int OffsetLeftPx = 0, OffsetTopPx = 0;
+    int64_t Columns = 1;
+};
+
+/// The output's layout from a recomputation: the sheet it was made for and its result.
+TSheetLayout SheetLayoutOf(const TSheetGeometry& sheet, const TLayout& layout);
+
+/// Column and row of a page, both from 0.
+struct TPagePlace {
+    int64_t Column = 0, Row = 0;
+};
+TPagePlace PlaceOfPage(int64_t page, int64_t columns);
+
+/// base + "(" column ";" row ").JPG", both from 1, column first.
+std::string SheetFileName(const std::string& base, int64_t page, int64_t columns);
+/// "(" row ";" column ")", both from 1, row first.
+std::string PrintJobTitle(int64_t page, int64_t columns);
+/// Whether the pause is offered after printing this page: its number is a multiple of 5.
+bool BatchPromptDue(int64_t page, int64_t columns);
+
+/// The picture region of a page, widened by one picture pixel before and two after, and the
+/// page window's place inside the fragment made from it (64-bit throughout).
+struct TPageRegion {
+    int64_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+    int64_t FragmentWidth = 0, FragmentHeight = 0;
+    int64_t WindowX = 0, WindowY = 0;  // K' and I'
+    int64_t K = 0, I = 0;              // the page's offset in the poster
+};
+TPageRegion RegionOfPage(const TSheetLayout& layout, int64_t page);
+
+/// The blur radius of the fragments: half the whole enlargement factor.
+int FragmentBlurRadius(const TSheetLayout& layout);
+
+/// Composes page into sheet (made sheet-sized at colorDepth bits: 32, 24 or 8 grey).
+/// step(1) after the fragment is cut, step(2) after it is blurred, step(3) after the copy.
+void ComposeSheet(const TSheetLayout& layout, TDIB& picture, int64_t page, int colorDepth, TDIB& sheet,
+                  const std::function<void(int)>& step = {});
+
+/// Encodes the sheet as a baseline three-component JPEG at quality 100.
+std::vector<uint8_t> EncodeSheetJpeg(TDIB& sheet);
+/// Writes the encoded sheet to a temporary file beside fileName and renames it, so the name
+/// never holds half a sheet; an existing file is replaced. Raises EFCreateError or
+/// EWriteError with the system's reason.
+void WriteSheetJpeg(TDIB& sheet, const std::string& fileName);
+
+/// Answers of the batch prompt (the platform's message box results).
+inline constexpr int kIdAbort = 3, kIdRetry = 4, kIdIgnore = 5;
+
+/// What a run needs from its surroundings.
+class TOutputHost {
+public:
+    virtual ~TOutputHost() = default;
+    /// Overall progress: position and maximum; sheet progress 0..3.
+    virtual void OverallProgress(int64_t position, int64_t maximum) {}
+    virtual void SheetProgress(int position) {}
+    /// The batch prompt; answers kIdAbort, kIdRetry or kIdIgnore.
+    virtual int BatchPrompt() { return kIdRetry; }
+    /// After each sheet: lets other events through; answers true to stop the run.
+    virtual bool Cancelled() { return false; }
+    /// Each file written.
+    virtual void Saved(const std::string& fileName) {}
+};
+
+enum class TOutputMode { Save, Print };
+
+/// Composes and outputs every page of pages (ascending) in order; saving writes
+/// SheetFileName(base, …), printing makes one job per sheet on platform::Printer(). Answers
+/// the number of sheets output. An error ends the run and propagates; sheets output before
+/// it stay.
+int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, const std::vector<int>& pages,
+                  int colorDepth, const std::string& base, TOutputHost& host);
+
+}  // namespace tilvorn

@@ -1,0 +1,37 @@
+// Where the poster's picture comes from: a picture file (the registered readers by content,
+// then JPEG and bitmap files by extension, documents last). No widgets here: the window's
+// ChangeImageClick, tilvorn-cli and the benchmarks all read through it.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "image/DIB.h"
+#include "poster/Documents.h"
+
+namespace tilvorn {
+
+/// The positions of the source scroll bar.
+enum class TSourceMode { File = 0, Scanner = 1, Clipboard = 2 };
+
+/// The open dialog's filter, description and patterns alternating, joined by "|".
+extern const char* const kOpenDialogFilter;
+
+/// The file branch: the registered readers are asked first by content; a file none of
+/// them takes goes by extension to the JPEG decoder (".jpg", ".jpeg") or the bitmap
+/// reader (".bmp", keeping the file's bit depth). Answers nullptr for every other file,
+/// which the caller renders as a document. A reading error propagates.
+std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName);
+
+/// The whole chain for one picture file, as the open button takes it: the file branch
+/// above, and a file it does not take is rendered as a document into the window (with its
+/// progress stages). A read picture replaces the window's SourceImage. A reading or rendering
+/// error propagates and leaves the window's picture as it was.
+void OpenPictureFile(TDocumentWindow& window, const std::string& fileName,
+                     platform::TDocumentRenderer& renderer = platform::DocumentRenderer());
+
+/// The same chain without a window (tilvorn-cli, benchmarks): the picture the window would
+/// hold. Raises EInvalidGraphic when the file holds no picture.
+std::unique_ptr<TDIB> LoadPictureFile(const std::string& fileName,
+                                      platform::TDocumentRenderer& renderer = platform::DocumentRenderer());
+
+}  // namespace tilvorn
