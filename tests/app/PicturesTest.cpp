@@ -9,6 +9,9 @@
 #include "readers/JpegFile.h"
 #include "poster/Preview.h"
 #include "app/Clipboard.h"
+#include "app/MainForm.h"
+#include "platform/Dialogs.h"
+#include "readers/ReaderWarnings.h"
 #include "poster/Sources.h"
 #include "core/Exceptions.h"
 #include "image/DIB.h"
@@ -200,6 +203,20 @@ TEST(Preview, PointerNamesColumnRowAndPage) {
     }
     EXPECT_FALSE(PointerCell(50, 50, 200, 100, 120, 60, 5, 5, 100, 5, 300, 200, "3"));
     EXPECT_THROW(PointerCell(50, 50, 200, 100, 120, 60, 100, 5, 100, 5, 300, 200, "three"), Exception);
+}
+
+TEST(ReaderWarnings, ReachTheUserAsWarningBoxesInTheWindow) {
+    platform::TScriptedDialogs dialogs;
+    platform::ScopedDialogs scoped(dialogs);
+    TReaderWarningHook before = SetReaderWarningHook({});
+    ShowReaderWarningsInMessageBoxes();
+    ReaderWarning("JPEG decompression error. Unexpected end of input.", "Warning");
+    SetReaderWarningHook(std::move(before));
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "JPEG decompression error. Unexpected end of input.");
+    EXPECT_EQ(dialogs.messages[0].caption, "Warning");
+    EXPECT_EQ(dialogs.messages[0].icon, platform::MessageIcon::Warning);
+    EXPECT_EQ(dialogs.messages[0].buttons, platform::MessageButtons::Ok);
 }
 
 }  // namespace
