@@ -1,4 +1,4 @@
-// Small helpers the format readers share: numbers from header bytes in either byte order,
+// Small helpers the format readers share: numbers read from a stream in either byte order,
 // how much a stream still holds, and the size checks made before a buffer is allocated.
 #pragma once
 #include <algorithm>
@@ -7,16 +7,29 @@
 #include <memory>
 #include <vector>
 
+#include "core/ByteOrder.h"
 #include "core/Exceptions.h"
 #include "core/Streams.h"
 #include "readers/ImageReaders.h"
 
 namespace tilvorn::formats {
 
-inline uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-inline uint16_t BE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-inline uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]); }
+/// A number read from the stream, or the stream's read error.
+inline uint16_t ReadLE16(TStream& stream) {
+    uint8_t bytes[2];
+    stream.ReadBuffer(bytes, 2);
+    return LE16(bytes);
+}
+inline uint32_t ReadLE32(TStream& stream) {
+    uint8_t bytes[4];
+    stream.ReadBuffer(bytes, 4);
+    return LE32(bytes);
+}
+inline uint16_t ReadBE16(TStream& stream) {
+    uint8_t bytes[2];
+    stream.ReadBuffer(bytes, 2);
+    return BE16(bytes);
+}
 
 /// Bytes between the stream's position and its end.
 inline int64_t BytesLeft(TStream& stream) { return std::max<int64_t>(0, stream.Size() - stream.Position()); }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/ByteOrder.h"
 #include "readers/ReaderCodecs.h"
 #include "readers/ReaderTexts.h"
 
@@ -16,7 +17,6 @@ namespace {
 const uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 const char* const kPNGName = "PNG";
 
-uint32_t Big32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 uint8_t PaethPredictor(int a, int b, int c) {
     int p = a + b - c;
@@ -91,7 +91,7 @@ bool TPNGGraphic::ReadChunkHeader(bool endAllowed) {
     } else {
         LoadStream->ReadBuffer(bytes, 8);
     }
-    chunk_.Length = Big32(bytes);
+    chunk_.Length = BE32(bytes);
     std::memcpy(chunk_.Type, bytes + 4, 4);
     runningCrc_ = uint32_t(crc32(0, chunk_.Type, 4));
     return true;
@@ -105,7 +105,7 @@ void TPNGGraphic::ReadChunkData() {
     uint8_t crcBytes[4];
     LoadStream->ReadBuffer(crcBytes, 4);
     runningCrc_ = uint32_t(crc32(runningCrc_, chunkData_.data(), chunk_.Length));
-    if (runningCrc_ != Big32(crcBytes)) RaiseImageErrorFmt(readertext::CRCError, kPNGName);
+    if (runningCrc_ != BE32(crcBytes)) RaiseImageErrorFmt(readertext::CRCError, kPNGName);
 }
 
 void TPNGGraphic::SkipChunk() { LoadStream->Seek(int64_t(chunk_.Length) + 4, SeekOrigin::Current); }
@@ -117,11 +117,11 @@ bool TPNGGraphic::ChunkIs(const char* type) const {
 }
 
 uint32_t TPNGGraphic::ChunkValue32(size_t offset) const {
-    return offset + 4 <= chunkData_.size() ? Big32(&chunkData_[offset]) : 0;
+    return offset + 4 <= chunkData_.size() ? BE32(&chunkData_[offset]) : 0;
 }
 
 uint16_t TPNGGraphic::ChunkValue16(size_t offset) const {
-    return offset + 2 <= chunkData_.size() ? uint16_t(chunkData_[offset] << 8 | chunkData_[offset + 1]) : 0;
+    return offset + 2 <= chunkData_.size() ? BE16(&chunkData_[offset]) : 0;
 }
 
 bool TPNGGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {

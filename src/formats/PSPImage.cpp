@@ -35,18 +35,6 @@ bool SignatureMatches(const uint8_t* bytes) {
     return true;
 }
 
-uint32_t ReadU32(TStream& stream) {
-    uint8_t bytes[4];
-    stream.ReadBuffer(bytes, 4);
-    return LE32(bytes);
-}
-
-uint16_t ReadU16(TStream& stream) {
-    uint8_t bytes[2];
-    stream.ReadBuffer(bytes, 2);
-    return LE16(bytes);
-}
-
 CompressionKind CodingOf(uint16_t compression) {
     switch (compression) {
         case 0: return CompressionKind::None;
@@ -83,9 +71,9 @@ bool TPSPGraphic::ProbeStream(TStream& stream) {
 bool TPSPGraphic::ReadBlockHeader(TStream& stream, BlockHeader& header) {
     if (stream.Position() >= stream.Size()) return false;
     stream.ReadBuffer(header.Marker, 4);
-    header.Id = ReadU16(stream);
-    if (Properties.FormatVersion == 3) ReadU32(stream);  // length of the initial data
-    header.Length = ReadU32(stream);
+    header.Id = ReadLE16(stream);
+    if (Properties.FormatVersion == 3) ReadLE32(stream);  // length of the initial data
+    header.Length = ReadLE32(stream);
     header.DataStart = stream.Position();
     return true;
 }
@@ -99,7 +87,7 @@ bool TPSPGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
     Properties.FormatVersion = major;
     BlockHeader block;
     if (!ReadBlockHeader(stream, block)) return false;
-    if (major > 3) ReadU32(stream);  // chunk length
+    if (major > 3) ReadLE32(stream);  // chunk length
     uint8_t a[kAttributesSize];
     stream.ReadBuffer(a, kAttributesSize);
     Properties.ImageWidth = LE32(&a[0]);
@@ -176,9 +164,9 @@ void TPSPGraphic::ReadImage(TStream& stream) {
 }
 
 void TPSPGraphic::ReadPalette(TStream& stream) {
-    if (Properties.FormatVersion > 3) ReadU32(stream);  // chunk length
+    if (Properties.FormatVersion > 3) ReadLE32(stream);  // chunk length
     // The bitmap's colour table holds 256 entries; further entries are left unread.
-    const uint32_t count = std::min<uint32_t>(ReadU32(stream), 256);
+    const uint32_t count = std::min<uint32_t>(ReadLE32(stream), 256);
     const std::vector<uint8_t> entries = ReadBytes(stream, uint64_t(count) * 4);
     SetPaletteEntries(Converter.BuildPalette({entries.data()}, RawPaletteFormat::Interleaved8Quad, count, true));
 }
@@ -194,8 +182,8 @@ void TPSPGraphic::ReadLayerBank(TStream& stream, int64_t bankEnd) {
             stream.ReadBuffer(info, kLayerInfoSize);
         } else {
             const int64_t chunkStart = stream.Position();
-            const uint32_t chunkLength = ReadU32(stream);
-            stream.Seek(ReadU16(stream), SeekOrigin::Current);  // the layer's name
+            const uint32_t chunkLength = ReadLE32(stream);
+            stream.Seek(ReadLE16(stream), SeekOrigin::Current);  // the layer's name
             stream.ReadBuffer(info, kLayerInfoSize);
             stream.SetPosition(chunkStart + chunkLength);
         }
@@ -211,9 +199,9 @@ void TPSPGraphic::ReadLayerBank(TStream& stream, int64_t bankEnd) {
 
 void TPSPGraphic::ReadLayer(TStream& stream) {
     const int64_t bitmapChunk = stream.Position();
-    const uint32_t bitmapChunkLength = Properties.FormatVersion > 3 ? ReadU32(stream) : 0;
-    ReadU16(stream);  // bitmap count
-    const uint16_t channels = ReadU16(stream);
+    const uint32_t bitmapChunkLength = Properties.FormatVersion > 3 ? ReadLE32(stream) : 0;
+    ReadLE16(stream);  // bitmap count
+    const uint16_t channels = ReadLE16(stream);
     if (Properties.FormatVersion > 3) stream.SetPosition(bitmapChunk + bitmapChunkLength);
     // A fourth channel of a colour layer is its transparency: the bitmap takes it as alpha.
     if (channels > 3 && Properties.Model == ColorModel::RGB) {
@@ -237,7 +225,7 @@ void TPSPGraphic::ReadLayer(TStream& stream) {
 void TPSPGraphic::ReadChannel(TStream& stream) {
     BlockHeader block;
     if (!ReadBlockHeader(stream, block)) throw EReadError(kStreamReadError);
-    if (Properties.FormatVersion > 3) ReadU32(stream);  // chunk length
+    if (Properties.FormatVersion > 3) ReadLE32(stream);  // chunk length
     uint8_t info[kChannelInfoSize];
     stream.ReadBuffer(info, kChannelInfoSize);
     const uint32_t storedLength = LE32(&info[0]);

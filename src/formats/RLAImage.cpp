@@ -152,9 +152,7 @@ void TRLAGraphic::ReadImage(TStream& stream) {
     for (auto& channel : channels) channel.assign(width, 0);
     std::vector<uint8_t> decoded, packed;
     auto readChannel = [&](uint32_t channelBits, uint8_t* target) {
-        uint8_t length[2];
-        stream.ReadBuffer(length, 2);
-        packed = ReadBytes(stream, BE16(length));
+        packed = ReadBytes(stream, ReadBE16(stream));
         if (!target) return;  // a channel this reader does not show
         decoded.assign(uint64_t(width) * SampleBytes(channelBits), 0);
         TSourcePos source(packed.data(), packed.size());

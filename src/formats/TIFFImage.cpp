@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/ByteOrder.h"
 #include "readers/ReaderCodecs.h"
 #include "readers/ReaderTexts.h"
 
@@ -55,12 +56,9 @@ uint32_t TypeSize(uint16_t type) {
     }
 }
 
-uint16_t Get16(const uint8_t* p, bool big) { return big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]); }
+uint16_t Get16(const uint8_t* p, bool big) { return big ? BE16(p) : LE16(p); }
 
-uint32_t Get32(const uint8_t* p, bool big) {
-    return big ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
-               : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
+uint32_t Get32(const uint8_t* p, bool big) { return big ? BE32(p) : LE32(p); }
 
 CompressionKind CodingFor(uint32_t compression) {
     switch (compression) {
