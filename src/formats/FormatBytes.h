@@ -9,6 +9,7 @@
 
 #include "core/ByteOrder.h"
 #include "core/Exceptions.h"
+#include "core/StreamPosition.h"
 #include "core/Streams.h"
 #include "readers/ImageReaders.h"
 
@@ -82,19 +83,6 @@ inline void CheckDecodedSize(uint64_t decodedBytes, uint64_t storedBytes, uint64
     if (decodedBytes / maxExpansion > storedBytes + 1024)
         RaiseImageErrorFmt(readertext::InvalidImage, formatName);
 }
-
-/// Puts the stream back where it was when the probe leaves, also on an exception.
-class TKeepPosition {
-public:
-    explicit TKeepPosition(TStream& stream) : stream_(stream), position_(stream.Position()) {}
-    ~TKeepPosition() { stream_.SetPosition(position_); }
-    TKeepPosition(const TKeepPosition&) = delete;
-    TKeepPosition& operator=(const TKeepPosition&) = delete;
-
-private:
-    TStream& stream_;
-    int64_t position_;
-};
 
 /// MulDiv(row, 100, height) of the progress reports.
 inline uint8_t RowPercent(uint32_t row, uint32_t height) { return TReaderGraphic::RowPercent(row, height); }

@@ -5,6 +5,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "core/StreamPosition.h"
 
 namespace tilvorn {
 
@@ -20,24 +21,6 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
     }
     return true;
 }
-
-/// Puts the stream back where a probe found it, whatever the probe did or raised.
-class PositionGuard {
-public:
-    explicit PositionGuard(TStream& stream) : stream_(stream), position_(stream.Position()) {}
-    ~PositionGuard() {
-        try {
-            stream_.SetPosition(position_);
-        } catch (...) {
-        }
-    }
-    PositionGuard(const PositionGuard&) = delete;
-    PositionGuard& operator=(const PositionGuard&) = delete;
-
-private:
-    TStream& stream_;
-    int64_t position_;
-};
 
 constexpr FormatKinds kRaster{FormatKind::Raster};
 constexpr FormatKinds kVector{FormatKind::Vector};
@@ -59,7 +42,7 @@ bool TGraphicClass::IsReaderClass() const { return InheritsFrom(TReaderGraphic::
 
 bool TGraphicClass::ProbeStream(TStream& stream) const {
     if (!probe_) return false;
-    PositionGuard guard(stream);
+    TKeepPosition keep(stream);  // every class sees the position the caller had
     return probe_(stream);
 }
 
