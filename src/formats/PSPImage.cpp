@@ -120,7 +120,7 @@ void TPSPGraphic::ReadImage(TStream& stream) {
 
     stream.SetPosition(StartPosition);
     ProgressArea = {0, 0, int32_t(Properties.ImageWidth), 1};
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    TProgressPhase preparing(*this, readertext::Preparing);
     stream.Seek(kHeaderSize, SeekOrigin::Current);
     BlockHeader first;
     ReadBlockHeader(stream, first);
@@ -150,7 +150,7 @@ void TPSPGraphic::ReadImage(TStream& stream) {
     SetImageSize(width, Properties.ImageHeight);
     // Greyscale files need not carry a palette block; they are shown grey without one.
     if (Properties.Model == ColorModel::Gray) SetPaletteEntries(Converter.BuildGrayPalette(false));
-    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+    preparing.End();
 
     BlockHeader block;
     while (ReadBlockHeader(stream, block) && block.Marker[0] == '~') {
@@ -174,7 +174,7 @@ void TPSPGraphic::ReadPalette(TStream& stream) {
 void TPSPGraphic::ReadLayerBank(TStream& stream, int64_t bankEnd) {
     BlockHeader layer;
     while (stream.Position() < bankEnd && ReadBlockHeader(stream, layer)) {
-        ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
+        TProgressPhase loading(*this, readertext::LoadingData);
         if (layer.Id != kLayerBlock) return;
         uint8_t info[kLayerInfoSize];
         if (Properties.FormatVersion == 3) {
@@ -190,14 +190,14 @@ void TPSPGraphic::ReadLayerBank(TStream& stream, int64_t bankEnd) {
         const uint8_t type = info[0];
         const bool usable = type == 0 || (Properties.FormatVersion > 3 && type == 1);
         if (usable) {
-            ReadLayer(stream);
+            ReadLayer(stream, loading);
             return;
         }
         stream.SetPosition(layer.End());
     }
 }
 
-void TPSPGraphic::ReadLayer(TStream& stream) {
+void TPSPGraphic::ReadLayer(TStream& stream, TProgressPhase& loading) {
     const int64_t bitmapChunk = stream.Position();
     const uint32_t bitmapChunkLength = Properties.FormatVersion > 3 ? ReadLE32(stream) : 0;
     ReadLE16(stream);  // bitmap count
@@ -216,10 +216,10 @@ void TPSPGraphic::ReadLayer(TStream& stream) {
     for (auto& plane : planes_) plane.assign(planeSize, 0);
     for (uint16_t c = 0; c < channels; ++c) ReadChannel(stream);
     layerRead_ = true;
-    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+    loading.End();
+    TProgressPhase transfer(*this, readertext::Transfering);
     TransferRows();
-    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+    transfer.End();
 }
 
 void TPSPGraphic::ReadChannel(TStream& stream) {

@@ -19,7 +19,7 @@ private:
     bool ReadBlockHeader(TStream& stream, BlockHeader& header);
     void ReadPalette(TStream& stream);
     void ReadLayerBank(TStream& stream, int64_t bankEnd);
-    void ReadLayer(TStream& stream);
+    void ReadLayer(TStream& stream, TProgressPhase& loading);
     void ReadChannel(TStream& stream);
     void TransferRows();
 

@@ -61,7 +61,7 @@ void TSGIGraphic::ReadImage(TStream& stream) {
     if (!ReadImageInfo(stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
 
     ProgressArea = {0, 0, int32_t(Properties.ImageWidth), 1};
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    TProgressPhase preparing(*this, readertext::Preparing, 100);
     stream.SetPosition(int64_t(StartPosition) + kHeaderSize);
     Converter.SourceFlags = {ConversionFlag::SwapBytes};
 
@@ -87,17 +87,16 @@ void TSGIGraphic::ReadImage(TStream& stream) {
 
     SetPixelFormat(Converter.PixelFormatFor(1));
     SetImageSize(width, height);
-    ReportProgress(TProgressStage::psEnding, 100, false, ProgressArea, "");
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+    preparing.End();
 
-    struct TEndPhase {  // the closing notification also goes out when an error passes
+    struct TRelease {  // the decoder and its buffer go on every way out, after the phase ends
         TSGIGraphic& reader;
-        ~TEndPhase() {
-            reader.ReportProgress(TProgressStage::psEnding, 100, false, reader.ProgressArea, "");
+        ~TRelease() {
             reader.decoder_.reset();
             reader.packed_ = {};
         }
-    } endPhase{*this};
+    } release{*this};
+    TProgressPhase transfer(*this, readertext::Transfering, 100);
 
     std::array<std::vector<uint8_t>, 4> buffers;
     for (uint32_t p = 0; p < planes; ++p) buffers[p].resize(uint64_t(width) * sampleBytes);
@@ -118,6 +117,7 @@ void TSGIGraphic::ReadImage(TStream& stream) {
         ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
         AdvanceProgressArea();
     }
+    transfer.End();
 }
 
 void TSGIGraphic::ReadRowTables() {

@@ -420,10 +420,10 @@ void TTIFFGraphic::ReadImage(TStream& Stream) {
         return;
     }
     ProgressArea = Rect(0, 0, 0, 1);
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    TProgressPhase preparing(*this, readertext::Preparing);
     ReadDirectory(Stream, Properties.FirstDirectory);
     SetupConverter(Stream);
-    DecodeStrips(Stream);
+    DecodeStrips(Stream, preparing);
 }
 
 void TTIFFGraphic::SetupConverter(TStream& Stream) {
@@ -517,7 +517,7 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
         Converter.SetChromaParameters(yCbCrCoefficients_, p.ChromaSubsampling[0], p.ChromaSubsampling[1]);
 }
 
-void TTIFFGraphic::DecodeStrips(TStream& Stream) {
+void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     TImageProperties& p = Properties;
     const bool big = BigEndianFile();
     const bool planar = p.PlaneLayout == 2 && p.SampleCount > 1;
@@ -562,11 +562,9 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
         case CompressionKind::ThunderScan: decoder = std::make_unique<TThunderDecoder>(int32_t((width + 1) / 2), int32_t(width)); break;
         default: RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kTIFFName);
     }
-    struct Ending {
-        TTIFFGraphic& self;
+    struct Ending {  // the decoder is closed on every way out, after the phase ends
         TDecoder* decoder;
         ~Ending() {
-            self.ReportProgress(TProgressStage::psEnding, 0, false, self.ProgressArea, "");
             if (decoder) {
                 try {
                     decoder->EndDecompress();
@@ -574,10 +572,10 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
                 }
             }
         }
-    } ending{*this, decoder.get()};
+    } ending{decoder.get()};
     if (decoder) decoder->BeginDecompress();
-    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+    preparing.End();
+    TProgressPhase transfer(*this, readertext::Transfering);
 
     const bool predictor = p.Coding != CompressionKind::None && p.PredictorKind == 2;
     const uint32_t bytesPerPixel = planar ? (p.SampleBits + 7) / 8 : (p.SampleBits / 8) * p.SampleCount;
@@ -648,6 +646,7 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
             AdvanceProgressArea();
         }
     }
+    transfer.End();
 }
 
 bool TEPSGraphic::ProbeStream(TStream& Stream) {

@@ -42,7 +42,7 @@ protected:
 private:
     std::vector<double> ReadValues(TStream& Stream, const TTIFFEntry& entry) const;
     void SetupConverter(TStream& Stream);
-    void DecodeStrips(TStream& Stream);
+    void DecodeStrips(TStream& Stream, TProgressPhase& preparing);
     bool BigEndianFile() const;
 
     std::vector<TTIFFEntry> directory_;

@@ -536,6 +536,24 @@ void TReaderGraphic::AdvanceProgressArea() {
     ++ProgressArea.Bottom;
 }
 
+TProgressPhase::TProgressPhase(TReaderGraphic& reader, const std::string& message, uint8_t endPercent)
+    : reader_(reader), endPercent_(endPercent) {
+    reader_.ReportProgress(TProgressStage::psStarting, 0, false, reader_.ProgressArea, message);
+}
+
+TProgressPhase::~TProgressPhase() {
+    try {
+        End();
+    } catch (...) {
+    }
+}
+
+void TProgressPhase::End() {
+    if (!open_) return;
+    open_ = false;
+    reader_.ReportProgress(TProgressStage::psEnding, endPercent_, false, reader_.ProgressArea, "");
+}
+
 uint8_t TReaderGraphic::RowPercent(uint32_t row, uint32_t height) {
     if (height == 0) return 0;
     const uint64_t percent = (uint64_t(row) * 200 + height) / (uint64_t(height) * 2);

@@ -21,7 +21,8 @@
 // ReportProgress(psStarting, ...); set up Converter and take the pixel format from it
 // (SetPixelFormat), then SetSize-like SetImageSize and the palette (SetPaletteEntries);
 // per row decode, convert into ScanLine(y), ReportProgress(psRunning, ...) and move
-// ProgressArea down; ReportProgress(psEnding) at the end of each phase. Buffers and
+// ProgressArea down; ReportProgress(psEnding) at the end of each phase (TProgressPhase does
+// both ends of a phase, also when an error passes). Buffers and
 // decoders are released on every path.
 #pragma once
 #include <array>
@@ -269,6 +270,26 @@ protected:
 
 private:
     BitmapPixelFormat pixelFormat_ = BitmapPixelFormat::Bits24;
+};
+
+/// One phase of a read as the progress notifications show it: the starting notification
+/// when made, the ending one at End or when the scope is left, whichever comes first, so an
+/// error passing through still closes the phase. Ending in the destructor swallows an
+/// observer's exception (the destructor may run while another one is on its way).
+class TProgressPhase {
+public:
+    /// endPercent is the percentage the ending notification carries.
+    TProgressPhase(TReaderGraphic& reader, const std::string& message, uint8_t endPercent = 0);
+    ~TProgressPhase();
+    TProgressPhase(const TProgressPhase&) = delete;
+    TProgressPhase& operator=(const TProgressPhase&) = delete;
+    /// Sends the ending notification; later calls do nothing.
+    void End();
+
+private:
+    TReaderGraphic& reader_;
+    uint8_t endPercent_;
+    bool open_ = true;
 };
 
 // --- the registry -------------------------------------------------------------------------

@@ -386,6 +386,59 @@ TEST(ReaderGraphic, ReadsThroughTheContractWithProgress) {
                                                 "2:0:3:"}));
 }
 
+TEST(ProgressPhase, StartsAtOnceAndEndsOnceAtEndOrWhenLeft) {
+    TTestGraphic reader;
+    std::vector<std::string> events;
+    reader.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                            const std::string& msg) {
+        events.push_back(std::to_string(int(stage)) + ":" + std::to_string(percent) + ":" + std::to_string(r.Top) +
+                         ":" + msg);
+    };
+    reader.ProgressArea = Rect(0, 4, 2, 5);
+    {
+        TProgressPhase phase(reader, "Preparing...", 100);
+        EXPECT_EQ(events, (std::vector<std::string>{"0:0:4:Preparing..."}));
+        reader.AdvanceProgressArea();
+        phase.End();
+        phase.End();  // a second end sends nothing
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"0:0:4:Preparing...", "2:100:5:"}));
+    events.clear();
+    {
+        TProgressPhase phase(reader, "Transfering...");
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"0:0:5:Transfering...", "2:0:5:"}));
+}
+
+TEST(ProgressPhase, AnErrorPassingThroughStillEndsThePhase) {
+    TTestGraphic reader;
+    std::vector<TProgressStage> stages;
+    reader.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+        stages.push_back(stage);
+    };
+    EXPECT_THROW(
+        {
+            TProgressPhase phase(reader, "Preparing...");
+            throw EReadError(kStreamReadError);
+        },
+        EReadError);
+    EXPECT_EQ(stages, (std::vector<TProgressStage>{TProgressStage::psStarting, TProgressStage::psEnding}));
+
+    // An observer that fails on the ending while an error is on its way cannot end the program.
+    reader.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+        if (stage == TProgressStage::psEnding) throw EAbort();
+    };
+    EXPECT_THROW(
+        {
+            TProgressPhase phase(reader, "Preparing...");
+            throw EReadError(kStreamReadError);
+        },
+        EReadError);
+    // Ended explicitly, the observer's error reaches the reader as any other.
+    TProgressPhase phase(reader, "Preparing...");
+    EXPECT_THROW(phase.End(), EAbort);
+}
+
 TEST(ReaderGraphic, BaseInfoClearsTheRecord) {
     TTestGraphic reader;
     reader.Properties.ImageWidth = 7;
