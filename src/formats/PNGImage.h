@@ -47,6 +47,9 @@ private:
     void ReadBackground();
     void ReadTransparency();
     uint8_t SampleTo8Bits(uint16_t sample) const;
+    /// The bKGD or tRNS colour of the chunk: one grey sample or three colour samples, each
+    /// scaled to 8 bits, as red + 256 × green + 65536 × blue.
+    uint32_t ChunkColor(bool grey) const;
 
     void LoadImageData();
     void FillBackground(uint32_t firstRow);
