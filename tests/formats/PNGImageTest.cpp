@@ -318,7 +318,7 @@ TEST(PNGImage, TruncatedFileKeepsTheRowsItHolds) {
             EXPECT_TRUE(same || white || y == sameRows) << "row " << y;
         }
         EXPECT_GE(sameRows + whiteRows, 31);
-        if (cut < whole.size() / 2 + 1) EXPECT_LT(sameRows, 32);
+        if (cut < whole.size() / 2 + 1) { EXPECT_LT(sameRows, 32); }
     }
 }
 

@@ -210,7 +210,7 @@ void RunSuite(const std::string& group, const std::vector<SuiteCase>& cases) {
         EXPECT_EQ(message, c.message);
         if (message.empty()) {
             EXPECT_EQ(ours.pixels.size(), size_t(dib.Width()) * size_t(dib.Height()));
-            if (c.peer && HavePeerTool()) EXPECT_EQ(StoredBits(ours, dib), StoredBits(PeerDecode(path), dib));
+            if (c.peer && HavePeerTool()) { EXPECT_EQ(StoredBits(ours, dib), StoredBits(PeerDecode(path), dib)); }
         } else {
             EXPECT_TRUE(dib.Empty());
         }
@@ -505,7 +505,7 @@ TEST(BitmapFile, WrittenFilesReadBackAndThePeerToolAgrees) {
         back.LoadFromFile(path);
         EXPECT_EQ(back.BitCount(), bits);
         EXPECT_EQ(DecodedColors(back), ours);
-        if (HavePeerTool() && bits != 16) EXPECT_EQ(PeerDecode(path), ours);
+        if (HavePeerTool() && bits != 16) { EXPECT_EQ(PeerDecode(path), ours); }
     }
 }
 

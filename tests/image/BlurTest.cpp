@@ -177,8 +177,8 @@ TEST(Blur, GreyTablesOfTheResult) {
             EXPECT_EQ(t[15].rgbRed, 255);
             EXPECT_EQ(t[16].rgbRed, 0);  // entries past 2^bits are zero
         }
-        if (c.bits == 8) EXPECT_EQ(t[255].rgbRed, 255);
-        if (c.bits == 1) EXPECT_EQ(t[2].rgbRed, 0);
+        if (c.bits == 8) { EXPECT_EQ(t[255].rgbRed, 255); }
+        if (c.bits == 1) { EXPECT_EQ(t[2].rgbRed, 0); }
     }
 }
 
