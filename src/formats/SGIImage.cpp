@@ -17,6 +17,34 @@ constexpr uint16_t kMagic = 474;
 // lost its end. Either way the stored bytes are at least 1/64 of the pixels.
 constexpr uint64_t kMaxExpansion = 64;
 
+/// What a count of channels (the header's zsize) shows as: colour files convert all their
+/// planes; every other count (grey, grey with alpha, more planes than colours) shows its
+/// first plane as grey, one sample.
+struct TSgiMode {
+    uint16_t Channels;
+    ColorModel Model;   // the file's, as the properties name it
+    ColorModel Target;  // the bitmap's
+    bool Colour;        // all planes converted, not the first one alone
+};
+
+constexpr TSgiMode kModes[] = {
+    {3, ColorModel::RGB, ColorModel::BGR, true},
+    {4, ColorModel::RGBA, ColorModel::BGRA, true},
+};
+constexpr TSgiMode kFirstPlaneMode{0, ColorModel::Indexed, ColorModel::Indexed, false};
+
+const TSgiMode& ModeForChannels(uint16_t channels) {
+    for (const TSgiMode& mode : kModes)
+        if (mode.Channels == channels) return mode;
+    return kFirstPlaneMode;
+}
+
+const TSgiMode& ModeOf(ColorModel model) {
+    for (const TSgiMode& mode : kModes)
+        if (mode.Model == model) return mode;
+    return kFirstPlaneMode;
+}
+
 }  // namespace
 
 const TGraphicClass& TSGIGraphic::Class() {
@@ -44,7 +72,7 @@ bool TSGIGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
     Properties.ImageHeight = BE16(&header[8]);
     const uint16_t channels = BE16(&header[10]);
     Properties.SampleCount = uint8_t(std::min<uint16_t>(channels, 255));
-    Properties.Model = channels == 3 ? ColorModel::RGB : channels == 4 ? ColorModel::RGBA : ColorModel::Indexed;
+    Properties.Model = ModeForChannels(channels).Model;
     Properties.PixelBits = uint8_t(Properties.SampleBits * Properties.SampleCount);
     Properties.Coding = header[2] == 1 ? CompressionKind::RLE : CompressionKind::None;
     return true;
@@ -65,17 +93,15 @@ void TSGIGraphic::ReadImage(TStream& stream) {
     stream.SetPosition(int64_t(StartPosition) + kHeaderSize);
     Converter.SourceFlags = {ConversionFlag::SwapBytes};
 
-    // Colour files convert their planes; the others show their first plane, one sample.
-    const bool colour = Properties.Model == ColorModel::RGB || Properties.Model == ColorModel::RGBA;
+    const TSgiMode& mode = ModeOf(Properties.Model);
+    const bool colour = mode.Colour;
     const uint8_t samples = colour ? Properties.SampleCount : 1;
     Converter.SetSourceBits(Properties.SampleBits);
     Converter.SetTargetBits(8);
     Converter.SetSourceSamples(samples);
     Converter.SetTargetSamples(samples);
     Converter.SetSourceModel(Properties.Model);
-    Converter.SetTargetModel(Properties.Model == ColorModel::RGB    ? ColorModel::BGR
-                             : Properties.Model == ColorModel::RGBA ? ColorModel::BGRA
-                                                                    : ColorModel::Indexed);
+    Converter.SetTargetModel(mode.Target);
     if (Properties.SampleCount == 0) RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
 
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
