@@ -35,6 +35,14 @@ inline uint16_t ReadBE16(TStream& stream) {
 /// Bytes between the stream's position and its end.
 inline int64_t BytesLeft(TStream& stream) { return std::max<int64_t>(0, stream.Size() - stream.Position()); }
 
+/// The first count bytes at the stream's position, for a content probe; false, with nothing
+/// read, when the stream does not hold more than that.
+inline bool ReadProbeBytes(TStream& stream, void* bytes, int64_t count) {
+    if (BytesLeft(stream) <= count) return false;
+    stream.ReadBuffer(bytes, count);
+    return true;
+}
+
 /// The stream's read error, raised before a buffer is allocated for data the stream cannot
 /// hold (the read itself would fail the same way, only later).
 inline void RequireBytes(TStream& stream, uint64_t count) {

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "core/ByteOrder.h"
+#include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 #include "readers/ReaderTexts.h"
 
@@ -129,17 +130,9 @@ const Adam7Pass kAdam7[7] = {
 TPNGGraphic::TPNGGraphic() = default;
 TPNGGraphic::~TPNGGraphic() = default;
 
-const TGraphicClass& TPNGGraphic::Class() {
-    static const TGraphicClass value = MakeReaderClass<TPNGGraphic>("TPNGGraphic", TReaderGraphic::Class());
-    return value;
-}
-
-bool TPNGGraphic::ProbeStream(TStream& Stream) {
-    const int64_t start = Stream.Position();
+bool TPNGGraphic::ProbeContent(TStream& Stream) {
     uint8_t bytes[8];
-    bool ok = Stream.Size() - start > 8 && Stream.Read(bytes, 8) == 8 && std::memcmp(bytes, kSignature, 8) == 0;
-    Stream.SetPosition(start);
-    return ok;
+    return formats::ReadProbeBytes(Stream, bytes, 8) && std::memcmp(bytes, kSignature, 8) == 0;
 }
 
 // Reads the 8 bytes of a chunk header. With endAllowed, a stream that ends here answers

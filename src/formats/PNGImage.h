@@ -11,14 +11,13 @@ namespace tilvorn {
 
 class TLZ77Decoder;
 
-class TPNGGraphic : public TReaderGraphic {
+class TPNGGraphic : public TFormatReader<TPNGGraphic> {
 public:
     TPNGGraphic();
     ~TPNGGraphic() override;
 
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& Stream);
+    static constexpr std::string_view kClassName = "TPNGGraphic";
+    static bool ProbeContent(TStream& Stream);
     bool ReadImageInfo(TStream& Stream, uint32_t ImageIndex) override;
     void ReadImage(TStream& Stream) override;
 

@@ -55,16 +55,9 @@ struct TPSPGraphic::BlockHeader {
     int64_t End() const { return DataStart + Length; }
 };
 
-const TGraphicClass& TPSPGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TPSPGraphic>("TPSPGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TPSPGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kHeaderSize) return false;
+bool TPSPGraphic::ProbeContent(TStream& stream) {
     uint8_t header[kHeaderSize];
-    stream.ReadBuffer(header, kHeaderSize);
+    if (!ReadProbeBytes(stream, header, kHeaderSize)) return false;
     return SignatureMatches(header) && LE16(&header[32]) >= 3;
 }
 

@@ -47,16 +47,9 @@ const TSgiMode& ModeOf(ColorModel model) {
 
 }  // namespace
 
-const TGraphicClass& TSGIGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TSGIGraphic>("TSGIGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TSGIGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kHeaderSize) return false;
+bool TSGIGraphic::ProbeContent(TStream& stream) {
     std::array<uint8_t, kHeaderSize> header{};
-    stream.ReadBuffer(header.data(), kHeaderSize);
+    if (!ReadProbeBytes(stream, header.data(), kHeaderSize)) return false;
     const uint16_t dimension = BE16(&header[4]);
     return BE16(&header[0]) == kMagic && (header[3] == 1 || header[3] == 2) && dimension >= 1 && dimension <= 3;
 }

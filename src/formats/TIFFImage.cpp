@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/ByteOrder.h"
+#include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 #include "readers/ReaderTexts.h"
 
@@ -166,25 +167,12 @@ uint32_t BitmapBitsFor(BitmapPixelFormat format) {
 
 }  // namespace
 
-const TGraphicClass& TTIFFGraphic::Class() {
-    static const TGraphicClass value = MakeReaderClass<TTIFFGraphic>("TTIFFGraphic", TReaderGraphic::Class());
-    return value;
-}
-
-const TGraphicClass& TEPSGraphic::Class() {
-    static const TGraphicClass value = MakeReaderClass<TEPSGraphic>("TEPSGraphic", TTIFFGraphic::Class());
-    return value;
-}
-
 bool TTIFFGraphic::BigEndianFile() const { return Properties.Flags.Contains(ImageFlag::BigEndian); }
 
-bool TTIFFGraphic::ProbeStream(TStream& Stream) {
-    const int64_t start = Stream.Position();
-    const int64_t remaining = Stream.Size() - start;
+bool TTIFFGraphic::ProbeContent(TStream& Stream) {
+    const int64_t remaining = Stream.Size() - Stream.Position();
     uint8_t header[8];
-    bool ok = remaining > 8 && Stream.Read(header, 8) == 8;
-    Stream.SetPosition(start);
-    if (!ok) return false;
+    if (!formats::ReadProbeBytes(Stream, header, 8)) return false;
     const bool big = header[0] == 'M' && header[1] == 'M';
     if (!big && !(header[0] == 'I' && header[1] == 'I')) return false;
     return Get16(header + 2, big) == 42 && int64_t(Get32(header + 4, big)) < remaining;
@@ -649,12 +637,10 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     transfer.End();
 }
 
-bool TEPSGraphic::ProbeStream(TStream& Stream) {
+bool TEPSGraphic::ProbeContent(TStream& Stream) {
     const int64_t start = Stream.Position();
     uint8_t header[30];
-    bool ok = Stream.Size() - start > 30 && Stream.Read(header, 30) == 30;
-    Stream.SetPosition(start);
-    if (!ok) return false;
+    if (!formats::ReadProbeBytes(Stream, header, 30)) return false;
     static const uint8_t kMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
     // A preview may follow the header directly, as most writers place it.
     return std::memcmp(header, kMagic, 4) == 0 && start + 30 <= int64_t(Get32(header + 20, false)) &&

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/ByteOrder.h"
+#include "formats/FormatBytes.h"
 #include "readers/ReaderTexts.h"
 
 namespace tilvorn {
@@ -165,17 +166,9 @@ void MirrorRow(uint8_t* row, uint32_t width, uint32_t pixelBytes) {
 
 }  // namespace
 
-const TGraphicClass& TTargaGraphic::Class() {
-    static const TGraphicClass value = MakeReaderClass<TTargaGraphic>("TTargaGraphic", TReaderGraphic::Class());
-    return value;
-}
-
-bool TTargaGraphic::ProbeStream(TStream& Stream) {
-    const int64_t start = Stream.Position();
+bool TTargaGraphic::ProbeContent(TStream& Stream) {
     uint8_t bytes[kHeaderSize];
-    bool ok = Stream.Size() - start > int64_t(kHeaderSize) && Stream.Read(bytes, kHeaderSize) == int64_t(kHeaderSize);
-    Stream.SetPosition(start);
-    if (!ok) return false;
+    if (!formats::ReadProbeBytes(Stream, bytes, int64_t(kHeaderSize))) return false;
     TargaHeader h = ParseHeader(bytes);
     // Without a colour map the entry size field means nothing; most writers leave it 0.
     bool mapOk = h.ColorMapType == 0 || (h.ColorMapType == 1 && IsMapEntrySize(h.MapEntrySize));

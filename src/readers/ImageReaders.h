@@ -4,13 +4,13 @@
 // and the small pixel routines the readers share.
 //
 // A reader class is a value: a TGraphicClass describes one class (its name, its parent, a
-// factory and the class-level content probe). Each reader offers it as `Class()`:
+// factory and the class-level content probe). Each reader offers it as `Class()`; the format
+// readers get it, with ClassType and a position-keeping ProbeStream, from TFormatReader:
 //
-//     class TTargaGraphic : public TReaderGraphic {
+//     class TTargaGraphic : public TFormatReader<TTargaGraphic> {
 //     public:
-//         static const TGraphicClass& Class();          // MakeReaderClass<TTargaGraphic>(...)
-//         const TGraphicClass& ClassType() const override { return Class(); }
-//         static bool ProbeStream(TStream& stream);     // leaves the position as it found it
+//         static constexpr std::string_view kClassName = "TTargaGraphic";
+//         static bool ProbeContent(TStream& stream);
 //         bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
 //         void ReadImage(TStream& stream) override;
 //     };
@@ -37,6 +37,7 @@
 #include "core/Exceptions.h"
 #include "core/FlagSet.h"
 #include "core/Format.h"
+#include "core/StreamPosition.h"
 #include "core/Streams.h"
 #include "image/DIB.h"
 #include "readers/ReaderColor.h"
@@ -290,6 +291,30 @@ private:
     TReaderGraphic& reader_;
     uint8_t endPercent_;
     bool open_ = true;
+};
+
+/// The class-level part of a format reader, written once: its class value (named by the
+/// reader's kClassName, a kind of Parent's class), ClassType, and ProbeStream, which keeps
+/// the stream's position whatever the reader's own ProbeContent reads or raises:
+///
+///     class TSGIGraphic : public TFormatReader<TSGIGraphic> {
+///     public:
+///         static constexpr std::string_view kClassName = "TSGIGraphic";
+///         static bool ProbeContent(TStream& stream);  // may read on from the position
+///         ...
+///     };
+template <typename Reader, typename Parent = TReaderGraphic>
+class TFormatReader : public Parent {
+public:
+    static const TGraphicClass& Class() {
+        static const TGraphicClass value = MakeReaderClass<Reader>(Reader::kClassName, Parent::Class());
+        return value;
+    }
+    const TGraphicClass& ClassType() const override { return Class(); }
+    static bool ProbeStream(TStream& stream) {
+        TKeepPosition keep(stream);
+        return Reader::ProbeContent(stream);
+    }
 };
 
 // --- the registry -------------------------------------------------------------------------
