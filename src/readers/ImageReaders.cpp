@@ -22,12 +22,6 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
     return true;
 }
 
-constexpr FormatKinds kRaster{FormatKind::Raster};
-constexpr FormatKinds kVector{FormatKind::Vector};
-constexpr FormatKinds kRasterMulti{FormatKind::Raster, FormatKind::MultiImage};
-constexpr FormatKinds kRasterLayered{FormatKind::Raster, FormatKind::Layered};
-constexpr FormatKinds kRasterVector{FormatKind::Raster, FormatKind::Vector};
-
 }  // namespace
 
 // --- class values ---------------------------------------------------------------------------
@@ -192,77 +186,15 @@ TFormatRegistry& GlobalFormatRegistry() {
     return registry;
 }
 
-// --- the registration table ----------------------------------------------------------------
+// --- registration tables -------------------------------------------------------------------
 
-const std::array<TRegistrationRow, 39> RegistrationTable = {{
-    {"bmp", "Windows bitmaps", "", kRaster, "TBitmap"},
-    {"ico", "Windows icons", "", kRaster, "TIcon"},
-    {"wmf", "Windows metafiles", "", kVector, "TMetafile"},
-    {"emf", "Windows metafiles", "Windows enhanced meta files", kVector, "TMetafile"},
-    {"jfif", "JPG images", "JFIF images", kRaster, "TJPEGImage"},
-    {"jpg", "", "JPG images", kRaster, "TJPEGImage"},
-    {"jpe", "", "JPE images", kRaster, "TJPEGImage"},
-    {"jpeg", "", "JPEG images", kRaster, "TJPEGImage"},
-    {"rle", "Windows bitmaps", "Run length encoded Windows bitmaps", kRaster, "TBitmap"},
-    {"dib", "", "Device independant Windows bitmaps", kRaster, "TBitmap"},
-    {"win", "Truevision images", "", kRaster, "TTargaGraphic"},
-    {"vst", "", "", kRaster, "TTargaGraphic"},
-    {"vda", "", "", kRaster, "TTargaGraphic"},
-    {"tga", "", "", kRaster, "TTargaGraphic"},
-    {"icb", "", "", kRaster, "TTargaGraphic"},
-    {"tiff", "Tagged image file format images", "Macintosh TIFF images", kRasterMulti, "TTIFFGraphic"},
-    {"tif", "", "PC TIF images", kRasterMulti, "TTIFFGraphic"},
-    {"fax", "", "GFI fax images", kRasterMulti, "TTIFFGraphic"},
-    {"eps", "Encapsulated Postscript images", "", kRaster, "TEPSGraphic"},
-    {"pcx", "ZSoft Paintbrush images", "", kRaster, "TPCXGraphic"},
-    {"pcc", "", "", kRaster, "TPCXGraphic"},
-    {"scr", "", "Word 5.x screen capture images", kRaster, "TPCXGraphic"},
-    {"rpf", "Alias/Wavefront images", "", kRaster, "TRLAGraphic"},
-    {"rla", "", "", kRaster, "TRLAGraphic"},
-    {"sgi", "SGI images", "SGI true color images", kRaster, "TSGIGraphic"},
-    {"rgba", "", "SGI true color images with alpha", kRaster, "TSGIGraphic"},
-    {"rgb", "", "SGI true color images", kRaster, "TSGIGraphic"},
-    {"bw", "", "SGI black/white images", kRaster, "TSGIGraphic"},
-    {"psd", "Photoshop images", "", kRasterLayered, "TPSDGraphic"},
-    {"pdd", "", "", kRasterLayered, "TPSDGraphic"},
-    {"ppm", "Portable map images", "Portable pixel map images", kRaster, "TPPMGraphic"},
-    {"pgm", "", "Portable gray map images", kRaster, "TPPMGraphic"},
-    {"pbm", "", "Portable bitmap images", kRaster, "TPPMGraphic"},
-    {"cel", "Autodesk images", "", kRaster, "TAutodeskGraphic"},
-    {"pic", "Autodesk images", "", kRaster, "TAutodeskGraphic"},
-    {"pcd", "Kodak Photo-CD images", "", kRaster, "TPCDGraphic"},
-    {"cut", "Dr. Halo images", "", kRaster, "TCUTGraphic"},
-    {"psp", "Paintshop Pro images", "", kRasterVector, "TPSPGraphic"},
-    {"png", "Portable network graphic images", "", kRaster, "TPNGGraphic"},
-}};
-
-const std::array<const char*, 11> ShutdownClassOrder = {
-    "TPSPGraphic", "TPSDGraphic", "TTargaGraphic", "TTIFFGraphic", "TSGIGraphic", "TPCXGraphic",
-    "TAutodeskGraphic", "TPCDGraphic", "TPPMGraphic", "TCUTGraphic", "TRLAGraphic",
-};
-
-void RegisterFormats(TFormatRegistry& registry, std::span<const TGraphicClass* const> classes) {
-    const TGraphicClass* platformClasses[] = {&BitmapGraphicClass(), &IconGraphicClass(), &MetafileGraphicClass(),
-                                              &JPEGImageClass()};
-    auto find = [&](std::string_view name) -> const TGraphicClass* {
-        for (const TGraphicClass* c : platformClasses)
-            if (c->Name() == name) return c;
-        for (const TGraphicClass* c : classes)
-            if (c && c->Name() == name) return c;
-        return nullptr;
-    };
-    for (const TRegistrationRow& row : RegistrationTable) {
-        if (const TGraphicClass* c = find(row.ClassName))
-            registry.AddFormat(row.Extension, row.CommonText, row.IndividualText, row.Kinds, false, *c);
-    }
+void RegisterFormats(TFormatRegistry& registry, std::span<const TRegistrationRow> rows) {
+    for (const TRegistrationRow& row : rows)
+        registry.AddFormat(row.Extension, row.CommonText, row.IndividualText, row.Kinds, false, *row.GraphicClass);
 }
 
-void UnregisterFormats(TFormatRegistry& registry) {
-    for (const char* name : ShutdownClassOrder)
-        if (const TGraphicClass* c = registry.ClassNamed(name)) registry.RemoveFormat("", *c);
-    registry.RemoveFormat("rle", BitmapGraphicClass());
-    registry.RemoveFormat("dib", BitmapGraphicClass());
-    if (const TGraphicClass* png = registry.ClassNamed("TPNGGraphic")) registry.RemoveFormat("", *png);
+void UnregisterFormats(TFormatRegistry& registry, std::span<const TWithdrawalStep> steps) {
+    for (const TWithdrawalStep& step : steps) registry.RemoveFormat(step.Extension, *step.GraphicClass);
 }
 
 // --- shared routines -------------------------------------------------------------------------

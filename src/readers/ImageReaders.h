@@ -25,7 +25,6 @@
 // both ends of a phase, also when an error passes). Buffers and
 // decoders are released on every path.
 #pragma once
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -377,26 +376,26 @@ private:
 /// The program's one registry (created on first use, filled by the start-up registration).
 TFormatRegistry& GlobalFormatRegistry();
 
-/// One row of the start-up registration table; the class is named, the formats layer
-/// supplies the class values.
+/// One row of a registration table (the formats layer holds the program's): an extension
+/// and the class that reads it.
 struct TRegistrationRow {
     const char* Extension;
     const char* CommonText;      // "" for none
     const char* IndividualText;  // "" for none
     FormatKinds Kinds;
-    const char* ClassName;
+    const TGraphicClass* GraphicClass;
 };
-/// The 39 rows in their order.
-extern const std::array<TRegistrationRow, 39> RegistrationTable;
-/// The reader classes withdrawn one by one at shutdown, in this order.
-extern const std::array<const char*, 11> ShutdownClassOrder;
+/// Registers the rows in their order, so the classes come in the order of their first row.
+void RegisterFormats(TFormatRegistry& registry, std::span<const TRegistrationRow> rows);
 
-/// Registers every row of the table whose class is among `classes` or is one of the four
-/// platform classes, in the table's order (rows of classes not given are left out).
-void RegisterFormats(TFormatRegistry& registry, std::span<const TGraphicClass* const> classes);
-/// The shutdown withdrawal: the reader classes of ShutdownClassOrder, the bitmap class's
-/// "rle" and "dib", then the PNG reader class; the rest goes with RemoveAll.
-void UnregisterFormats(TFormatRegistry& registry);
+/// One step of a withdrawal: an extension of the class, or with "" the class and all its
+/// extensions (a class that is not registered is left alone).
+struct TWithdrawalStep {
+    const char* Extension;
+    const TGraphicClass* GraphicClass;
+};
+/// Takes the steps in their order.
+void UnregisterFormats(TFormatRegistry& registry, std::span<const TWithdrawalStep> steps);
 
 // --- shared routines ----------------------------------------------------------------------
 
