@@ -18,16 +18,9 @@ constexpr uint64_t kMaxShortfall = 64;
 
 }  // namespace
 
-const TGraphicClass& TAutodeskGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TAutodeskGraphic>("TAutodeskGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TAutodeskGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kHeaderSize) return false;
+bool TAutodeskGraphic::ProbeContent(TStream& stream) {
     std::array<uint8_t, kHeaderSize> header{};
-    stream.ReadBuffer(header.data(), kHeaderSize);
+    if (!ReadProbeBytes(stream, header.data(), kHeaderSize)) return false;
     return LE16(&header[0]) == kMagic && header[10] == 8 && header[11] == 0;
 }
 

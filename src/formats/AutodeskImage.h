@@ -4,11 +4,10 @@
 
 namespace tilvorn {
 
-class TAutodeskGraphic : public TReaderGraphic {
+class TAutodeskGraphic : public TFormatReader<TAutodeskGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TAutodeskGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
 };

@@ -23,12 +23,7 @@ constexpr uint64_t kMaxRunExpansion = 64;
 
 }  // namespace
 
-const TGraphicClass& TCUTGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TCUTGraphic>("TCUTGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TCUTGraphic::ProbeStream(TStream&) { return false; }
+bool TCUTGraphic::ProbeContent(TStream&) { return false; }
 
 void TCUTGraphic::ReadImageFile(const std::string& fileName) {
     paletteFileName_ = std::filesystem::path(fileName).replace_extension(".pal").string();

@@ -8,11 +8,10 @@
 
 namespace tilvorn {
 
-class TCUTGraphic : public TReaderGraphic {
+class TCUTGraphic : public TFormatReader<TCUTGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TCUTGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
     /// Remembers the companion palette file (the name with ".pal"), then reads the file.

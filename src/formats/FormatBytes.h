@@ -1,4 +1,4 @@
-// Small helpers the format readers share: numbers from header bytes in either byte order,
+// Small helpers the format readers share: numbers read from a stream in either byte order,
 // how much a stream still holds, and the size checks made before a buffer is allocated.
 #pragma once
 #include <algorithm>
@@ -7,19 +7,41 @@
 #include <memory>
 #include <vector>
 
+#include "core/ByteOrder.h"
 #include "core/Exceptions.h"
+#include "core/StreamPosition.h"
 #include "core/Streams.h"
 #include "readers/ImageReaders.h"
 
 namespace tilvorn::formats {
 
-inline uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-inline uint16_t BE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-inline uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]); }
+/// A number read from the stream, or the stream's read error.
+inline uint16_t ReadLE16(TStream& stream) {
+    uint8_t bytes[2];
+    stream.ReadBuffer(bytes, 2);
+    return LE16(bytes);
+}
+inline uint32_t ReadLE32(TStream& stream) {
+    uint8_t bytes[4];
+    stream.ReadBuffer(bytes, 4);
+    return LE32(bytes);
+}
+inline uint16_t ReadBE16(TStream& stream) {
+    uint8_t bytes[2];
+    stream.ReadBuffer(bytes, 2);
+    return BE16(bytes);
+}
 
 /// Bytes between the stream's position and its end.
 inline int64_t BytesLeft(TStream& stream) { return std::max<int64_t>(0, stream.Size() - stream.Position()); }
+
+/// The first count bytes at the stream's position, for a content probe; false, with nothing
+/// read, when the stream does not hold more than that.
+inline bool ReadProbeBytes(TStream& stream, void* bytes, int64_t count) {
+    if (BytesLeft(stream) <= count) return false;
+    stream.ReadBuffer(bytes, count);
+    return true;
+}
 
 /// The stream's read error, raised before a buffer is allocated for data the stream cannot
 /// hold (the read itself would fail the same way, only later).
@@ -69,19 +91,6 @@ inline void CheckDecodedSize(uint64_t decodedBytes, uint64_t storedBytes, uint64
     if (decodedBytes / maxExpansion > storedBytes + 1024)
         RaiseImageErrorFmt(readertext::InvalidImage, formatName);
 }
-
-/// Puts the stream back where it was when the probe leaves, also on an exception.
-class TKeepPosition {
-public:
-    explicit TKeepPosition(TStream& stream) : stream_(stream), position_(stream.Position()) {}
-    ~TKeepPosition() { stream_.SetPosition(position_); }
-    TKeepPosition(const TKeepPosition&) = delete;
-    TKeepPosition& operator=(const TKeepPosition&) = delete;
-
-private:
-    TStream& stream_;
-    int64_t position_;
-};
 
 /// MulDiv(row, 100, height) of the progress reports.
 inline uint8_t RowPercent(uint32_t row, uint32_t height) { return TReaderGraphic::RowPercent(row, height); }

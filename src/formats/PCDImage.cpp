@@ -26,13 +26,7 @@ bool IsImagePack(const uint8_t* bytes) { return std::memcmp(bytes + kSector, "PC
 
 }  // namespace
 
-const TGraphicClass& TPCDGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TPCDGraphic>("TPCDGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TPCDGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
+bool TPCDGraphic::ProbeContent(TStream& stream) {
     if (BytesLeft(stream) <= kInfoSize) return false;
     std::array<uint8_t, kProbeSize> bytes{};
     stream.ReadBuffer(bytes.data(), kProbeSize);

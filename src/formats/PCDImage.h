@@ -5,11 +5,10 @@
 
 namespace tilvorn {
 
-class TPCDGraphic : public TReaderGraphic {
+class TPCDGraphic : public TFormatReader<TPCDGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TPCDGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
 };

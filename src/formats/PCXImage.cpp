@@ -49,16 +49,9 @@ struct TPCXGraphic::Header {
     uint16_t PaletteInfo() const { return LE16(&Bytes[68]); }
 };
 
-const TGraphicClass& TPCXGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TPCXGraphic>("TPCXGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TPCXGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kHeaderSize) return false;
+bool TPCXGraphic::ProbeContent(TStream& stream) {
     Header header;
-    stream.ReadBuffer(header.Bytes.data(), kHeaderSize);
+    if (!ReadProbeBytes(stream, header.Bytes.data(), kHeaderSize)) return false;
     const uint8_t version = header.Version();
     return (header.Manufacturer() == 10 || header.Manufacturer() == 12) &&
            (version == 0 || version == 2 || version == 3 || version == 5) && header.Encoding() <= 1;

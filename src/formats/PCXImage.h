@@ -4,11 +4,10 @@
 
 namespace tilvorn {
 
-class TPCXGraphic : public TReaderGraphic {
+class TPCXGraphic : public TFormatReader<TPCXGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TPCXGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
 

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
+#include "core/ByteOrder.h"
+#include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 #include "readers/ReaderTexts.h"
 
@@ -16,7 +19,65 @@ namespace {
 const uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 const char* const kPNGName = "PNG";
 
-uint32_t Big32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+/// How bKGD and tRNS name a colour of the file: one grey sample, three colour samples, or
+/// an index into the palette.
+enum class PngSamples : uint8_t { Grey, Colour, Index };
+/// Where the bitmap's colour table comes from.
+enum class PngPalette : uint8_t { None, Grey, File };
+
+/// One colour type at one bit depth that the format allows: what the file holds and how its
+/// rows convert into the bitmap.
+struct TPngLayout {
+    uint8_t ColorType;
+    uint8_t Depth;
+    ColorModel Model;  // the file's model, and the converter's source
+    uint8_t Samples;   // the converter's samples on both sides; grey with alpha converts as one
+    bool Alpha;
+    PngSamples Kind;
+    ColorModel TargetModel;
+    uint8_t TargetBits;  // 2-bit samples widen to 4 (the bitmap has no 2-bit rows), 16 narrow to 8
+    BitmapPixelFormat Format;
+    PngPalette Palette;
+    uint8_t PixelBytes;  // bytes of a whole pixel in a row, 1 below a byte: the filters' distance
+};
+
+std::span<const TPngLayout> Layouts() {
+    using enum ColorModel;
+    using enum BitmapPixelFormat;
+    static constexpr TPngLayout rows[] = {
+        {0, 1, Gray, 1, false, PngSamples::Grey, Gray, 1, Bits1, PngPalette::Grey, 1},
+        {0, 2, Gray, 1, false, PngSamples::Grey, Gray, 4, Bits4, PngPalette::Grey, 1},
+        {0, 4, Gray, 1, false, PngSamples::Grey, Gray, 4, Bits4, PngPalette::Grey, 1},
+        {0, 8, Gray, 1, false, PngSamples::Grey, Gray, 8, Bits8, PngPalette::Grey, 1},
+        {0, 16, Gray, 1, false, PngSamples::Grey, Gray, 8, Bits8, PngPalette::Grey, 2},
+        {2, 8, RGB, 3, false, PngSamples::Colour, BGR, 8, Bits24, PngPalette::None, 3},
+        {2, 16, RGB, 3, false, PngSamples::Colour, BGR, 8, Bits24, PngPalette::None, 6},
+        {3, 1, Indexed, 1, false, PngSamples::Index, Indexed, 1, Bits1, PngPalette::File, 1},
+        {3, 2, Indexed, 1, false, PngSamples::Index, Indexed, 4, Bits4, PngPalette::File, 1},
+        {3, 4, Indexed, 1, false, PngSamples::Index, Indexed, 4, Bits4, PngPalette::File, 1},
+        {3, 8, Indexed, 1, false, PngSamples::Index, Indexed, 8, Bits8, PngPalette::File, 1},
+        {4, 8, GrayAlpha, 1, true, PngSamples::Grey, Indexed, 8, Bits8, PngPalette::Grey, 2},
+        {4, 16, GrayAlpha, 1, true, PngSamples::Grey, Indexed, 8, Bits8, PngPalette::Grey, 4},
+        {6, 8, RGBA, 4, true, PngSamples::Colour, BGRA, 8, Bits32, PngPalette::None, 4},
+        {6, 16, RGBA, 4, true, PngSamples::Colour, BGRA, 8, Bits32, PngPalette::None, 8},
+    };
+    return rows;
+}
+
+/// The layout of a colour type at a depth; nullptr for a pair the format does not allow.
+const TPngLayout* LayoutFor(uint8_t colorType, uint8_t depth) {
+    for (const TPngLayout& layout : Layouts())
+        if (layout.ColorType == colorType && layout.Depth == depth) return &layout;
+    return nullptr;
+}
+
+/// The first layout of a colour type, for what does not depend on the depth; nullptr for an
+/// unknown colour type.
+const TPngLayout* LayoutOfType(uint8_t colorType) {
+    for (const TPngLayout& layout : Layouts())
+        if (layout.ColorType == colorType) return &layout;
+    return nullptr;
+}
 
 uint8_t PaethPredictor(int a, int b, int c) {
     int p = a + b - c;
@@ -69,17 +130,9 @@ const Adam7Pass kAdam7[7] = {
 TPNGGraphic::TPNGGraphic() = default;
 TPNGGraphic::~TPNGGraphic() = default;
 
-const TGraphicClass& TPNGGraphic::Class() {
-    static const TGraphicClass value = MakeReaderClass<TPNGGraphic>("TPNGGraphic", TReaderGraphic::Class());
-    return value;
-}
-
-bool TPNGGraphic::ProbeStream(TStream& Stream) {
-    const int64_t start = Stream.Position();
+bool TPNGGraphic::ProbeContent(TStream& Stream) {
     uint8_t bytes[8];
-    bool ok = Stream.Size() - start > 8 && Stream.Read(bytes, 8) == 8 && std::memcmp(bytes, kSignature, 8) == 0;
-    Stream.SetPosition(start);
-    return ok;
+    return formats::ReadProbeBytes(Stream, bytes, 8) && std::memcmp(bytes, kSignature, 8) == 0;
 }
 
 // Reads the 8 bytes of a chunk header. With endAllowed, a stream that ends here answers
@@ -91,7 +144,7 @@ bool TPNGGraphic::ReadChunkHeader(bool endAllowed) {
     } else {
         LoadStream->ReadBuffer(bytes, 8);
     }
-    chunk_.Length = Big32(bytes);
+    chunk_.Length = BE32(bytes);
     std::memcpy(chunk_.Type, bytes + 4, 4);
     runningCrc_ = uint32_t(crc32(0, chunk_.Type, 4));
     return true;
@@ -105,7 +158,7 @@ void TPNGGraphic::ReadChunkData() {
     uint8_t crcBytes[4];
     LoadStream->ReadBuffer(crcBytes, 4);
     runningCrc_ = uint32_t(crc32(runningCrc_, chunkData_.data(), chunk_.Length));
-    if (runningCrc_ != Big32(crcBytes)) RaiseImageErrorFmt(readertext::CRCError, kPNGName);
+    if (runningCrc_ != BE32(crcBytes)) RaiseImageErrorFmt(readertext::CRCError, kPNGName);
 }
 
 void TPNGGraphic::SkipChunk() { LoadStream->Seek(int64_t(chunk_.Length) + 4, SeekOrigin::Current); }
@@ -117,11 +170,11 @@ bool TPNGGraphic::ChunkIs(const char* type) const {
 }
 
 uint32_t TPNGGraphic::ChunkValue32(size_t offset) const {
-    return offset + 4 <= chunkData_.size() ? Big32(&chunkData_[offset]) : 0;
+    return offset + 4 <= chunkData_.size() ? BE32(&chunkData_[offset]) : 0;
 }
 
 uint16_t TPNGGraphic::ChunkValue16(size_t offset) const {
-    return offset + 2 <= chunkData_.size() ? uint16_t(chunkData_[offset] << 8 | chunkData_[offset + 1]) : 0;
+    return offset + 2 <= chunkData_.size() ? BE16(&chunkData_[offset]) : 0;
 }
 
 bool TPNGGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
@@ -138,16 +191,11 @@ bool TPNGGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
     bitDepth_ = chunkData_.size() > 8 ? chunkData_[8] : 0;
     colorType_ = chunkData_.size() > 9 ? chunkData_[9] : 0;
     Properties.SampleBits = bitDepth_;
-    switch (colorType_) {
-        case 0: Properties.Model = ColorModel::Gray; Properties.SampleCount = 1; break;
-        case 2: Properties.Model = ColorModel::RGB; Properties.SampleCount = 3; break;
-        case 3: Properties.Model = ColorModel::Indexed; Properties.SampleCount = 1; break;
-        case 4: Properties.Model = ColorModel::GrayAlpha; Properties.SampleCount = 1; break;
-        case 6: Properties.Model = ColorModel::RGBA; Properties.SampleCount = 4; break;
-        default: Properties.Model = ColorModel::Unknown; Properties.SampleCount = 1; break;
-    }
+    const TPngLayout* type = LayoutOfType(colorType_);
+    Properties.Model = type ? type->Model : ColorModel::Unknown;
+    Properties.SampleCount = type ? type->Samples : 1;
     Properties.PixelBits = uint8_t(Properties.SampleCount * bitDepth_);
-    Properties.HasAlphaChannel = colorType_ == 4 || colorType_ == 6;
+    Properties.HasAlphaChannel = type && type->Alpha;
     Properties.Coding = (chunkData_.size() > 10 && chunkData_[10] == 0) ? CompressionKind::LZ77 : CompressionKind::Unknown;
     Properties.FilterKind = chunkData_.size() > 11 ? chunkData_[11] : 0;
     Properties.IsInterlaced = chunkData_.size() > 12 && chunkData_[12] != 0;
@@ -166,76 +214,22 @@ bool TPNGGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
 }
 
 void TPNGGraphic::SetupColors() {
-    const ColorModel model = Properties.Model;
-    const uint8_t depth = bitDepth_;
-    auto depthIn = [depth](std::initializer_list<int> list) {
-        return std::find(list.begin(), list.end(), depth) != list.end();
-    };
-    bool accepted = false;
-    switch (colorType_) {
-        case 0: accepted = depthIn({1, 2, 4, 8, 16}); break;
-        case 2: case 4: case 6: accepted = depthIn({8, 16}); break;
-        case 3: accepted = depthIn({1, 2, 4, 8}); break;
-        default: break;
-    }
-    if (!accepted) RaiseImageErrorFmt(readertext::InvalidColorFormat, kPNGName);
+    const TPngLayout* layout = LayoutFor(colorType_, bitDepth_);
+    if (!layout) RaiseImageErrorFmt(readertext::InvalidColorFormat, kPNGName);
 
-    Converter.SetSourceBits(depth);
-    switch (colorType_) {
-        case 0:
-            Converter.SetSourceModel(ColorModel::Gray);
-            Converter.SetTargetModel(ColorModel::Gray);
-            Converter.SetSourceSamples(1);
-            Converter.SetTargetSamples(1);
-            Converter.SetTargetBits(depth == 2 ? 4 : depth == 16 ? 8 : depth);
-            SetPixelFormat(Converter.PixelFormatFor(1));
-            SetPaletteEntries(Converter.BuildGrayPalette(false));
-            sourceBytesPerPixel_ = (depth + 7) / 8;
-            break;
-        case 2:
-            Converter.SetSourceModel(ColorModel::RGB);
-            Converter.SetTargetModel(ColorModel::BGR);
-            Converter.SetSourceSamples(3);
-            Converter.SetTargetSamples(3);
-            Converter.SetTargetBits(8);
-            SetPixelFormat(BitmapPixelFormat::Bits24);
-            sourceBytesPerPixel_ = depth * 3 / 8;
-            break;
-        case 3:
-            Converter.SetSourceModel(ColorModel::Indexed);
-            Converter.SetTargetModel(ColorModel::Indexed);
-            Converter.SetSourceSamples(1);
-            Converter.SetTargetSamples(1);
-            Converter.SetTargetBits(depth == 2 ? 4 : depth);
-            SetPixelFormat(Converter.PixelFormatFor(1));
-            if (hasPalette_)
-                SetPaletteEntries(Converter.BuildPalette({palette_.data()}, RawPaletteFormat::Interleaved8Triple,
-                                                  uint32_t(palette_.size() / 3), false));
-            sourceBytesPerPixel_ = 1;
-            break;
-        case 4:
-            Converter.SetSourceModel(ColorModel::GrayAlpha);
-            Converter.SetTargetModel(ColorModel::Indexed);
-            Converter.SetSourceSamples(1);
-            Converter.SetTargetSamples(1);
-            Converter.SetTargetBits(8);
-            SetPixelFormat(BitmapPixelFormat::Bits8);
-            SetPaletteEntries(Converter.BuildGrayPalette(false));
-            sourceBytesPerPixel_ = depth * 2 / 8;
-            break;
-        case 6:
-            Converter.SetSourceModel(ColorModel::RGBA);
-            Converter.SetTargetModel(ColorModel::BGRA);
-            Converter.SetSourceSamples(4);
-            Converter.SetTargetSamples(4);
-            Converter.SetTargetBits(8);
-            SetPixelFormat(BitmapPixelFormat::Bits32);
-            sourceBytesPerPixel_ = depth * 4 / 8;
-            break;
-        default:
-            break;
-    }
-    (void)model;
+    Converter.SetSourceBits(bitDepth_);
+    Converter.SetSourceModel(layout->Model);
+    Converter.SetTargetModel(layout->TargetModel);
+    Converter.SetSourceSamples(layout->Samples);
+    Converter.SetTargetSamples(layout->Samples);
+    Converter.SetTargetBits(layout->TargetBits);
+    SetPixelFormat(layout->Format);
+    if (layout->Palette == PngPalette::Grey)
+        SetPaletteEntries(Converter.BuildGrayPalette(false));
+    else if (layout->Palette == PngPalette::File && hasPalette_)
+        SetPaletteEntries(Converter.BuildPalette({palette_.data()}, RawPaletteFormat::Interleaved8Triple,
+                                                 uint32_t(palette_.size() / 3), false));
+    sourceBytesPerPixel_ = layout->PixelBytes;
     colorsReady_ = true;
 }
 
@@ -265,38 +259,32 @@ uint8_t TPNGGraphic::SampleTo8Bits(uint16_t sample) const {
 // and an index is looked up in the palette, so the fill shows the colour the file names.
 void TPNGGraphic::ReadBackground() {
     ReadChunkData();
-    switch (colorType_) {
-        case 0:
-        case 4: {
-            uint32_t v = SampleTo8Bits(ChunkValue16(0));
-            backgroundColor_ = v | v << 8 | v << 16;
-            break;
-        }
-        case 2:
-        case 6:
-            backgroundColor_ = SampleTo8Bits(ChunkValue16(0)) | SampleTo8Bits(ChunkValue16(2)) << 8 |
-                               SampleTo8Bits(ChunkValue16(4)) << 16;
-            break;
-        case 3:
-            if (!chunkData_.empty() && size_t(chunkData_[0]) * 3 + 2 < palette_.size()) {
-                const uint8_t* e = &palette_[size_t(chunkData_[0]) * 3];
-                backgroundColor_ = e[0] | e[1] << 8 | e[2] << 16;
-            }
-            break;
-        default:
-            break;
+    const TPngLayout* type = LayoutOfType(colorType_);
+    if (!type) return;
+    if (type->Kind != PngSamples::Index) {
+        backgroundColor_ = ChunkColor(type->Kind == PngSamples::Grey);
+    } else if (!chunkData_.empty() && size_t(chunkData_[0]) * 3 + 2 < palette_.size()) {
+        const uint8_t* e = &palette_[size_t(chunkData_[0]) * 3];
+        backgroundColor_ = e[0] | e[1] << 8 | e[2] << 16;
     }
 }
 
+// Only files without an alpha channel name a transparent colour this way; a palette's
+// transparency is left alone.
 void TPNGGraphic::ReadTransparency() {
     ReadChunkData();
-    if (colorType_ == 0 && chunkData_.size() >= 2) {
-        uint32_t v = SampleTo8Bits(ChunkValue16(0));
-        transparentColor_ = int32_t(v | v << 8 | v << 16);
-    } else if (colorType_ == 2 && chunkData_.size() >= 6) {
-        transparentColor_ = int32_t(SampleTo8Bits(ChunkValue16(0)) | SampleTo8Bits(ChunkValue16(2)) << 8 |
-                                    SampleTo8Bits(ChunkValue16(4)) << 16);
+    const TPngLayout* type = LayoutOfType(colorType_);
+    if (!type || type->Alpha || type->Kind == PngSamples::Index) return;
+    const bool grey = type->Kind == PngSamples::Grey;
+    if (chunkData_.size() >= (grey ? 2u : 6u)) transparentColor_ = int32_t(ChunkColor(grey));
+}
+
+uint32_t TPNGGraphic::ChunkColor(bool grey) const {
+    if (grey) {
+        const uint32_t v = SampleTo8Bits(ChunkValue16(0));
+        return v | v << 8 | v << 16;
     }
+    return SampleTo8Bits(ChunkValue16(0)) | SampleTo8Bits(ChunkValue16(2)) << 8 | SampleTo8Bits(ChunkValue16(4)) << 16;
 }
 
 void TPNGGraphic::ReadImage(TStream& Stream) {

@@ -11,14 +11,13 @@ namespace tilvorn {
 
 class TLZ77Decoder;
 
-class TPNGGraphic : public TReaderGraphic {
+class TPNGGraphic : public TFormatReader<TPNGGraphic> {
 public:
     TPNGGraphic();
     ~TPNGGraphic() override;
 
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& Stream);
+    static constexpr std::string_view kClassName = "TPNGGraphic";
+    static bool ProbeContent(TStream& Stream);
     bool ReadImageInfo(TStream& Stream, uint32_t ImageIndex) override;
     void ReadImage(TStream& Stream) override;
 
@@ -47,6 +46,9 @@ private:
     void ReadBackground();
     void ReadTransparency();
     uint8_t SampleTo8Bits(uint16_t sample) const;
+    /// The bKGD or tRNS colour of the chunk: one grey sample or three colour samples, each
+    /// scaled to 8 bits, as red + 256 × green + 65536 × blue.
+    uint32_t ChunkColor(bool grey) const;
 
     void LoadImageData();
     void FillBackground(uint32_t firstRow);

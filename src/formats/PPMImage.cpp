@@ -19,16 +19,9 @@ bool IsText(char type) { return type >= '1' && type <= '3'; }
 
 }  // namespace
 
-const TGraphicClass& TPPMGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TPPMGraphic>("TPPMGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TPPMGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kProbeSize) return false;
+bool TPPMGraphic::ProbeContent(TStream& stream) {
     uint8_t bytes[kProbeSize];
-    stream.ReadBuffer(bytes, kProbeSize);
+    if (!ReadProbeBytes(stream, bytes, kProbeSize)) return false;
     return bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6';
 }
 

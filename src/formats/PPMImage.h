@@ -6,11 +6,10 @@
 
 namespace tilvorn {
 
-class TPPMGraphic : public TReaderGraphic {
+class TPPMGraphic : public TFormatReader<TPPMGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TPPMGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
 

@@ -63,16 +63,9 @@ uint32_t ReadLength(TStream& stream) {
 
 }  // namespace
 
-const TGraphicClass& TPSDGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TPSDGraphic>("TPSDGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TPSDGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kHeaderSize) return false;
+bool TPSDGraphic::ProbeContent(TStream& stream) {
     std::array<uint8_t, kHeaderSize> header{};
-    stream.ReadBuffer(header.data(), kHeaderSize);
+    if (!ReadProbeBytes(stream, header.data(), kHeaderSize)) return false;
     for (int i = 0; i < 4; ++i)
         if ((header[i] & 0xDF) != uint8_t("8BPS"[i] & 0xDF)) return false;
     return BE16(&header[4]) == 1;

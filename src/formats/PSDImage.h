@@ -4,11 +4,10 @@
 
 namespace tilvorn {
 
-class TPSDGraphic : public TReaderGraphic {
+class TPSDGraphic : public TFormatReader<TPSDGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TPSDGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
 

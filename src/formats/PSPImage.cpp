@@ -35,18 +35,6 @@ bool SignatureMatches(const uint8_t* bytes) {
     return true;
 }
 
-uint32_t ReadU32(TStream& stream) {
-    uint8_t bytes[4];
-    stream.ReadBuffer(bytes, 4);
-    return LE32(bytes);
-}
-
-uint16_t ReadU16(TStream& stream) {
-    uint8_t bytes[2];
-    stream.ReadBuffer(bytes, 2);
-    return LE16(bytes);
-}
-
 CompressionKind CodingOf(uint16_t compression) {
     switch (compression) {
         case 0: return CompressionKind::None;
@@ -67,25 +55,18 @@ struct TPSPGraphic::BlockHeader {
     int64_t End() const { return DataStart + Length; }
 };
 
-const TGraphicClass& TPSPGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TPSPGraphic>("TPSPGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TPSPGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kHeaderSize) return false;
+bool TPSPGraphic::ProbeContent(TStream& stream) {
     uint8_t header[kHeaderSize];
-    stream.ReadBuffer(header, kHeaderSize);
+    if (!ReadProbeBytes(stream, header, kHeaderSize)) return false;
     return SignatureMatches(header) && LE16(&header[32]) >= 3;
 }
 
 bool TPSPGraphic::ReadBlockHeader(TStream& stream, BlockHeader& header) {
     if (stream.Position() >= stream.Size()) return false;
     stream.ReadBuffer(header.Marker, 4);
-    header.Id = ReadU16(stream);
-    if (Properties.FormatVersion == 3) ReadU32(stream);  // length of the initial data
-    header.Length = ReadU32(stream);
+    header.Id = ReadLE16(stream);
+    if (Properties.FormatVersion == 3) ReadLE32(stream);  // length of the initial data
+    header.Length = ReadLE32(stream);
     header.DataStart = stream.Position();
     return true;
 }
@@ -99,7 +80,7 @@ bool TPSPGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
     Properties.FormatVersion = major;
     BlockHeader block;
     if (!ReadBlockHeader(stream, block)) return false;
-    if (major > 3) ReadU32(stream);  // chunk length
+    if (major > 3) ReadLE32(stream);  // chunk length
     uint8_t a[kAttributesSize];
     stream.ReadBuffer(a, kAttributesSize);
     Properties.ImageWidth = LE32(&a[0]);
@@ -132,7 +113,7 @@ void TPSPGraphic::ReadImage(TStream& stream) {
 
     stream.SetPosition(StartPosition);
     ProgressArea = {0, 0, int32_t(Properties.ImageWidth), 1};
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    TProgressPhase preparing(*this, readertext::Preparing);
     stream.Seek(kHeaderSize, SeekOrigin::Current);
     BlockHeader first;
     ReadBlockHeader(stream, first);
@@ -162,7 +143,7 @@ void TPSPGraphic::ReadImage(TStream& stream) {
     SetImageSize(width, Properties.ImageHeight);
     // Greyscale files need not carry a palette block; they are shown grey without one.
     if (Properties.Model == ColorModel::Gray) SetPaletteEntries(Converter.BuildGrayPalette(false));
-    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+    preparing.End();
 
     BlockHeader block;
     while (ReadBlockHeader(stream, block) && block.Marker[0] == '~') {
@@ -176,9 +157,9 @@ void TPSPGraphic::ReadImage(TStream& stream) {
 }
 
 void TPSPGraphic::ReadPalette(TStream& stream) {
-    if (Properties.FormatVersion > 3) ReadU32(stream);  // chunk length
+    if (Properties.FormatVersion > 3) ReadLE32(stream);  // chunk length
     // The bitmap's colour table holds 256 entries; further entries are left unread.
-    const uint32_t count = std::min<uint32_t>(ReadU32(stream), 256);
+    const uint32_t count = std::min<uint32_t>(ReadLE32(stream), 256);
     const std::vector<uint8_t> entries = ReadBytes(stream, uint64_t(count) * 4);
     SetPaletteEntries(Converter.BuildPalette({entries.data()}, RawPaletteFormat::Interleaved8Quad, count, true));
 }
@@ -186,7 +167,7 @@ void TPSPGraphic::ReadPalette(TStream& stream) {
 void TPSPGraphic::ReadLayerBank(TStream& stream, int64_t bankEnd) {
     BlockHeader layer;
     while (stream.Position() < bankEnd && ReadBlockHeader(stream, layer)) {
-        ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
+        TProgressPhase loading(*this, readertext::LoadingData);
         if (layer.Id != kLayerBlock) return;
         uint8_t info[kLayerInfoSize];
         if (Properties.FormatVersion == 3) {
@@ -194,26 +175,26 @@ void TPSPGraphic::ReadLayerBank(TStream& stream, int64_t bankEnd) {
             stream.ReadBuffer(info, kLayerInfoSize);
         } else {
             const int64_t chunkStart = stream.Position();
-            const uint32_t chunkLength = ReadU32(stream);
-            stream.Seek(ReadU16(stream), SeekOrigin::Current);  // the layer's name
+            const uint32_t chunkLength = ReadLE32(stream);
+            stream.Seek(ReadLE16(stream), SeekOrigin::Current);  // the layer's name
             stream.ReadBuffer(info, kLayerInfoSize);
             stream.SetPosition(chunkStart + chunkLength);
         }
         const uint8_t type = info[0];
         const bool usable = type == 0 || (Properties.FormatVersion > 3 && type == 1);
         if (usable) {
-            ReadLayer(stream);
+            ReadLayer(stream, loading);
             return;
         }
         stream.SetPosition(layer.End());
     }
 }
 
-void TPSPGraphic::ReadLayer(TStream& stream) {
+void TPSPGraphic::ReadLayer(TStream& stream, TProgressPhase& loading) {
     const int64_t bitmapChunk = stream.Position();
-    const uint32_t bitmapChunkLength = Properties.FormatVersion > 3 ? ReadU32(stream) : 0;
-    ReadU16(stream);  // bitmap count
-    const uint16_t channels = ReadU16(stream);
+    const uint32_t bitmapChunkLength = Properties.FormatVersion > 3 ? ReadLE32(stream) : 0;
+    ReadLE16(stream);  // bitmap count
+    const uint16_t channels = ReadLE16(stream);
     if (Properties.FormatVersion > 3) stream.SetPosition(bitmapChunk + bitmapChunkLength);
     // A fourth channel of a colour layer is its transparency: the bitmap takes it as alpha.
     if (channels > 3 && Properties.Model == ColorModel::RGB) {
@@ -228,16 +209,16 @@ void TPSPGraphic::ReadLayer(TStream& stream) {
     for (auto& plane : planes_) plane.assign(planeSize, 0);
     for (uint16_t c = 0; c < channels; ++c) ReadChannel(stream);
     layerRead_ = true;
-    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+    loading.End();
+    TProgressPhase transfer(*this, readertext::Transfering);
     TransferRows();
-    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+    transfer.End();
 }
 
 void TPSPGraphic::ReadChannel(TStream& stream) {
     BlockHeader block;
     if (!ReadBlockHeader(stream, block)) throw EReadError(kStreamReadError);
-    if (Properties.FormatVersion > 3) ReadU32(stream);  // chunk length
+    if (Properties.FormatVersion > 3) ReadLE32(stream);  // chunk length
     uint8_t info[kChannelInfoSize];
     stream.ReadBuffer(info, kChannelInfoSize);
     const uint32_t storedLength = LE32(&info[0]);

@@ -6,11 +6,10 @@
 
 namespace tilvorn {
 
-class TPSPGraphic : public TReaderGraphic {
+class TPSPGraphic : public TFormatReader<TPSPGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TPSPGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
 
@@ -19,7 +18,7 @@ private:
     bool ReadBlockHeader(TStream& stream, BlockHeader& header);
     void ReadPalette(TStream& stream);
     void ReadLayerBank(TStream& stream, int64_t bankEnd);
-    void ReadLayer(TStream& stream);
+    void ReadLayer(TStream& stream, TProgressPhase& loading);
     void ReadChannel(TStream& stream);
     void TransferRows();
 

@@ -75,16 +75,9 @@ void ReduceToBytes(const std::vector<uint8_t>& decoded, uint32_t width, uint32_t
 
 }  // namespace
 
-const TGraphicClass& TRLAGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TRLAGraphic>("TRLAGraphic", TReaderGraphic::Class());
-    return cls;
-}
-
-bool TRLAGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kHeaderSize) return false;
+bool TRLAGraphic::ProbeContent(TStream& stream) {
     std::vector<uint8_t> header(kHeaderSize);
-    stream.ReadBuffer(header.data(), kHeaderSize);
+    if (!ReadProbeBytes(stream, header.data(), kHeaderSize)) return false;
     const std::string type = Text(&header[kChannelTypeOffset], kChannelTypeSize);
     return BE16(&header[26]) == kRevision && (SameIgnoringCase(type, "rgb") || SameIgnoringCase(type, "xyz"));
 }
@@ -152,9 +145,7 @@ void TRLAGraphic::ReadImage(TStream& stream) {
     for (auto& channel : channels) channel.assign(width, 0);
     std::vector<uint8_t> decoded, packed;
     auto readChannel = [&](uint32_t channelBits, uint8_t* target) {
-        uint8_t length[2];
-        stream.ReadBuffer(length, 2);
-        packed = ReadBytes(stream, BE16(length));
+        packed = ReadBytes(stream, ReadBE16(stream));
         if (!target) return;  // a channel this reader does not show
         decoded.assign(uint64_t(width) * SampleBytes(channelBits), 0);
         TSourcePos source(packed.data(), packed.size());

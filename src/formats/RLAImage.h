@@ -5,11 +5,10 @@
 
 namespace tilvorn {
 
-class TRLAGraphic : public TReaderGraphic {
+class TRLAGraphic : public TFormatReader<TRLAGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TRLAGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
 

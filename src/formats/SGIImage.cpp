@@ -17,18 +17,39 @@ constexpr uint16_t kMagic = 474;
 // lost its end. Either way the stored bytes are at least 1/64 of the pixels.
 constexpr uint64_t kMaxExpansion = 64;
 
-}  // namespace
+/// What a count of channels (the header's zsize) shows as: colour files convert all their
+/// planes; every other count (grey, grey with alpha, more planes than colours) shows its
+/// first plane as grey, one sample.
+struct TSgiMode {
+    uint16_t Channels;
+    ColorModel Model;   // the file's, as the properties name it
+    ColorModel Target;  // the bitmap's
+    bool Colour;        // all planes converted, not the first one alone
+};
 
-const TGraphicClass& TSGIGraphic::Class() {
-    static const TGraphicClass cls = MakeReaderClass<TSGIGraphic>("TSGIGraphic", TReaderGraphic::Class());
-    return cls;
+constexpr TSgiMode kModes[] = {
+    {3, ColorModel::RGB, ColorModel::BGR, true},
+    {4, ColorModel::RGBA, ColorModel::BGRA, true},
+};
+constexpr TSgiMode kFirstPlaneMode{0, ColorModel::Indexed, ColorModel::Indexed, false};
+
+const TSgiMode& ModeForChannels(uint16_t channels) {
+    for (const TSgiMode& mode : kModes)
+        if (mode.Channels == channels) return mode;
+    return kFirstPlaneMode;
 }
 
-bool TSGIGraphic::ProbeStream(TStream& stream) {
-    TKeepPosition keep(stream);
-    if (BytesLeft(stream) <= kHeaderSize) return false;
+const TSgiMode& ModeOf(ColorModel model) {
+    for (const TSgiMode& mode : kModes)
+        if (mode.Model == model) return mode;
+    return kFirstPlaneMode;
+}
+
+}  // namespace
+
+bool TSGIGraphic::ProbeContent(TStream& stream) {
     std::array<uint8_t, kHeaderSize> header{};
-    stream.ReadBuffer(header.data(), kHeaderSize);
+    if (!ReadProbeBytes(stream, header.data(), kHeaderSize)) return false;
     const uint16_t dimension = BE16(&header[4]);
     return BE16(&header[0]) == kMagic && (header[3] == 1 || header[3] == 2) && dimension >= 1 && dimension <= 3;
 }
@@ -44,7 +65,7 @@ bool TSGIGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
     Properties.ImageHeight = BE16(&header[8]);
     const uint16_t channels = BE16(&header[10]);
     Properties.SampleCount = uint8_t(std::min<uint16_t>(channels, 255));
-    Properties.Model = channels == 3 ? ColorModel::RGB : channels == 4 ? ColorModel::RGBA : ColorModel::Indexed;
+    Properties.Model = ModeForChannels(channels).Model;
     Properties.PixelBits = uint8_t(Properties.SampleBits * Properties.SampleCount);
     Properties.Coding = header[2] == 1 ? CompressionKind::RLE : CompressionKind::None;
     return true;
@@ -61,21 +82,19 @@ void TSGIGraphic::ReadImage(TStream& stream) {
     if (!ReadImageInfo(stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
 
     ProgressArea = {0, 0, int32_t(Properties.ImageWidth), 1};
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    TProgressPhase preparing(*this, readertext::Preparing, 100);
     stream.SetPosition(int64_t(StartPosition) + kHeaderSize);
     Converter.SourceFlags = {ConversionFlag::SwapBytes};
 
-    // Colour files convert their planes; the others show their first plane, one sample.
-    const bool colour = Properties.Model == ColorModel::RGB || Properties.Model == ColorModel::RGBA;
+    const TSgiMode& mode = ModeOf(Properties.Model);
+    const bool colour = mode.Colour;
     const uint8_t samples = colour ? Properties.SampleCount : 1;
     Converter.SetSourceBits(Properties.SampleBits);
     Converter.SetTargetBits(8);
     Converter.SetSourceSamples(samples);
     Converter.SetTargetSamples(samples);
     Converter.SetSourceModel(Properties.Model);
-    Converter.SetTargetModel(Properties.Model == ColorModel::RGB    ? ColorModel::BGR
-                             : Properties.Model == ColorModel::RGBA ? ColorModel::BGRA
-                                                                    : ColorModel::Indexed);
+    Converter.SetTargetModel(mode.Target);
     if (Properties.SampleCount == 0) RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
 
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
@@ -87,17 +106,16 @@ void TSGIGraphic::ReadImage(TStream& stream) {
 
     SetPixelFormat(Converter.PixelFormatFor(1));
     SetImageSize(width, height);
-    ReportProgress(TProgressStage::psEnding, 100, false, ProgressArea, "");
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+    preparing.End();
 
-    struct TEndPhase {  // the closing notification also goes out when an error passes
+    struct TRelease {  // the decoder and its buffer go on every way out, after the phase ends
         TSGIGraphic& reader;
-        ~TEndPhase() {
-            reader.ReportProgress(TProgressStage::psEnding, 100, false, reader.ProgressArea, "");
+        ~TRelease() {
             reader.decoder_.reset();
             reader.packed_ = {};
         }
-    } endPhase{*this};
+    } release{*this};
+    TProgressPhase transfer(*this, readertext::Transfering, 100);
 
     std::array<std::vector<uint8_t>, 4> buffers;
     for (uint32_t p = 0; p < planes; ++p) buffers[p].resize(uint64_t(width) * sampleBytes);
@@ -118,6 +136,7 @@ void TSGIGraphic::ReadImage(TStream& stream) {
         ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
         AdvanceProgressArea();
     }
+    transfer.End();
 }
 
 void TSGIGraphic::ReadRowTables() {

@@ -8,11 +8,10 @@
 
 namespace tilvorn {
 
-class TSGIGraphic : public TReaderGraphic {
+class TSGIGraphic : public TFormatReader<TSGIGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& stream);
+    static constexpr std::string_view kClassName = "TSGIGraphic";
+    static bool ProbeContent(TStream& stream);
     bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
     void ReadImage(TStream& stream) override;
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "core/ByteOrder.h"
+#include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 #include "readers/ReaderTexts.h"
 
@@ -55,12 +57,9 @@ uint32_t TypeSize(uint16_t type) {
     }
 }
 
-uint16_t Get16(const uint8_t* p, bool big) { return big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]); }
+uint16_t Get16(const uint8_t* p, bool big) { return big ? BE16(p) : LE16(p); }
 
-uint32_t Get32(const uint8_t* p, bool big) {
-    return big ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
-               : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
+uint32_t Get32(const uint8_t* p, bool big) { return big ? BE32(p) : LE32(p); }
 
 CompressionKind CodingFor(uint32_t compression) {
     switch (compression) {
@@ -168,25 +167,12 @@ uint32_t BitmapBitsFor(BitmapPixelFormat format) {
 
 }  // namespace
 
-const TGraphicClass& TTIFFGraphic::Class() {
-    static const TGraphicClass value = MakeReaderClass<TTIFFGraphic>("TTIFFGraphic", TReaderGraphic::Class());
-    return value;
-}
-
-const TGraphicClass& TEPSGraphic::Class() {
-    static const TGraphicClass value = MakeReaderClass<TEPSGraphic>("TEPSGraphic", TTIFFGraphic::Class());
-    return value;
-}
-
 bool TTIFFGraphic::BigEndianFile() const { return Properties.Flags.Contains(ImageFlag::BigEndian); }
 
-bool TTIFFGraphic::ProbeStream(TStream& Stream) {
-    const int64_t start = Stream.Position();
-    const int64_t remaining = Stream.Size() - start;
+bool TTIFFGraphic::ProbeContent(TStream& Stream) {
+    const int64_t remaining = Stream.Size() - Stream.Position();
     uint8_t header[8];
-    bool ok = remaining > 8 && Stream.Read(header, 8) == 8;
-    Stream.SetPosition(start);
-    if (!ok) return false;
+    if (!formats::ReadProbeBytes(Stream, header, 8)) return false;
     const bool big = header[0] == 'M' && header[1] == 'M';
     if (!big && !(header[0] == 'I' && header[1] == 'I')) return false;
     return Get16(header + 2, big) == 42 && int64_t(Get32(header + 4, big)) < remaining;
@@ -422,10 +408,10 @@ void TTIFFGraphic::ReadImage(TStream& Stream) {
         return;
     }
     ProgressArea = Rect(0, 0, 0, 1);
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Preparing);
+    TProgressPhase preparing(*this, readertext::Preparing);
     ReadDirectory(Stream, Properties.FirstDirectory);
     SetupConverter(Stream);
-    DecodeStrips(Stream);
+    DecodeStrips(Stream, preparing);
 }
 
 void TTIFFGraphic::SetupConverter(TStream& Stream) {
@@ -519,7 +505,7 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
         Converter.SetChromaParameters(yCbCrCoefficients_, p.ChromaSubsampling[0], p.ChromaSubsampling[1]);
 }
 
-void TTIFFGraphic::DecodeStrips(TStream& Stream) {
+void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     TImageProperties& p = Properties;
     const bool big = BigEndianFile();
     const bool planar = p.PlaneLayout == 2 && p.SampleCount > 1;
@@ -564,11 +550,9 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
         case CompressionKind::ThunderScan: decoder = std::make_unique<TThunderDecoder>(int32_t((width + 1) / 2), int32_t(width)); break;
         default: RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kTIFFName);
     }
-    struct Ending {
-        TTIFFGraphic& self;
+    struct Ending {  // the decoder is closed on every way out, after the phase ends
         TDecoder* decoder;
         ~Ending() {
-            self.ReportProgress(TProgressStage::psEnding, 0, false, self.ProgressArea, "");
             if (decoder) {
                 try {
                     decoder->EndDecompress();
@@ -576,10 +560,10 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
                 }
             }
         }
-    } ending{*this, decoder.get()};
+    } ending{decoder.get()};
     if (decoder) decoder->BeginDecompress();
-    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+    preparing.End();
+    TProgressPhase transfer(*this, readertext::Transfering);
 
     const bool predictor = p.Coding != CompressionKind::None && p.PredictorKind == 2;
     const uint32_t bytesPerPixel = planar ? (p.SampleBits + 7) / 8 : (p.SampleBits / 8) * p.SampleCount;
@@ -650,14 +634,13 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream) {
             AdvanceProgressArea();
         }
     }
+    transfer.End();
 }
 
-bool TEPSGraphic::ProbeStream(TStream& Stream) {
+bool TEPSGraphic::ProbeContent(TStream& Stream) {
     const int64_t start = Stream.Position();
     uint8_t header[30];
-    bool ok = Stream.Size() - start > 30 && Stream.Read(header, 30) == 30;
-    Stream.SetPosition(start);
-    if (!ok) return false;
+    if (!formats::ReadProbeBytes(Stream, header, 30)) return false;
     static const uint8_t kMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
     // A preview may follow the header directly, as most writers place it.
     return std::memcmp(header, kMagic, 4) == 0 && start + 30 <= int64_t(Get32(header + 20, false)) &&

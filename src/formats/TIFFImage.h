@@ -20,11 +20,10 @@ struct TTIFFEntry {
     uint8_t Raw[4] = {};
 };
 
-class TTIFFGraphic : public TReaderGraphic {
+class TTIFFGraphic : public TFormatReader<TTIFFGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& Stream);
+    static constexpr std::string_view kClassName = "TTIFFGraphic";
+    static bool ProbeContent(TStream& Stream);
     bool ReadImageInfo(TStream& Stream, uint32_t ImageIndex) override;
     void ReadImage(TStream& Stream) override;
 
@@ -42,7 +41,7 @@ protected:
 private:
     std::vector<double> ReadValues(TStream& Stream, const TTIFFEntry& entry) const;
     void SetupConverter(TStream& Stream);
-    void DecodeStrips(TStream& Stream);
+    void DecodeStrips(TStream& Stream, TProgressPhase& preparing);
     bool BigEndianFile() const;
 
     std::vector<TTIFFEntry> directory_;
@@ -50,11 +49,10 @@ private:
     TFloatArray yCbCrCoefficients_;
 };
 
-class TEPSGraphic : public TTIFFGraphic {
+class TEPSGraphic : public TFormatReader<TEPSGraphic, TTIFFGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& Stream);
+    static constexpr std::string_view kClassName = "TEPSGraphic";
+    static bool ProbeContent(TStream& Stream);
     void ReadImage(TStream& Stream) override;
 };
 

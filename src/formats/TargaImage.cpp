@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ByteOrder.h"
+#include "formats/FormatBytes.h"
 #include "readers/ReaderTexts.h"
 
 namespace tilvorn {
@@ -34,18 +36,17 @@ struct TargaHeader {
 
 constexpr size_t kHeaderSize = 18;
 
-uint16_t Little16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 TargaHeader ParseHeader(const uint8_t* b) {
     TargaHeader h;
     h.IdLength = b[0];
     h.ColorMapType = b[1];
     h.ImageType = b[2];
-    h.MapFirst = Little16(b + 3);
-    h.MapLength = Little16(b + 5);
+    h.MapFirst = LE16(b + 3);
+    h.MapLength = LE16(b + 5);
     h.MapEntrySize = b[7];
-    h.Width = Little16(b + 12);
-    h.Height = Little16(b + 14);
+    h.Width = LE16(b + 12);
+    h.Height = LE16(b + 14);
     h.PixelSize = b[16];
     h.Descriptor = b[17];
     return h;
@@ -144,7 +145,7 @@ TPalette BuildMapPalette(TColorManager& converter, const std::vector<uint8_t>& m
                                       length, true);
     TPalette palette;
     for (uint32_t i = 0; i < std::min<uint32_t>(length, 256); ++i) {
-        const uint16_t v = Little16(&map[size_t(i) * 2]);
+        const uint16_t v = LE16(&map[size_t(i) * 2]);
         palette.push_back({uint8_t((v & 0x7C00) >> 7), uint8_t((v & 0x3E0) >> 2), uint8_t((v & 0x1F) << 3)});
     }
     return palette;
@@ -165,17 +166,9 @@ void MirrorRow(uint8_t* row, uint32_t width, uint32_t pixelBytes) {
 
 }  // namespace
 
-const TGraphicClass& TTargaGraphic::Class() {
-    static const TGraphicClass value = MakeReaderClass<TTargaGraphic>("TTargaGraphic", TReaderGraphic::Class());
-    return value;
-}
-
-bool TTargaGraphic::ProbeStream(TStream& Stream) {
-    const int64_t start = Stream.Position();
+bool TTargaGraphic::ProbeContent(TStream& Stream) {
     uint8_t bytes[kHeaderSize];
-    bool ok = Stream.Size() - start > int64_t(kHeaderSize) && Stream.Read(bytes, kHeaderSize) == int64_t(kHeaderSize);
-    Stream.SetPosition(start);
-    if (!ok) return false;
+    if (!formats::ReadProbeBytes(Stream, bytes, int64_t(kHeaderSize))) return false;
     TargaHeader h = ParseHeader(bytes);
     // Without a colour map the entry size field means nothing; most writers leave it 0.
     bool mapOk = h.ColorMapType == 0 || (h.ColorMapType == 1 && IsMapEntrySize(h.MapEntrySize));

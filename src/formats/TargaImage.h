@@ -5,11 +5,10 @@
 
 namespace tilvorn {
 
-class TTargaGraphic : public TReaderGraphic {
+class TTargaGraphic : public TFormatReader<TTargaGraphic> {
 public:
-    static const TGraphicClass& Class();
-    const TGraphicClass& ClassType() const override { return Class(); }
-    static bool ProbeStream(TStream& Stream);
+    static constexpr std::string_view kClassName = "TTargaGraphic";
+    static bool ProbeContent(TStream& Stream);
     bool ReadImageInfo(TStream& Stream, uint32_t ImageIndex) override;
     void ReadImage(TStream& Stream) override;
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/ByteOrder.h"
 #include "core/Format.h"
 
 namespace tilvorn {
@@ -29,20 +30,6 @@ int MaskWidth(uint32_t mask) {
     return width;
 }
 
-void PutLE32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-void PutLE16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-uint32_t GetLE32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 }  // namespace
 
@@ -101,17 +88,17 @@ const DIBPixelFormat pf565 = DIBPixelFormat::FromBits(5, 6, 5);
 
 BITMAPINFOHEADER BITMAPINFOHEADER::Decode(const uint8_t* p) {
     BITMAPINFOHEADER h;
-    h.biSize = GetLE32(p);
-    h.biWidth = int32_t(GetLE32(p + 4));
-    h.biHeight = int32_t(GetLE32(p + 8));
-    h.biPlanes = GetLE16(p + 12);
-    h.biBitCount = GetLE16(p + 14);
-    h.biCompression = GetLE32(p + 16);
-    h.biSizeImage = GetLE32(p + 20);
-    h.biXPelsPerMeter = int32_t(GetLE32(p + 24));
-    h.biYPelsPerMeter = int32_t(GetLE32(p + 28));
-    h.biClrUsed = GetLE32(p + 32);
-    h.biClrImportant = GetLE32(p + 36);
+    h.biSize = LE32(p);
+    h.biWidth = int32_t(LE32(p + 4));
+    h.biHeight = int32_t(LE32(p + 8));
+    h.biPlanes = LE16(p + 12);
+    h.biBitCount = LE16(p + 14);
+    h.biCompression = LE32(p + 16);
+    h.biSizeImage = LE32(p + 20);
+    h.biXPelsPerMeter = int32_t(LE32(p + 24));
+    h.biYPelsPerMeter = int32_t(LE32(p + 28));
+    h.biClrUsed = LE32(p + 32);
+    h.biClrImportant = LE32(p + 36);
     return h;
 }
 
@@ -256,7 +243,7 @@ void TDIBStore::Release() {
 }
 
 uint32_t TDIBStore::Compression() const {
-    return Header.size() >= size_t(kInfoHeaderSize) ? GetLE32(Header.data() + 16) : BI_RGB;
+    return Header.size() >= size_t(kInfoHeaderSize) ? LE32(Header.data() + 16) : BI_RGB;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstring>
 
+#include "core/ByteOrder.h"
 #include "core/Format.h"
 #include "image/DIB.h"
 
@@ -16,11 +17,6 @@ namespace tilvorn {
 namespace {
 
 constexpr const char* kDIBInvalid = "DIB is invalid";
-
-uint32_t LE32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 /// Bytes left in the stream, or -1 when the stream cannot say.
 int64_t Remaining(TStream& stream) {

@@ -5,6 +5,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "core/StreamPosition.h"
 
 namespace tilvorn {
 
@@ -21,30 +22,6 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
     return true;
 }
 
-/// Puts the stream back where a probe found it, whatever the probe did or raised.
-class PositionGuard {
-public:
-    explicit PositionGuard(TStream& stream) : stream_(stream), position_(stream.Position()) {}
-    ~PositionGuard() {
-        try {
-            stream_.SetPosition(position_);
-        } catch (...) {
-        }
-    }
-    PositionGuard(const PositionGuard&) = delete;
-    PositionGuard& operator=(const PositionGuard&) = delete;
-
-private:
-    TStream& stream_;
-    int64_t position_;
-};
-
-constexpr FormatKinds kRaster{FormatKind::Raster};
-constexpr FormatKinds kVector{FormatKind::Vector};
-constexpr FormatKinds kRasterMulti{FormatKind::Raster, FormatKind::MultiImage};
-constexpr FormatKinds kRasterLayered{FormatKind::Raster, FormatKind::Layered};
-constexpr FormatKinds kRasterVector{FormatKind::Raster, FormatKind::Vector};
-
 }  // namespace
 
 // --- class values ---------------------------------------------------------------------------
@@ -59,7 +36,7 @@ bool TGraphicClass::IsReaderClass() const { return InheritsFrom(TReaderGraphic::
 
 bool TGraphicClass::ProbeStream(TStream& stream) const {
     if (!probe_) return false;
-    PositionGuard guard(stream);
+    TKeepPosition keep(stream);  // every class sees the position the caller had
     return probe_(stream);
 }
 
@@ -209,77 +186,15 @@ TFormatRegistry& GlobalFormatRegistry() {
     return registry;
 }
 
-// --- the registration table ----------------------------------------------------------------
+// --- registration tables -------------------------------------------------------------------
 
-const std::array<TRegistrationRow, 39> RegistrationTable = {{
-    {"bmp", "Windows bitmaps", "", kRaster, "TBitmap"},
-    {"ico", "Windows icons", "", kRaster, "TIcon"},
-    {"wmf", "Windows metafiles", "", kVector, "TMetafile"},
-    {"emf", "Windows metafiles", "Windows enhanced meta files", kVector, "TMetafile"},
-    {"jfif", "JPG images", "JFIF images", kRaster, "TJPEGImage"},
-    {"jpg", "", "JPG images", kRaster, "TJPEGImage"},
-    {"jpe", "", "JPE images", kRaster, "TJPEGImage"},
-    {"jpeg", "", "JPEG images", kRaster, "TJPEGImage"},
-    {"rle", "Windows bitmaps", "Run length encoded Windows bitmaps", kRaster, "TBitmap"},
-    {"dib", "", "Device independant Windows bitmaps", kRaster, "TBitmap"},
-    {"win", "Truevision images", "", kRaster, "TTargaGraphic"},
-    {"vst", "", "", kRaster, "TTargaGraphic"},
-    {"vda", "", "", kRaster, "TTargaGraphic"},
-    {"tga", "", "", kRaster, "TTargaGraphic"},
-    {"icb", "", "", kRaster, "TTargaGraphic"},
-    {"tiff", "Tagged image file format images", "Macintosh TIFF images", kRasterMulti, "TTIFFGraphic"},
-    {"tif", "", "PC TIF images", kRasterMulti, "TTIFFGraphic"},
-    {"fax", "", "GFI fax images", kRasterMulti, "TTIFFGraphic"},
-    {"eps", "Encapsulated Postscript images", "", kRaster, "TEPSGraphic"},
-    {"pcx", "ZSoft Paintbrush images", "", kRaster, "TPCXGraphic"},
-    {"pcc", "", "", kRaster, "TPCXGraphic"},
-    {"scr", "", "Word 5.x screen capture images", kRaster, "TPCXGraphic"},
-    {"rpf", "Alias/Wavefront images", "", kRaster, "TRLAGraphic"},
-    {"rla", "", "", kRaster, "TRLAGraphic"},
-    {"sgi", "SGI images", "SGI true color images", kRaster, "TSGIGraphic"},
-    {"rgba", "", "SGI true color images with alpha", kRaster, "TSGIGraphic"},
-    {"rgb", "", "SGI true color images", kRaster, "TSGIGraphic"},
-    {"bw", "", "SGI black/white images", kRaster, "TSGIGraphic"},
-    {"psd", "Photoshop images", "", kRasterLayered, "TPSDGraphic"},
-    {"pdd", "", "", kRasterLayered, "TPSDGraphic"},
-    {"ppm", "Portable map images", "Portable pixel map images", kRaster, "TPPMGraphic"},
-    {"pgm", "", "Portable gray map images", kRaster, "TPPMGraphic"},
-    {"pbm", "", "Portable bitmap images", kRaster, "TPPMGraphic"},
-    {"cel", "Autodesk images", "", kRaster, "TAutodeskGraphic"},
-    {"pic", "Autodesk images", "", kRaster, "TAutodeskGraphic"},
-    {"pcd", "Kodak Photo-CD images", "", kRaster, "TPCDGraphic"},
-    {"cut", "Dr. Halo images", "", kRaster, "TCUTGraphic"},
-    {"psp", "Paintshop Pro images", "", kRasterVector, "TPSPGraphic"},
-    {"png", "Portable network graphic images", "", kRaster, "TPNGGraphic"},
-}};
-
-const std::array<const char*, 11> ShutdownClassOrder = {
-    "TPSPGraphic", "TPSDGraphic", "TTargaGraphic", "TTIFFGraphic", "TSGIGraphic", "TPCXGraphic",
-    "TAutodeskGraphic", "TPCDGraphic", "TPPMGraphic", "TCUTGraphic", "TRLAGraphic",
-};
-
-void RegisterFormats(TFormatRegistry& registry, std::span<const TGraphicClass* const> classes) {
-    const TGraphicClass* platformClasses[] = {&BitmapGraphicClass(), &IconGraphicClass(), &MetafileGraphicClass(),
-                                              &JPEGImageClass()};
-    auto find = [&](std::string_view name) -> const TGraphicClass* {
-        for (const TGraphicClass* c : platformClasses)
-            if (c->Name() == name) return c;
-        for (const TGraphicClass* c : classes)
-            if (c && c->Name() == name) return c;
-        return nullptr;
-    };
-    for (const TRegistrationRow& row : RegistrationTable) {
-        if (const TGraphicClass* c = find(row.ClassName))
-            registry.AddFormat(row.Extension, row.CommonText, row.IndividualText, row.Kinds, false, *c);
-    }
+void RegisterFormats(TFormatRegistry& registry, std::span<const TRegistrationRow> rows) {
+    for (const TRegistrationRow& row : rows)
+        registry.AddFormat(row.Extension, row.CommonText, row.IndividualText, row.Kinds, false, *row.GraphicClass);
 }
 
-void UnregisterFormats(TFormatRegistry& registry) {
-    for (const char* name : ShutdownClassOrder)
-        if (const TGraphicClass* c = registry.ClassNamed(name)) registry.RemoveFormat("", *c);
-    registry.RemoveFormat("rle", BitmapGraphicClass());
-    registry.RemoveFormat("dib", BitmapGraphicClass());
-    if (const TGraphicClass* png = registry.ClassNamed("TPNGGraphic")) registry.RemoveFormat("", *png);
+void UnregisterFormats(TFormatRegistry& registry, std::span<const TWithdrawalStep> steps) {
+    for (const TWithdrawalStep& step : steps) registry.RemoveFormat(step.Extension, *step.GraphicClass);
 }
 
 // --- shared routines -------------------------------------------------------------------------
@@ -551,6 +466,24 @@ void TReaderGraphic::SetPaletteEntries(const TPalette& palette) {
 void TReaderGraphic::AdvanceProgressArea() {
     ++ProgressArea.Top;
     ++ProgressArea.Bottom;
+}
+
+TProgressPhase::TProgressPhase(TReaderGraphic& reader, const std::string& message, uint8_t endPercent)
+    : reader_(reader), endPercent_(endPercent) {
+    reader_.ReportProgress(TProgressStage::psStarting, 0, false, reader_.ProgressArea, message);
+}
+
+TProgressPhase::~TProgressPhase() {
+    try {
+        End();
+    } catch (...) {
+    }
+}
+
+void TProgressPhase::End() {
+    if (!open_) return;
+    open_ = false;
+    reader_.ReportProgress(TProgressStage::psEnding, endPercent_, false, reader_.ProgressArea, "");
 }
 
 uint8_t TReaderGraphic::RowPercent(uint32_t row, uint32_t height) {

@@ -4,13 +4,13 @@
 // and the small pixel routines the readers share.
 //
 // A reader class is a value: a TGraphicClass describes one class (its name, its parent, a
-// factory and the class-level content probe). Each reader offers it as `Class()`:
+// factory and the class-level content probe). Each reader offers it as `Class()`; the format
+// readers get it, with ClassType and a position-keeping ProbeStream, from TFormatReader:
 //
-//     class TTargaGraphic : public TReaderGraphic {
+//     class TTargaGraphic : public TFormatReader<TTargaGraphic> {
 //     public:
-//         static const TGraphicClass& Class();          // MakeReaderClass<TTargaGraphic>(...)
-//         const TGraphicClass& ClassType() const override { return Class(); }
-//         static bool ProbeStream(TStream& stream);     // leaves the position as it found it
+//         static constexpr std::string_view kClassName = "TTargaGraphic";
+//         static bool ProbeContent(TStream& stream);
 //         bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
 //         void ReadImage(TStream& stream) override;
 //     };
@@ -21,10 +21,10 @@
 // ReportProgress(psStarting, ...); set up Converter and take the pixel format from it
 // (SetPixelFormat), then SetSize-like SetImageSize and the palette (SetPaletteEntries);
 // per row decode, convert into ScanLine(y), ReportProgress(psRunning, ...) and move
-// ProgressArea down; ReportProgress(psEnding) at the end of each phase. Buffers and
+// ProgressArea down; ReportProgress(psEnding) at the end of each phase (TProgressPhase does
+// both ends of a phase, also when an error passes). Buffers and
 // decoders are released on every path.
 #pragma once
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +36,7 @@
 #include "core/Exceptions.h"
 #include "core/FlagSet.h"
 #include "core/Format.h"
+#include "core/StreamPosition.h"
 #include "core/Streams.h"
 #include "image/DIB.h"
 #include "readers/ReaderColor.h"
@@ -271,6 +272,50 @@ private:
     BitmapPixelFormat pixelFormat_ = BitmapPixelFormat::Bits24;
 };
 
+/// One phase of a read as the progress notifications show it: the starting notification
+/// when made, the ending one at End or when the scope is left, whichever comes first, so an
+/// error passing through still closes the phase. Ending in the destructor swallows an
+/// observer's exception (the destructor may run while another one is on its way).
+class TProgressPhase {
+public:
+    /// endPercent is the percentage the ending notification carries.
+    TProgressPhase(TReaderGraphic& reader, const std::string& message, uint8_t endPercent = 0);
+    ~TProgressPhase();
+    TProgressPhase(const TProgressPhase&) = delete;
+    TProgressPhase& operator=(const TProgressPhase&) = delete;
+    /// Sends the ending notification; later calls do nothing.
+    void End();
+
+private:
+    TReaderGraphic& reader_;
+    uint8_t endPercent_;
+    bool open_ = true;
+};
+
+/// The class-level part of a format reader, written once: its class value (named by the
+/// reader's kClassName, a kind of Parent's class), ClassType, and ProbeStream, which keeps
+/// the stream's position whatever the reader's own ProbeContent reads or raises:
+///
+///     class TSGIGraphic : public TFormatReader<TSGIGraphic> {
+///     public:
+///         static constexpr std::string_view kClassName = "TSGIGraphic";
+///         static bool ProbeContent(TStream& stream);  // may read on from the position
+///         ...
+///     };
+template <typename Reader, typename Parent = TReaderGraphic>
+class TFormatReader : public Parent {
+public:
+    static const TGraphicClass& Class() {
+        static const TGraphicClass value = MakeReaderClass<Reader>(Reader::kClassName, Parent::Class());
+        return value;
+    }
+    const TGraphicClass& ClassType() const override { return Class(); }
+    static bool ProbeStream(TStream& stream) {
+        TKeepPosition keep(stream);
+        return Reader::ProbeContent(stream);
+    }
+};
+
 // --- the registry -------------------------------------------------------------------------
 
 struct TClassEntry {
@@ -331,26 +376,26 @@ private:
 /// The program's one registry (created on first use, filled by the start-up registration).
 TFormatRegistry& GlobalFormatRegistry();
 
-/// One row of the start-up registration table; the class is named, the formats layer
-/// supplies the class values.
+/// One row of a registration table (the formats layer holds the program's): an extension
+/// and the class that reads it.
 struct TRegistrationRow {
     const char* Extension;
     const char* CommonText;      // "" for none
     const char* IndividualText;  // "" for none
     FormatKinds Kinds;
-    const char* ClassName;
+    const TGraphicClass* GraphicClass;
 };
-/// The 39 rows in their order.
-extern const std::array<TRegistrationRow, 39> RegistrationTable;
-/// The reader classes withdrawn one by one at shutdown, in this order.
-extern const std::array<const char*, 11> ShutdownClassOrder;
+/// Registers the rows in their order, so the classes come in the order of their first row.
+void RegisterFormats(TFormatRegistry& registry, std::span<const TRegistrationRow> rows);
 
-/// Registers every row of the table whose class is among `classes` or is one of the four
-/// platform classes, in the table's order (rows of classes not given are left out).
-void RegisterFormats(TFormatRegistry& registry, std::span<const TGraphicClass* const> classes);
-/// The shutdown withdrawal: the reader classes of ShutdownClassOrder, the bitmap class's
-/// "rle" and "dib", then the PNG reader class; the rest goes with RemoveAll.
-void UnregisterFormats(TFormatRegistry& registry);
+/// One step of a withdrawal: an extension of the class, or with "" the class and all its
+/// extensions (a class that is not registered is left alone).
+struct TWithdrawalStep {
+    const char* Extension;
+    const TGraphicClass* GraphicClass;
+};
+/// Takes the steps in their order.
+void UnregisterFormats(TFormatRegistry& registry, std::span<const TWithdrawalStep> steps);
 
 // --- shared routines ----------------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/ByteOrder.h"
 #include "core/Exceptions.h"
 #include "core/Streams.h"
 #include "platform/Dialogs.h"
@@ -21,20 +22,14 @@ constexpr size_t kCoreWidthAt = 4, kCoreHeightAt = 6, kCoreBitCountAt = 10;
 constexpr uint32_t kBitFieldMasksSize = 12;  // red, green and blue masks after a 40-byte header
 constexpr size_t kDialogFileBuffer = 251;
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-int32_t I32(const uint8_t* p) { return static_cast<int32_t>(U32(p)); }
-void PutU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
+int32_t I32(const uint8_t* p) { return static_cast<int32_t>(LE32(p)); }
 
-bool IsCoreHeader(const uint8_t* dib) { return U32(dib) == kCoreHeaderSize; }
+bool IsCoreHeader(const uint8_t* dib) { return LE32(dib) == kCoreHeaderSize; }
 
-int WidthOf(const uint8_t* dib) { return IsCoreHeader(dib) ? U16(dib + kCoreWidthAt) : I32(dib + kWidthAt); }
-int HeightOf(const uint8_t* dib) { return IsCoreHeader(dib) ? U16(dib + kCoreHeightAt) : I32(dib + kHeightAt); }
-int BitCountOf(const uint8_t* dib) { return U16(dib + (IsCoreHeader(dib) ? kCoreBitCountAt : kBitCountAt)); }
-uint32_t CompressionOf(const uint8_t* dib) { return IsCoreHeader(dib) ? BI_RGB : U32(dib + kCompressionAt); }
+int WidthOf(const uint8_t* dib) { return IsCoreHeader(dib) ? LE16(dib + kCoreWidthAt) : I32(dib + kWidthAt); }
+int HeightOf(const uint8_t* dib) { return IsCoreHeader(dib) ? LE16(dib + kCoreHeightAt) : I32(dib + kHeightAt); }
+int BitCountOf(const uint8_t* dib) { return LE16(dib + (IsCoreHeader(dib) ? kCoreBitCountAt : kBitCountAt)); }
+uint32_t CompressionOf(const uint8_t* dib) { return IsCoreHeader(dib) ? BI_RGB : LE32(dib + kCompressionAt); }
 
 uint64_t PowerOfTwo(int bits) { return bits < 63 ? uint64_t(1) << bits : ~uint64_t(0); }
 
@@ -43,7 +38,7 @@ int ColorCountOf(const uint8_t* dib) {
     uint64_t count;
     if (IsCoreHeader(dib))
         count = PowerOfTwo(bits);
-    else if (uint32_t used = U32(dib + kColorsUsedAt); used != 0)
+    else if (uint32_t used = LE32(dib + kColorsUsedAt); used != 0)
         count = used;
     else
         count = bits <= 8 ? PowerOfTwo(bits) : 0;
@@ -52,11 +47,11 @@ int ColorCountOf(const uint8_t* dib) {
 
 // The bit masks of a 40-byte header with bit fields sit between the header and the pixels.
 uint32_t MasksAfterHeader(const uint8_t* dib) {
-    return U32(dib) == kInfoHeaderSize && CompressionOf(dib) == BI_BITFIELDS ? kBitFieldMasksSize : 0;
+    return LE32(dib) == kInfoHeaderSize && CompressionOf(dib) == BI_BITFIELDS ? kBitFieldMasksSize : 0;
 }
 
 uint64_t PixelOffsetOf(const uint8_t* dib) {
-    return uint64_t(U32(dib)) + 4u * uint64_t(ColorCountOf(dib)) + MasksAfterHeader(dib);
+    return uint64_t(LE32(dib)) + 4u * uint64_t(ColorCountOf(dib)) + MasksAfterHeader(dib);
 }
 
 // Locks a block for one routine and unlocks it on the way out.
@@ -73,8 +68,8 @@ public:
     size_t Size() const { return size_; }
     /// Locked and holding at least the header its first field announces (core or info header).
     bool HasHeader() const {
-        return data_ && size_ >= kCoreHeaderSize && U32(data_) >= kCoreHeaderSize &&
-               (U32(data_) == kCoreHeaderSize || (U32(data_) >= kInfoHeaderSize && U32(data_) <= size_));
+        return data_ && size_ >= kCoreHeaderSize && LE32(data_) >= kCoreHeaderSize &&
+               (LE32(data_) == kCoreHeaderSize || (LE32(data_) >= kInfoHeaderSize && LE32(data_) <= size_));
     }
 
 private:
@@ -168,7 +163,7 @@ std::vector<PALETTEENTRY> TwainDibPaletteEntries(HGLOBAL dib) {
         const auto& fallback = TwainDefaultPalette();
         return {fallback.begin(), fallback.end()};
     }
-    uint64_t tableAt = U32(data);
+    uint64_t tableAt = LE32(data);
     if (tableAt + 4u * count > locked.Size()) return {};
     std::vector<PALETTEENTRY> palette(count);
     for (int i = 0; i < count; ++i) {
@@ -200,7 +195,7 @@ int TwainSaveDibToOpenFile(HGLOBAL dib, TStream& file) {
     if (!locked.HasHeader() || IsCoreHeader(locked.Data())) return kSaveWriteFailed;
     uint8_t* header = locked.Data();
     int bits = BitCountOf(header);
-    uint64_t colors = U32(header + kColorsUsedAt);
+    uint64_t colors = LE32(header + kColorsUsedAt);
     if (colors == 0 && bits <= 8) colors = PowerOfTwo(bits);
     uint64_t imageSize;
     if (CompressionOf(header) == BI_RGB || CompressionOf(header) == BI_BITFIELDS) {
@@ -208,19 +203,19 @@ int TwainSaveDibToOpenFile(HGLOBAL dib, TStream& file) {
         uint64_t stride = (uint64_t(bits) * uint32_t(WidthOf(header)) + 31) / 32 * 4;
         imageSize = uint64_t(height < 0 ? -height : height) * stride;
         if (imageSize > UINT32_MAX) return kSaveWriteFailed;
-        PutU32(header + kImageSizeAt, uint32_t(imageSize));
+        PutLE32(header + kImageSizeAt, uint32_t(imageSize));
     } else {
-        imageSize = U32(header + kImageSizeAt);
+        imageSize = LE32(header + kImageSizeAt);
         if (imageSize == 0) return kSaveWriteFailed;
     }
-    uint64_t pixelOffset = kFileHeaderSize + uint64_t(U32(header)) + 4 * colors + MasksAfterHeader(header);
+    uint64_t pixelOffset = kFileHeaderSize + uint64_t(LE32(header)) + 4 * colors + MasksAfterHeader(header);
     uint64_t fileSize = pixelOffset + imageSize;
     // The block must hold everything the header promises; a short block is never read past.
     if (fileSize > UINT32_MAX || fileSize - kFileHeaderSize > locked.Size()) return kSaveWriteFailed;
     uint8_t fileHeader[kFileHeaderSize] = {};
-    PutU16(fileHeader, kBitmapFileType);
-    PutU32(fileHeader + 2, uint32_t(fileSize));
-    PutU32(fileHeader + 10, uint32_t(pixelOffset));
+    PutLE16(fileHeader, kBitmapFileType);
+    PutLE32(fileHeader + 2, uint32_t(fileSize));
+    PutLE32(fileHeader + 10, uint32_t(pixelOffset));
     int64_t rest = int64_t(fileSize - kFileHeaderSize);
     try {
         if (file.Write(fileHeader, kFileHeaderSize) != kFileHeaderSize) return kSaveWriteFailed;
@@ -259,8 +254,8 @@ HGLOBAL TwainLoadDibFromBmp(const std::string& fileName) {
         TFileStream file(name, FileMode::OpenRead);
         uint8_t fileHeader[kFileHeaderSize];
         if (file.Read(fileHeader, kFileHeaderSize) != kFileHeaderSize) return nullptr;
-        if (U16(fileHeader) != kBitmapFileType) return nullptr;
-        uint32_t declared = U32(fileHeader + 2);
+        if (LE16(fileHeader) != kBitmapFileType) return nullptr;
+        uint32_t declared = LE32(fileHeader + 2);
         // A size field larger than the file would only make a block that can never be filled.
         if (declared <= kFileHeaderSize || int64_t(declared) > file.Size()) return nullptr;
         size_t size = declared - kFileHeaderSize;

@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "core/ByteOrder.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/IntText.h"
 #include "core/Rounding.h"
+#include "core/StreamPosition.h"
 #include "core/Streams.h"
 #include "core/GlobalMemory.h"
 #include "support/TestSupport.h"
@@ -133,4 +135,75 @@ TEST(Streams, GlobalMemoryStreamLocksWhileItLivesAndLeavesTheBlock) {
     EXPECT_EQ(GlobalLockCount(block), 0);
     EXPECT_EQ(GlobalSize(block), 16u);
     EXPECT_EQ(GlobalFree(block), nullptr);
+}
+
+namespace {
+
+/// A memory stream whose seeks fail once told to.
+class TFailingSeekStream : public TMemoryStream {
+public:
+    bool Fail = false;
+    int64_t Seek(int64_t offset, SeekOrigin origin) override {
+        if (Fail) throw EReadError(kStreamReadError);
+        return TMemoryStream::Seek(offset, origin);
+    }
+};
+
+}  // namespace
+
+TEST(StreamPosition, RestoredOnEveryWayOut) {
+    TMemoryStream stream;
+    stream.Write("0123456789", 10);
+    stream.SetPosition(3);
+    {
+        TKeepPosition keep(stream);
+        stream.SetPosition(8);
+    }
+    EXPECT_EQ(stream.Position(), 3);
+    uint8_t bytes[20];
+    EXPECT_THROW(
+        {
+            TKeepPosition keep(stream);
+            stream.ReadBuffer(bytes, 20);  // past the end: the read error passes the guard
+        },
+        EReadError);
+    EXPECT_EQ(stream.Position(), 3);
+}
+
+TEST(StreamPosition, AFailingRestoreIsSwallowed) {
+    TFailingSeekStream stream;
+    stream.Write("0123", 4);
+    stream.SetPosition(1);
+    EXPECT_THROW(
+        {
+            TKeepPosition keep(stream);
+            stream.Fail = true;  // the restore itself fails while the first error is on its way
+            throw EInvalidGraphic("damaged");
+        },
+        EInvalidGraphic);
+    stream.Fail = false;
+    {
+        TKeepPosition keep(stream);  // fails on leaving without another error: still no escape
+        stream.Fail = true;
+    }
+    stream.Fail = false;
+    EXPECT_EQ(stream.Position(), 1);
+}
+
+TEST(ByteOrder, LoadsAndStoresBothOrders) {
+    const uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78};
+    EXPECT_EQ(LE16(bytes), 0x3412);
+    EXPECT_EQ(BE16(bytes), 0x1234);
+    EXPECT_EQ(LE32(bytes), 0x78563412u);
+    EXPECT_EQ(BE32(bytes), 0x12345678u);
+    const uint8_t high[] = {0xFF, 0xFE, 0xFD, 0xFC};  // no sign spreads into the result
+    EXPECT_EQ(LE32(high), 0xFCFDFEFFu);
+    EXPECT_EQ(BE32(high), 0xFFFEFDFCu);
+    uint8_t out[4] = {};
+    PutLE32(out, 0xA1B2C3D4u);
+    EXPECT_EQ(LE32(out), 0xA1B2C3D4u);
+    PutLE16(out, 0xBEEF);
+    EXPECT_EQ(out[0], 0xEF);
+    EXPECT_EQ(out[1], 0xBE);
+    EXPECT_EQ(out[2], 0xB2);  // a 16-bit store leaves the bytes after it alone
 }

@@ -30,8 +30,8 @@ TEST(StandardFormats, RegisterInTheTablesOrder) {
     // The expected class order: the table's first mention of each class that is there.
     std::vector<std::string> expected;
     size_t extensions = 0;
-    for (const TRegistrationRow& row : RegistrationTable) {
-        const std::string name = row.ClassName;
+    for (const TRegistrationRow& row : RegistrationTable()) {
+        const std::string name(row.GraphicClass->Name());
         const bool platform = name == "TBitmap" || name == "TIcon" || name == "TMetafile" || name == "TJPEGImage";
         if (!platform && !built.count(name)) continue;
         ++extensions;

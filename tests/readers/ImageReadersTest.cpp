@@ -15,12 +15,6 @@ namespace {
 
 // --- reader classes for the tests ---------------------------------------------------------
 
-/// Names of the probes asked, in order.
-std::vector<std::string>& ProbeLog() {
-    static std::vector<std::string> log;
-    return log;
-}
-
 /// A small reader of its own format: "TST1", width and height (16-bit little-endian), then
 /// RGB rows top first. It follows the reading contract with the colour manager.
 class TTestGraphic : public TReaderGraphic {
@@ -73,6 +67,15 @@ public:
     }
 };
 
+/// Each progress notification of the reader as "stage:percent:area top:message".
+void RecordProgress(TReaderGraphic& reader, std::vector<std::string>& events) {
+    reader.OnProgress = [&events](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+                                  const std::string& msg) {
+        events.push_back(std::to_string(int(stage)) + ":" + std::to_string(percent) + ":" + std::to_string(r.Top) +
+                         ":" + msg);
+    };
+}
+
 std::vector<uint8_t> TestFile(uint16_t width, uint16_t height, uint8_t seed) {
     std::vector<uint8_t> bytes = {'T', 'S', 'T', '1', uint8_t(width), uint8_t(width >> 8), uint8_t(height),
                                   uint8_t(height >> 8)};
@@ -80,252 +83,10 @@ std::vector<uint8_t> TestFile(uint16_t width, uint16_t height, uint8_t seed) {
     return bytes;
 }
 
-/// A reader class that records being asked and answers as told; it moves the stream to
-/// show that the registry puts the position back.
-template <int Id>
-struct TLoggingGraphic : public TReaderGraphic {
-    static inline bool answer = false;
-    static inline const char* name = "";
-    static bool ProbeStream(TStream& stream) {
-        ProbeLog().push_back(name);
-        uint8_t b[3];
-        stream.Read(b, 3);
-        return answer;
-    }
-    void ReadImage(TStream&) override {}
-};
-
-/// The thirteen reader classes of the table, each a logging class with the table's name.
-struct FakeClasses {
-    template <int Id>
-    static TGraphicClass Make(const char* className, const TGraphicClass& parent) {
-        TLoggingGraphic<Id>::name = className;
-        return MakeReaderClass<TLoggingGraphic<Id>>(className, parent);
-    }
-    TGraphicClass targa = Make<0>("TTargaGraphic", TReaderGraphic::Class());
-    TGraphicClass tiff = Make<1>("TTIFFGraphic", TReaderGraphic::Class());
-    TGraphicClass eps = Make<2>("TEPSGraphic", tiff);
-    TGraphicClass pcx = Make<3>("TPCXGraphic", TReaderGraphic::Class());
-    TGraphicClass rla = Make<4>("TRLAGraphic", TReaderGraphic::Class());
-    TGraphicClass sgi = Make<5>("TSGIGraphic", TReaderGraphic::Class());
-    TGraphicClass psd = Make<6>("TPSDGraphic", TReaderGraphic::Class());
-    TGraphicClass ppm = Make<7>("TPPMGraphic", TReaderGraphic::Class());
-    TGraphicClass autodesk = Make<8>("TAutodeskGraphic", TReaderGraphic::Class());
-    TGraphicClass pcd = Make<9>("TPCDGraphic", TReaderGraphic::Class());
-    TGraphicClass cut = Make<10>("TCUTGraphic", TReaderGraphic::Class());
-    TGraphicClass psp = Make<11>("TPSPGraphic", TReaderGraphic::Class());
-    TGraphicClass png = Make<12>("TPNGGraphic", TReaderGraphic::Class());
-
-    // Given in another order than the table's, which must not matter.
-    std::vector<const TGraphicClass*> All() const {
-        return {&png, &psp, &cut, &pcd, &autodesk, &ppm, &psd, &sgi, &rla, &pcx, &eps, &tiff, &targa};
-    }
-    static void AnswerAll(bool value) {
-        TLoggingGraphic<0>::answer = TLoggingGraphic<1>::answer = TLoggingGraphic<2>::answer = value;
-        TLoggingGraphic<3>::answer = TLoggingGraphic<4>::answer = TLoggingGraphic<5>::answer = value;
-        TLoggingGraphic<6>::answer = TLoggingGraphic<7>::answer = TLoggingGraphic<8>::answer = value;
-        TLoggingGraphic<9>::answer = TLoggingGraphic<10>::answer = TLoggingGraphic<11>::answer = value;
-        TLoggingGraphic<12>::answer = value;
-    }
-};
-
-std::vector<std::string> ClassNames(const TFormatRegistry& registry) {
-    std::vector<std::string> names;
-    for (const auto& entry : registry.ClassList()) names.emplace_back(entry->ReaderClass->Name());
-    return names;
-}
-
-const TClassEntry& EntryOf(const TFormatRegistry& registry, const TGraphicClass& c) {
-    return *registry.ClassList().at(size_t(registry.IndexOfClass(c)));
-}
-
-class Registry : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ProbeLog().clear();
-        FakeClasses::AnswerAll(false);
-    }
-    FakeClasses fakes;
-    TFormatRegistry registry;
-};
-
 }  // namespace
 
-// --- the registration table --------------------------------------------------------------------
-
-TEST(RegistrationTable, HoldsTheThirtyNineRowsInOrder) {
-    struct Row { size_t index; const char* ext; const char* common; const char* individual; uint8_t kinds; const char* cls; };
-    const Row rows[] = {
-        {0, "bmp", "Windows bitmaps", "", 8, "TBitmap"},
-        {3, "emf", "Windows metafiles", "Windows enhanced meta files", 16, "TMetafile"},
-        {5, "jpg", "", "JPG images", 8, "TJPEGImage"},
-        {9, "dib", "", "Device independant Windows bitmaps", 8, "TBitmap"},
-        {10, "win", "Truevision images", "", 8, "TTargaGraphic"},
-        {15, "tiff", "Tagged image file format images", "Macintosh TIFF images", 12, "TTIFFGraphic"},
-        {17, "fax", "", "GFI fax images", 12, "TTIFFGraphic"},
-        {18, "eps", "Encapsulated Postscript images", "", 8, "TEPSGraphic"},
-        {21, "scr", "", "Word 5.x screen capture images", 8, "TPCXGraphic"},
-        {22, "rpf", "Alias/Wavefront images", "", 8, "TRLAGraphic"},
-        {25, "rgba", "", "SGI true color images with alpha", 8, "TSGIGraphic"},
-        {27, "bw", "", "SGI black/white images", 8, "TSGIGraphic"},
-        {29, "pdd", "", "", 10, "TPSDGraphic"},
-        {32, "pbm", "", "Portable bitmap images", 8, "TPPMGraphic"},
-        {34, "pic", "Autodesk images", "", 8, "TAutodeskGraphic"},
-        {35, "pcd", "Kodak Photo-CD images", "", 8, "TPCDGraphic"},
-        {36, "cut", "Dr. Halo images", "", 8, "TCUTGraphic"},
-        {37, "psp", "Paintshop Pro images", "", 24, "TPSPGraphic"},
-        {38, "png", "Portable network graphic images", "", 8, "TPNGGraphic"},
-    };
-    ASSERT_EQ(RegistrationTable.size(), 39u);
-    for (const Row& r : rows) {
-        const TRegistrationRow& row = RegistrationTable[r.index];
-        EXPECT_STREQ(row.Extension, r.ext) << r.index;
-        EXPECT_STREQ(row.CommonText, r.common) << r.index;
-        EXPECT_STREQ(row.IndividualText, r.individual) << r.index;
-        EXPECT_EQ(row.Kinds.Bits(), r.kinds) << r.index;
-        EXPECT_STREQ(row.ClassName, r.cls) << r.index;
-    }
-}
-
-TEST_F(Registry, StartUpRegistrationGivesTheClassesInTableOrder) {
-    RegisterFormats(registry, fakes.All());
-    EXPECT_EQ(registry.ExtensionList().size(), 39u);
-    EXPECT_EQ(ClassNames(registry),
-              (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TTargaGraphic",
-                                        "TTIFFGraphic", "TEPSGraphic", "TPCXGraphic", "TRLAGraphic", "TSGIGraphic",
-                                        "TPSDGraphic", "TPPMGraphic", "TAutodeskGraphic", "TPCDGraphic",
-                                        "TCUTGraphic", "TPSPGraphic", "TPNGGraphic"}));
-    struct Use { const TGraphicClass* c; uint32_t count; const char* text; };
-    const Use uses[] = {
-        {&BitmapGraphicClass(), 3, "Windows bitmaps"}, {&JPEGImageClass(), 4, "JPG images"},
-        {&MetafileGraphicClass(), 2, "Windows metafiles"}, {&fakes.targa, 5, "Truevision images"},
-        {&fakes.tiff, 3, "Tagged image file format images"}, {&fakes.sgi, 4, "SGI images"},
-        {&fakes.autodesk, 2, "Autodesk images"}, {&fakes.png, 1, "Portable network graphic images"},
-    };
-    for (const Use& u : uses) {
-        EXPECT_EQ(EntryOf(registry, *u.c).UseCount, u.count) << u.c->Name();
-        EXPECT_EQ(EntryOf(registry, *u.c).ClassText, u.text) << u.c->Name();
-    }
-    // The invariant: every extension's owner is in the class list, use counts add up.
-    for (const auto& c : registry.ClassList()) {
-        uint32_t n = 0;
-        for (const auto& x : registry.ExtensionList()) n += x->OwnerEntry == c.get();
-        EXPECT_EQ(n, c->UseCount) << c->ReaderClass->Name();
-    }
-}
-
-TEST_F(Registry, ProbesReaderClassesOnlyAndInRegistrationOrder) {
-    RegisterFormats(registry, fakes.All());
-    TMemoryStream stream;
-    stream.Write("0123456789", 10);
-    stream.SetPosition(2);
-    EXPECT_EQ(registry.ClassForStream(stream), nullptr);
-    EXPECT_EQ(ProbeLog(), (std::vector<std::string>{"TTargaGraphic", "TTIFFGraphic", "TEPSGraphic", "TPCXGraphic",
-                                                    "TRLAGraphic", "TSGIGraphic", "TPSDGraphic", "TPPMGraphic",
-                                                    "TAutodeskGraphic", "TPCDGraphic", "TCUTGraphic",
-                                                    "TPSPGraphic", "TPNGGraphic"}));
-    EXPECT_EQ(stream.Position(), 2);  // every probe saw the same position, and it is kept
-
-    // The first positive answer wins, so an earlier weak test takes precedence.
-    ProbeLog().clear();
-    TLoggingGraphic<0>::answer = true;  // Targa
-    TLoggingGraphic<12>::answer = true;  // PNG
-    EXPECT_EQ(registry.ClassForStream(stream), &fakes.targa);
-    EXPECT_EQ(ProbeLog().size(), 1u);
-}
-
-TEST_F(Registry, OrderHoldsForWhatIsRegisteredSoFar) {
-    const std::vector<const TGraphicClass*> some = {&fakes.png, &fakes.pcx, &fakes.targa};
-    RegisterFormats(registry, some);
-    EXPECT_EQ(ClassNames(registry), (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage",
-                                                              "TTargaGraphic", "TPCXGraphic", "TPNGGraphic"}));
-    EXPECT_EQ(registry.IndexOfExtension("tif"), -1);
-}
-
-TEST_F(Registry, PlatformClassesAreNeverProbedEvenWithAProbe) {
-    static const TGraphicClass probingBitmap("TProbingBitmap", nullptr, nullptr, [](TStream&) {
-        ProbeLog().push_back("bitmap");
-        return true;
-    });
-    registry.AddFormat("xbm", "Probing bitmaps", "", {FormatKind::Raster}, false, probingBitmap);
-    TMemoryStream stream;
-    stream.Write("BM", 2);
-    EXPECT_EQ(registry.ClassForStream(stream), nullptr);
-    EXPECT_TRUE(ProbeLog().empty());
-}
-
-TEST_F(Registry, ExtensionsIgnoreLetterCase) {
-    RegisterFormats(registry, fakes.All());
-    const int tga = registry.IndexOfExtension("tga");
-    ASSERT_GE(tga, 0);
-    for (const char* spelling : {"TGA", "Tga", "tGa"}) EXPECT_EQ(registry.IndexOfExtension(spelling), tga) << spelling;
-    EXPECT_EQ(registry.ClassForExtension("PNG"), &fakes.png);
-    EXPECT_EQ(registry.IndexOfExtension(""), -1);
-    EXPECT_EQ(registry.IndexOfExtension("gif"), -1);
-    registry.AddFormat("", "Nothing", "", {FormatKind::Raster}, false, fakes.png);
-    EXPECT_EQ(registry.ExtensionList().size(), 39u);
-    EXPECT_EQ(EntryOf(registry, fakes.png).UseCount, 1u);
-}
-
-TEST_F(Registry, RegisteringTwiceFailsAndChangesNothing) {
-    RegisterFormats(registry, fakes.All());
-    for (const char* spelling : {"tga", "TGA"}) {
-        try {
-            registry.AddFormat(spelling, "Other", "", {FormatKind::Raster}, false, fakes.png);
-            FAIL() << "no error for " << spelling;
-        } catch (const EInvalidGraphic& e) {
-            EXPECT_EQ(std::string(e.what()), std::string("Attempt to register ") + spelling + " twice.");
-        }
-    }
-    EXPECT_EQ(registry.ClassForExtension("tga"), &fakes.targa);
-    EXPECT_EQ(EntryOf(registry, fakes.targa).UseCount, 5u);
-    EXPECT_EQ(EntryOf(registry, fakes.png).UseCount, 1u);
-    EXPECT_EQ(EntryOf(registry, fakes.png).ClassText, "Portable network graphic images");
-}
-
-TEST_F(Registry, ReplacingMovesTheExtensionAndDropsAnUnusedClass) {
-    registry.AddFormat("pic", "Autodesk images", "", {FormatKind::Raster}, false, fakes.autodesk);
-    registry.AddFormat("png", "Portable network graphic images", "", {FormatKind::Raster}, false, fakes.png);
-    registry.AddFormat("PIC", "Pictures", "", {FormatKind::Vector}, true, fakes.png);
-    EXPECT_EQ(registry.IndexOfClass(fakes.autodesk), -1);
-    EXPECT_EQ(EntryOf(registry, fakes.png).UseCount, 2u);
-    EXPECT_EQ(EntryOf(registry, fakes.png).ClassText, "Pictures");
-    const TExtensionEntry& pic = *registry.ExtensionList()[0];
-    EXPECT_EQ(pic.ExtensionText, "pic");  // keeps its own text and kinds
-    EXPECT_EQ(pic.Kinds, FormatKinds{FormatKind::Raster});
-    // Replacing with the class it already has changes nothing.
-    registry.AddFormat("pic", "", "", {}, true, fakes.png);
-    EXPECT_EQ(EntryOf(registry, fakes.png).UseCount, 2u);
-}
-
-TEST_F(Registry, RemovingExtensionsAndClasses) {
-    RegisterFormats(registry, fakes.All());
-    registry.RemoveFormat("gif", fakes.png);  // not registered: nothing happens
-    EXPECT_EQ(registry.ExtensionList().size(), 39u);
-    registry.RemoveFormat("PNG", fakes.png);
-    EXPECT_EQ(registry.IndexOfClass(fakes.png), -1);
-    EXPECT_EQ(registry.ExtensionList().size(), 38u);
-    registry.RemoveFormat("", fakes.sgi);
-    EXPECT_EQ(registry.IndexOfClass(fakes.sgi), -1);
-    EXPECT_EQ(registry.IndexOfExtension("rgba"), -1);
-    EXPECT_EQ(registry.ExtensionList().size(), 34u);
-    // A class that was never registered is left alone rather than touched.
-    registry.RemoveFormat("", fakes.png);
-    EXPECT_EQ(registry.ClassList().size(), 15u);
-}
-
-TEST_F(Registry, ShutdownWithdrawalLeavesThePlatformClassesAndEPS) {
-    RegisterFormats(registry, fakes.All());
-    UnregisterFormats(registry);
-    EXPECT_EQ(ClassNames(registry),
-              (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TEPSGraphic"}));
-    EXPECT_EQ(EntryOf(registry, BitmapGraphicClass()).UseCount, 1u);
-    registry.RemoveAll();
-    EXPECT_TRUE(registry.ClassList().empty());
-    EXPECT_TRUE(registry.ExtensionList().empty());
-}
-
-TEST_F(Registry, ClassForFileReadsTheContent) {
+TEST(Registry, ClassForFileReadsTheContent) {
+    TFormatRegistry registry;
     registry.AddFormat("tst", "Test pictures", "", {FormatKind::Raster}, false, TTestGraphic::Class());
     const std::string dir = test::TempDir("class_for_file");
     test::WriteFileBytes(dir + "/picture.jpg", TestFile(2, 2, 0));
@@ -337,10 +98,11 @@ TEST_F(Registry, ClassForFileReadsTheContent) {
 }
 
 TEST(ReaderClass, IsAKindOfItsAncestors) {
-    FakeClasses fakes;
-    EXPECT_TRUE(fakes.eps.InheritsFrom(fakes.tiff));
-    EXPECT_TRUE(fakes.eps.IsReaderClass());
-    EXPECT_FALSE(fakes.tiff.InheritsFrom(fakes.eps));
+    const TGraphicClass tiff = MakeReaderClass<TTestGraphic>("TTIFFGraphic", TReaderGraphic::Class());
+    const TGraphicClass eps = MakeReaderClass<TTestGraphic>("TEPSGraphic", tiff);
+    EXPECT_TRUE(eps.InheritsFrom(tiff));
+    EXPECT_TRUE(eps.IsReaderClass());
+    EXPECT_FALSE(tiff.InheritsFrom(eps));
     EXPECT_FALSE(BitmapGraphicClass().IsReaderClass());
     EXPECT_THROW(BitmapGraphicClass().Create(), EInvalidGraphicOperation);
     std::unique_ptr<TReaderGraphic> reader = TTestGraphic::Class().Create();
@@ -362,11 +124,7 @@ TEST(ReaderClass, ProbeErrorsReachTheCaller) {
 TEST(ReaderGraphic, ReadsThroughTheContractWithProgress) {
     TTestGraphic reader;
     std::vector<std::string> events;
-    reader.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect& r,
-                            const std::string& msg) {
-        events.push_back(std::to_string(int(stage)) + ":" + std::to_string(percent) + ":" + std::to_string(r.Top) +
-                         ":" + msg);
-    };
+    RecordProgress(reader, events);
     std::vector<uint8_t> bytes = {'x', 'x'};  // the picture starts inside the stream
     const std::vector<uint8_t> file = TestFile(2, 3, 10);
     bytes.insert(bytes.end(), file.begin(), file.end());
@@ -384,6 +142,55 @@ TEST(ReaderGraphic, ReadsThroughTheContractWithProgress) {
     EXPECT_EQ(reader.ScanLine(2)[5], 10 + 12 + 3);
     EXPECT_EQ(events, (std::vector<std::string>{"0:0:0:Transfering...", "1:33:0:", "1:67:1:", "1:100:2:",
                                                 "2:0:3:"}));
+}
+
+TEST(ProgressPhase, StartsAtOnceAndEndsOnceAtEndOrWhenLeft) {
+    TTestGraphic reader;
+    std::vector<std::string> events;
+    RecordProgress(reader, events);
+    reader.ProgressArea = Rect(0, 4, 2, 5);
+    {
+        TProgressPhase phase(reader, "Preparing...", 100);
+        EXPECT_EQ(events, (std::vector<std::string>{"0:0:4:Preparing..."}));
+        reader.AdvanceProgressArea();
+        phase.End();
+        phase.End();  // a second end sends nothing
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"0:0:4:Preparing...", "2:100:5:"}));
+    events.clear();
+    {
+        TProgressPhase phase(reader, "Transfering...");
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"0:0:5:Transfering...", "2:0:5:"}));
+}
+
+TEST(ProgressPhase, AnErrorPassingThroughStillEndsThePhase) {
+    TTestGraphic reader;
+    std::vector<TProgressStage> stages;
+    reader.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+        stages.push_back(stage);
+    };
+    EXPECT_THROW(
+        {
+            TProgressPhase phase(reader, "Preparing...");
+            throw EReadError(kStreamReadError);
+        },
+        EReadError);
+    EXPECT_EQ(stages, (std::vector<TProgressStage>{TProgressStage::psStarting, TProgressStage::psEnding}));
+
+    // An observer that fails on the ending while an error is on its way cannot end the program.
+    reader.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+        if (stage == TProgressStage::psEnding) throw EAbort();
+    };
+    EXPECT_THROW(
+        {
+            TProgressPhase phase(reader, "Preparing...");
+            throw EReadError(kStreamReadError);
+        },
+        EReadError);
+    // Ended explicitly, the observer's error reaches the reader as any other.
+    TProgressPhase phase(reader, "Preparing...");
+    EXPECT_THROW(phase.End(), EAbort);
 }
 
 TEST(ReaderGraphic, BaseInfoClearsTheRecord) {
