@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"ThreePassGBR", TScanMode::Color, 50, 8, "--mode Color --depth 8 --three-pass=yes --three-pass-order GBR",
                  {{"three-pass", "true"}, {"three-pass-order", "GBR"}}},
         // scanimage reads three frames at 8 bits only; the one-frame picture is the same.
-        ModeCase{"ThreePass16Bit", TScanMode::Color, 50, 16, "--mode Color --depth 16", kThreePass},
+        ModeCase{"ThreePass16Bit", TScanMode::Color, 50, 16, "--mode Color --depth 16 --three-pass=no", kThreePass},
         // Reads of a few bytes each, so lines arrive in pieces.
         ModeCase{"SmallReads", TScanMode::Color, 50, 8, "--mode Color --depth 8",
                  {{"read-limit", "true"}, {"read-limit-size", "77"}}},
