@@ -15,8 +15,6 @@
 #include "poster/ImageFiles.h"
 #include "poster/PrinterSheet.h"
 #include "poster/Sources.h"
-#include "app/TwainQtHost.h"
-#include "twain/TwainScan.h"
 #include "image/view/DIBView.h"
 #include "app/PageForm.h"
 #include "core/Exceptions.h"
@@ -509,10 +507,10 @@ void TForm1::ChangeImageClick() {
             break;
         }
         case 1: {
-            // A cancelled or failed scan leaves everything as it was; the scanner layer has
-            // shown its own messages.
+            // A cancelled or failed scan leaves everything as it was; TWAIN has shown its own
+            // messages, SANE's errors go to the error report.
             auto picture = std::make_unique<TDIB>();
-            if (!twain::ScanPicture(TQtTwainHost::Handle(this), *picture)) return;
+            if (!ScanPicture(*picture)) return;
             SourceImage = std::move(picture);
             break;
         }

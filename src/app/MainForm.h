@@ -162,6 +162,11 @@ public:
     bool HasPicture() const;
     /// True while sheets are being printed or saved.
     bool OutputRunning() const { return outputRunning_; }
+    /// The scanner branch of ChangeImageClick: replaces picture by a scan, through TWAIN where
+    /// its manager is found, else through SANE (MainFormScan.cpp). False when nothing came.
+    bool ScanPicture(TDIB& picture);
+    /// The SANE scanner picked in the scan dialog, offered first for the rest of the run.
+    std::string ScannerDevice;
     /// The clipboard branch of ChangeImageClick: takes the clipboard's bitmap, if any.
     void PasteClipboardPicture();
     /// Renders the file chosen in sOpenDialog1 as a document into SourceImage: six times its
@@ -215,6 +220,8 @@ private:
     TSheetGeometry CurrentSheet() const;
     TLayout CurrentLayout() const;
 
+    /// The SANE part of ScanPicture: the scan dialog, then the scan with progress and cancel.
+    bool SaneScanPicture(TDIB& picture);
     /// Enables or disables everything a running output must not be disturbed by.
     void LockForOutput(bool locked);
 

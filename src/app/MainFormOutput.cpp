@@ -59,7 +59,8 @@ void TForm1::LockForOutput(bool locked) {
                            static_cast<QWidget*>(sPanel5), static_cast<QWidget*>(sBitBtn1),
                            static_cast<QWidget*>(sBitBtn2), static_cast<QWidget*>(DIBView1),
                            static_cast<QWidget*>(sSpeedButton2), static_cast<QWidget*>(ChangeImage)}) {
-            lockedControls_.emplace_back(w, w->isEnabled());
+            // Its own state: isEnabled() of a control in a panel locked just before is false.
+            lockedControls_.emplace_back(w, !w->testAttribute(Qt::WA_ForceDisabled));
             w->setEnabled(false);
         }
     } else {

@@ -131,6 +131,8 @@ TEST_F(OutputWindowTest, SavesOneJpegPerSheetWithGuideLinesAndThePicture) {
     EXPECT_GT(ColorGreen(beyond), 240);
     EXPECT_FALSE(form->sSpeedButton1->isVisible());
     EXPECT_TRUE(form->sBitBtn2->isEnabled());
+    // The open button sits in the source panel, which is locked before it during the run.
+    EXPECT_TRUE(form->ChangeImage->isEnabled()) << "a new picture can be brought in after the run";
     EXPECT_EQ(form->sProgressBar1->value(), 0);
     EXPECT_EQ(form->sProgressBar2->value(), 0);
 }

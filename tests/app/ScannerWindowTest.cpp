@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/TwainQtHost.h"
+#include "sane/SaneScanner.h"
+#include "sane/SaneTestSupport.h"
 #include "twain/TwainTestSupport.h"
 #include "WindowSupport.h"
 
@@ -53,6 +55,8 @@ TEST_F(ScannerWindowTest, AScanBecomesThePicture) {
 }
 
 TEST_F(ScannerWindowTest, WithoutAManagerThePreviousPictureStays) {
+    // Without a TWAIN manager the scanner mode goes to SANE; here it finds no scanner.
+    tilvorn::test::sane::UseNoBackend();
     Start();
     GivePicture(12, 8);
     TwainSetManagerPath("/nonexistent/libtwaindsm.so");
@@ -60,8 +64,9 @@ TEST_F(ScannerWindowTest, WithoutAManagerThePreviousPictureStays) {
     ASSERT_TRUE(form->SourceImage);
     EXPECT_EQ(form->SourceImage->Width(), 12);
     ASSERT_FALSE(dialogs.messages.empty());
-    EXPECT_EQ(dialogs.messages[0].text, "Unable to load Source Manager (TWAIN_32.DLL)");
+    EXPECT_EQ(dialogs.messages[0].text, tilvorn::sane::kNoScannerFound);
     EXPECT_TRUE(form->sPanel4->isEnabled());
+    EXPECT_EQ(TwainSessionState(), kManagerUnloaded);
 }
 
 }  // namespace
