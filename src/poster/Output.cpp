@@ -146,6 +146,9 @@ void DrawGuideLines(const TSheetLayout& l, const TPageRegion& r, TDIB& sheet) {
 void CutFragment(TDIB& picture, const TPageRegion& r, TDIB& fragment) {
     const int fw = fragment.Width(), fh = fragment.Height();
     const int64_t rw = r.Right - r.Left, rh = r.Bottom - r.Top;
+    // A bitmap read from a file may still hold its rows packed (RLE) or not yet unpacked:
+    // taking the rows through the picture unpacks them once, before any pixel is read.
+    if (!picture.Image()->TopRow || picture.Image()->Compressed) picture.TopRow();
     const TDIBStore& source = *picture.Image();
     const bool fast = source.BitCount == 24 && !source.Compressed && source.TopRow;
     std::vector<int> columns(static_cast<size_t>(fw));

@@ -260,5 +260,33 @@ TEST(RunOutput, CancelStopsAfterTheCurrentSheetAndErrorsKeepEarlierSheets) {
     EXPECT_FALSE(std::filesystem::exists(dir + "/q(4;1).JPG"));
 }
 
+// Bitmaps of every depth, as read from their files (RLE ones still packed), make the same sheet
+// as their 24-bit picture.
+TEST(ComposeSheet, PicturesOfEveryDepthMakeTheSheetOfTheirTrueColourPicture) {
+    for (const char* file : {"im-1.bmp", "pbm-4.bmp", "pil-8.bmp", "im-rle8.bmp", "im-565.bmp", "im-32.bmp"}) {
+        SCOPED_TRACE(file);
+        TDIB picture;
+        picture.LoadFromFile(DataPath(std::string("image/") + file));
+        picture.TopRow();  // unpacked, to read the reference colours
+        TDIB trueColour;
+        trueColour.SetSize(picture.Width(), picture.Height(), 24);
+        for (int y = 0; y < picture.Height(); ++y)
+            for (int x = 0; x < picture.Width(); ++x) {
+                TColor c = GetStorePixel(*picture.Image(), x, y);
+                uint8_t* p = trueColour.ScanLine(y) + x * 3;
+                p[0] = ColorBlue(c), p[1] = ColorGreen(c), p[2] = ColorRed(c);
+            }
+        TDIB fromFile, reference;
+        picture.LoadFromFile(DataPath(std::string("image/") + file));  // packed again
+        TSheetLayout l = SmallLayout(1, 1);
+        ComposeSheet(l, picture, 1, 24, fromFile);
+        ComposeSheet(l, trueColour, 1, 24, reference);
+        ASSERT_EQ(fromFile.Height(), reference.Height());
+        for (int y = 0; y < reference.Height(); ++y)
+            ASSERT_EQ(std::memcmp(fromFile.ScanLine(y), reference.ScanLine(y), size_t(reference.Width()) * 3), 0)
+                << "row " << y;
+    }
+}
+
 }  // namespace
 }  // namespace tilvorn::test
