@@ -76,7 +76,8 @@ TForm1::TForm1(TPageForm& pageForm, std::string languageDir, QWidget* parent)
     setWindowTitle(kApplicationTitle);
     BuildControls();
     ConnectHandlers();
-    resize(721, 634);
+    // The design size, or the least the texts need when that is more.
+    resize(QSize(721, 634).expandedTo(minimumSizeHint()));
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     HandleEvent([this] { FormCreate(); });
@@ -110,7 +111,19 @@ void TForm1::BuildControls() {
     BuildSizePanel();
     BuildCutPanel();
     BuildOutputPanel();
-    for (QFrame* panel : {sPanel3, sPanel4, sPanel5, sPanel2}) strip->addWidget(panel);
+    for (QFrame* panel : {sPanel3, sPanel4, sPanel5, sPanel2}) {
+        strip->addWidget(panel);
+        // No text-bearing control of a panel is squeezed below the room its text needs.
+        for (QWidget* control : panel->findChildren<QWidget*>()) {
+            if (!qobject_cast<QLabel*>(control) && !qobject_cast<QAbstractButton*>(control) &&
+                !qobject_cast<QComboBox*>(control) && !qobject_cast<QGroupBox*>(control))
+                continue;
+            QSizePolicy policy = control->sizePolicy();
+            if (policy.horizontalPolicy() & QSizePolicy::ShrinkFlag)
+                policy.setHorizontalPolicy(QSizePolicy::Policy(policy.horizontalPolicy() & ~QSizePolicy::ShrinkFlag));
+            control->setSizePolicy(policy);
+        }
+    }
     strip->addStretch(1);
     BuildPreviewArea();
     layout->addWidget(sScrollBox1, 1);
@@ -135,7 +148,7 @@ void TForm1::BuildSourcePanel() {
         button->setIconSize(QSize(32, 32));
         button->setIcon(glyph);
         button->setFocusPolicy(Qt::StrongFocus);
-        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        button->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Fixed);
         return button;
     };
     sScrollBar2 = modeBar("sScrollBar2", 2);
@@ -277,7 +290,7 @@ void TForm1::FitCountsToTexts() {
         const QFontMetrics metrics(edit->font());
         QMargins margins = edit->textMargins();
         int text = std::max(metrics.horizontalAdvance(room), metrics.horizontalAdvance(edit->text()));
-        edit->setMinimumWidth(text + margins.left() + margins.right() + 12);
+        edit->setFixedWidth(text + margins.left() + margins.right() + 12);
     };
     fit(ColCount, QStringLiteral("99999"));
     fit(RowCount, QStringLiteral("99999"));

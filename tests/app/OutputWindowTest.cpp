@@ -199,12 +199,18 @@ TEST_F(OutputWindowTest, TheOpenButtonWorksAgainAfterEveryRun) {
     dialogs.openAnswers.push_back(DataPath("app/palette8.bmp"));
     QTest::mouseClick(form->ChangeImage, Qt::LeftButton);
     EXPECT_EQ(form->SourceImage->Width(), 40);
+    dialogs.openAnswers.push_back(DataPath("app/rgb.jpg"));
+    QTest::mouseClick(form->ChangeImage, Qt::LeftButton);
+    EXPECT_EQ(form->SourceImage->Width(), 64);
     // A print cancelled at its first sheet, then the next picture.
     form->SetAsString1.SetAsString("1-3");
     QTimer::singleShot(0, form->sSpeedButton1, [this] { form->sSpeedButton1->click(); });
     QTest::mouseClick(form->sBitBtn1, Qt::LeftButton);
     EXPECT_EQ(printer.jobs.size(), 1u);
     expectUsable();
+    dialogs.openAnswers.push_back(DataPath("app/palette8.bmp"));
+    QTest::mouseClick(form->ChangeImage, Qt::LeftButton);
+    EXPECT_EQ(form->SourceImage->Width(), 40);
     dialogs.openAnswers.push_back(DataPath("app/rgb.jpg"));
     QTest::mouseClick(form->ChangeImage, Qt::LeftButton);
     EXPECT_EQ(form->SourceImage->Width(), 64);

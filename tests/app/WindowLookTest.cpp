@@ -31,7 +31,7 @@ protected:
     /// Every text of the main window and its status bar, checked against the room its
     /// control gives it by the control's own font.
     void ExpectEveryTextFits() {
-        QApplication::processEvents();
+        QTest::qWait(50);  // the layout requests of changed texts, panel by panel
         auto fits = [](QWidget* w, const QString& text, int room) {
             int needed = w->fontMetrics().horizontalAdvance(text);
             EXPECT_LE(needed, room) << S(w->objectName()) << ": \"" << S(text) << "\"";
