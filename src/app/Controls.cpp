@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGridLayout>
+#include <algorithm>
 #include <limits>
 
 #include "core/IntText.h"
@@ -54,8 +55,19 @@ bool TSpinEdit::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+namespace {
+constexpr int kSpinButtonWidth = 16;
+}
+
+QSize TSpinEdit::sizeHint() const {
+    QSize editor = editor_->sizeHint();
+    // Room for seven digits: a poster ten kilometres wide.
+    int digits = editor_->fontMetrics().horizontalAdvance(QStringLiteral("9999999")) + 12;
+    return {std::max(digits, 60) + kSpinButtonWidth, editor.height()};
+}
+
 void TSpinEdit::resizeEvent(QResizeEvent*) {
-    int buttonWidth = 16;
+    int buttonWidth = kSpinButtonWidth;
     int half = height() / 2;
     editor_->setGeometry(0, 0, width() - buttonWidth, height());
     up_->setGeometry(width() - buttonWidth, 0, buttonWidth, half);

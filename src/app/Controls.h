@@ -28,6 +28,9 @@ public:
     void SetValue(int value);
     QString Text() const { return editor_->text(); }
     QLineEdit* Editor() const { return editor_; }
+    /// The editor's own size and the width of the up and down buttons.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 signals:
     /// Every change of the text, typed or set.

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QScreen>
 #include <QUrl>
@@ -33,11 +35,26 @@ T* Named(T* widget, const char* name) {
     return widget;
 }
 
-QFrame* NewPanel(QWidget* parent, const char* name, int left) {
+QFrame* NewPanel(QWidget* parent, const char* name) {
     auto* panel = Named(new QFrame(parent), name);
     panel->setFrameShape(QFrame::StyledPanel);
-    panel->setGeometry(left, 0, 176, 131);
     return panel;
+}
+
+/// Keeps a panel at least as wide as the design's 176 pixels; its contents may widen it.
+void KeepDesignWidth(QGridLayout* grid) {
+    QMargins margins = grid->contentsMargins();
+    grid->addItem(new QSpacerItem(176 - margins.left() - margins.right() - 2, 0, QSizePolicy::Fixed,
+                                  QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, -1);
+}
+
+/// A grid inside widget with the tight spacing of the top strip.
+QGridLayout* TightGrid(QWidget* widget) {
+    auto* grid = new QGridLayout(widget);
+    grid->setContentsMargins(4, 2, 4, 2);
+    grid->setSpacing(2);
+    return grid;
 }
 
 bool Inside(QWidget* widget, QWidget* control) {
@@ -57,10 +74,14 @@ TForm1::TForm1(TPageForm& pageForm, std::string languageDir, QWidget* parent)
     setWindowTitle(kApplicationTitle);
     BuildControls();
     ConnectHandlers();
-    resize(721, 634);
+    // The design size, or the least the texts need when that is more.
+    resize(QSize(721, 634).expandedTo(minimumSizeHint()));
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     HandleEvent([this] { FormCreate(); });
+    // The texts are in place before the window is first shown: without a window manager, or
+    // on a desktop that does not hand focus to a new window, no activation may ever come.
+    HandleEvent([this] { FormActivate(); });
 }
 
 TForm1::~TForm1() = default;
@@ -75,13 +96,33 @@ void TForm1::BuildControls() {
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    // The panels take the room their texts need; the window cannot be made narrower than
+    // the strip, so every panel stays reachable.
     sPanel1 = Named(new QFrame(central), "sPanel1");
-    sPanel1->setFixedHeight(131);
+    sPanel1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* strip = new QHBoxLayout(sPanel1);
+    strip->setContentsMargins(0, 0, 0, 0);
+    strip->setSpacing(0);
+    strip->addStrut(131);
     layout->addWidget(sPanel1);
     BuildSourcePanel();
     BuildSizePanel();
     BuildCutPanel();
     BuildOutputPanel();
+    for (QFrame* panel : {sPanel3, sPanel4, sPanel5, sPanel2}) {
+        strip->addWidget(panel);
+        // No text-bearing control of a panel is squeezed below the room its text needs.
+        for (QWidget* control : panel->findChildren<QWidget*>()) {
+            if (!qobject_cast<QLabel*>(control) && !qobject_cast<QAbstractButton*>(control) &&
+                !qobject_cast<QComboBox*>(control) && !qobject_cast<QGroupBox*>(control))
+                continue;
+            QSizePolicy policy = control->sizePolicy();
+            if (policy.horizontalPolicy() & QSizePolicy::ShrinkFlag)
+                policy.setHorizontalPolicy(QSizePolicy::Policy(policy.horizontalPolicy() & ~QSizePolicy::ShrinkFlag));
+            control->setSizePolicy(policy);
+        }
+    }
+    strip->addStretch(1);
     BuildPreviewArea();
     layout->addWidget(sScrollBox1, 1);
     setCentralWidget(central);
@@ -89,59 +130,71 @@ void TForm1::BuildControls() {
 }
 
 void TForm1::BuildSourcePanel() {
-    sPanel3 = NewPanel(sPanel1, "sPanel3", 0);
-    auto modeBar = [this](const char* name, int left, int maximum) {
+    sPanel3 = NewPanel(sPanel1, "sPanel3");
+    QGridLayout* grid = TightGrid(sPanel3);
+    auto modeBar = [this](const char* name, int maximum) {
         auto* bar = Named(new QScrollBar(Qt::Horizontal, sPanel3), name);
         bar->setRange(0, maximum);
         bar->setPageStep(1);
         bar->setValue(0);
-        bar->setGeometry(left, 2, 80, 12);
+        bar->setFixedHeight(12);
         return bar;
     };
-    auto glyphButton = [this](const char* name, int left, const QIcon& glyph) {
+    auto glyphButton = [this](const char* name, const QIcon& glyph) {
         auto* button = Named(new QToolButton(sPanel3), name);
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setIconSize(QSize(32, 32));
         button->setIcon(glyph);
         button->setFocusPolicy(Qt::StrongFocus);
-        button->setGeometry(left, 16, 80, 62);
+        button->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Fixed);
         return button;
     };
-    sScrollBar2 = modeBar("sScrollBar2", 4, 2);
-    ChangeImage = glyphButton("ChangeImage", 4, ImageList1[0]);
-    sScrollBar1 = modeBar("sScrollBar1", 92, 1);
-    ChangePrinter = glyphButton("ChangePrinter", 92, ImageList1[3]);
+    sScrollBar2 = modeBar("sScrollBar2", 2);
+    ChangeImage = glyphButton("ChangeImage", ImageList1[0]);
+    sScrollBar1 = modeBar("sScrollBar1", 1);
+    ChangePrinter = glyphButton("ChangePrinter", ImageList1[3]);
     ChangePrinter->setToolTip("Настройка принтера");
     sLabelFX4 = Named(new QLabel(sPanel3), "sLabelFX4");
-    sLabelFX4->setGeometry(4, 82, 168, 16);
     sComboBox3 = Named(new QComboBox(sPanel3), "sComboBox3");
+    sComboBox3->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     sComboBox3->addItems({Text(kTextColor32), Text(kTextColor24), Text(kTextGray8)});
     sComboBox3->setCurrentIndex(1);
-    sComboBox3->setGeometry(4, 100, 168, 24);
+    grid->addWidget(sScrollBar2, 0, 0);
+    grid->addWidget(sScrollBar1, 0, 1);
+    grid->addWidget(ChangeImage, 1, 0);
+    grid->addWidget(ChangePrinter, 1, 1);
+    grid->addWidget(sLabelFX4, 2, 0, 1, 2);
+    grid->addWidget(sComboBox3, 3, 0, 1, 2);
+    grid->setRowStretch(4, 1);
+    KeepDesignWidth(grid);
 }
 
 void TForm1::BuildSizePanel() {
-    sPanel4 = NewPanel(sPanel1, "sPanel4", 176);
+    sPanel4 = NewPanel(sPanel1, "sPanel4");
     sPanel4->setEnabled(false);
+    auto* column = new QVBoxLayout(sPanel4);
+    column->setContentsMargins(2, 0, 2, 2);
+    column->setSpacing(2);
     sGroupBox2 = Named(new QGroupBox(sPanel4), "sGroupBox2");
-    sGroupBox2->setGeometry(2, 0, 172, 64);
+    QGridLayout* box = TightGrid(sGroupBox2);
     // No limits; text that is not a number reads as 1.
-    auto sizeEdit = [this](const char* name, int left) {
+    auto sizeEdit = [this](const char* name) {
         auto* edit = Named(new TSpinEdit(sGroupBox2), name);
         edit->MinValue = edit->MaxValue = 1;
         edit->SetValue(1);
-        edit->setGeometry(left, 18, 78, 22);
         return edit;
     };
-    NewWidth = sizeEdit("NewWidth", 6);
-    NewHeight = sizeEdit("NewHeight", 90);
+    NewWidth = sizeEdit("NewWidth");
+    NewHeight = sizeEdit("NewHeight");
     NewHeight->setEnabled(false);
     KeepScale = Named(new QCheckBox(sGroupBox2), "KeepScale");
     KeepScale->setChecked(true);
-    KeepScale->setGeometry(6, 42, 160, 18);
+    box->addWidget(NewWidth, 0, 0);
+    box->addWidget(NewHeight, 0, 1);
+    box->addWidget(KeepScale, 1, 0, 1, 2);
+    column->addWidget(sGroupBox2);
 
     StringGrid1 = Named(new QTableWidget(3, 3, sPanel4), "StringGrid1");
-    StringGrid1->setGeometry(2, 66, 172, 63);
     StringGrid1->horizontalHeader()->hide();
     StringGrid1->verticalHeader()->hide();
     StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -149,10 +202,6 @@ void TForm1::BuildSizePanel() {
     StringGrid1->setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
                                  QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (int i = 0; i < 3; ++i) {
-        StringGrid1->setRowHeight(i, 20);
-        StringGrid1->setColumnWidth(i, i == 0 ? 60 : 54);
-    }
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 3; ++column) {
             auto* item = new QTableWidgetItem();
@@ -165,62 +214,117 @@ void TForm1::BuildSizePanel() {
     SetCells(1, 2, "5");
     SetCells(2, 2, "5");
     StringGrid1->setCurrentCell(1, 1);
+    FitGridToTexts();
+    column->addWidget(StringGrid1);
+    column->addStretch(1);
+    column->addStrut(172);
+}
+
+void TForm1::FitGridToTexts() {
+    // Each column as wide as its widest cell, each row as high as a line of text: the grid
+    // has no scroll bars, so anything beyond its size could not be seen.
+    const QFontMetrics metrics(StringGrid1->font());
+    int width = 0;
+    for (int column = 0; column < 3; ++column) {
+        int widest = metrics.horizontalAdvance(QStringLiteral("-9999"));
+        for (int row = 0; row < 3; ++row) widest = std::max(widest, metrics.horizontalAdvance(Cells(column, row)));
+        StringGrid1->setColumnWidth(column, widest + 12);
+        width += widest + 12;
+    }
+    const int rowHeight = metrics.height() + 6;
+    for (int row = 0; row < 3; ++row) StringGrid1->setRowHeight(row, rowHeight);
+    const int frame = 2 * StringGrid1->frameWidth();
+    StringGrid1->setFixedSize(width + frame, 3 * rowHeight + frame);
 }
 
 void TForm1::BuildCutPanel() {
-    sPanel5 = NewPanel(sPanel1, "sPanel5", 352);
+    sPanel5 = NewPanel(sPanel1, "sPanel5");
     sPanel5->setEnabled(false);
+    QGridLayout* grid = TightGrid(sPanel5);
     sComboBox2 = Named(new QComboBox(sPanel5), "sComboBox2");
+    sComboBox2->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     sComboBox2->addItems({Text(kTextSplitAsIs), Text(kTextSplitPageWidth), Text(kTextSplitPageHeight)});
     sComboBox2->setCurrentIndex(-1);
-    sComboBox2->setGeometry(4, 2, 168, 24);
     sLabelFX2 = Named(new QLabel(sPanel5), "sLabelFX2");
-    sLabelFX2->setGeometry(4, 28, 168, 16);
     sEdit5 = Named(new QLineEdit(sPanel5), "sEdit5");
-    sEdit5->setGeometry(4, 44, 80, 22);
+    sEdit5->setMinimumWidth(80);
     sButton2 = Named(new QPushButton(sPanel5), "sButton2");
-    sButton2->setGeometry(86, 44, 36, 22);
     sButton1 = Named(new QPushButton(sPanel5), "sButton1");
-    sButton1->setGeometry(124, 44, 48, 22);
+    for (QPushButton* button : {sButton2, sButton1}) button->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
     sGroupBox3 = Named(new QGroupBox(sPanel5), "sGroupBox3");
-    sGroupBox3->setGeometry(2, 68, 172, 60);
-    auto count = [this](const char* name, int left) {
+    auto* counts = new QHBoxLayout(sGroupBox3);
+    counts->setContentsMargins(4, 2, 4, 2);
+    counts->setSpacing(4);
+    auto count = [this](const char* name) {
         auto* edit = Named(new QLineEdit(sGroupBox3), name);
         edit->setEnabled(false);
-        edit->setGeometry(left, 26, 44, 22);
+        edit->setAlignment(Qt::AlignCenter);
         return edit;
     };
-    Label7 = Named(new QLabel(QString::fromUtf8("х                 ="), sGroupBox3), "Label7");
-    Label7->setGeometry(52, 28, 70, 18);
-    ColCount = count("ColCount", 6);
-    RowCount = count("RowCount", 64);
-    AllCount = count("AllCount", 124);
+    ColCount = count("ColCount");
+    Label7 = Named(new QLabel(QString::fromUtf8("х"), sGroupBox3), "Label7");
+    RowCount = count("RowCount");
+    Label8 = Named(new QLabel(QStringLiteral("="), sGroupBox3), "Label8");
+    AllCount = count("AllCount");
+    for (QWidget* w : {static_cast<QWidget*>(ColCount), static_cast<QWidget*>(Label7),
+                       static_cast<QWidget*>(RowCount), static_cast<QWidget*>(Label8),
+                       static_cast<QWidget*>(AllCount)})
+        counts->addWidget(w);
+    FitCountsToTexts();
+    grid->addWidget(sComboBox2, 0, 0, 1, 3);
+    grid->addWidget(sLabelFX2, 1, 0, 1, 3);
+    grid->addWidget(sEdit5, 2, 0);
+    grid->addWidget(sButton2, 2, 1);
+    grid->addWidget(sButton1, 2, 2);
+    grid->addWidget(sGroupBox3, 3, 0, 1, 3);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(4, 1);
+    KeepDesignWidth(grid);
+}
+
+void TForm1::FitCountsToTexts() {
+    // Room for five digits of columns and rows and ten of pages, more when a count needs it.
+    auto fit = [](QLineEdit* edit, const QString& room) {
+        const QFontMetrics metrics(edit->font());
+        QMargins margins = edit->textMargins();
+        int text = std::max(metrics.horizontalAdvance(room), metrics.horizontalAdvance(edit->text()));
+        edit->setFixedWidth(text + margins.left() + margins.right() + 12);
+    };
+    fit(ColCount, QStringLiteral("99999"));
+    fit(RowCount, QStringLiteral("99999"));
+    fit(AllCount, QStringLiteral("9999999999"));
 }
 
 void TForm1::BuildOutputPanel() {
-    sPanel2 = NewPanel(sPanel1, "sPanel2", 528);
+    sPanel2 = NewPanel(sPanel1, "sPanel2");
     sPanel2->setEnabled(false);
-    auto output = [this](const char* name, int left, TGlyph glyph) {
+    QGridLayout* grid = TightGrid(sPanel2);
+    auto output = [this](const char* name, TGlyph glyph) {
         auto* button = Named(new QPushButton(sPanel2), name);
         button->setIcon(MakeGlyph(glyph, 24));
         button->setIconSize(QSize(24, 24));
-        button->setGeometry(left, 4, 82, 44);
+        button->setMinimumHeight(44);  // the width follows the caption
         return button;
     };
-    sBitBtn1 = output("sBitBtn1", 4, TGlyph::Print);
-    sBitBtn2 = output("sBitBtn2", 90, TGlyph::Save);
+    sBitBtn1 = output("sBitBtn1", TGlyph::Print);
+    sBitBtn2 = output("sBitBtn2", TGlyph::Save);
     sLabelFX3 = Named(new QLabel(sPanel2), "sLabelFX3");
-    sLabelFX3->setGeometry(4, 52, 168, 14);
     sProgressBar2 = Named(new QProgressBar(sPanel2), "sProgressBar2");
     sProgressBar2->setRange(0, 100);
     sProgressBar2->setValue(0);
-    sProgressBar2->setGeometry(4, 68, 168, 14);
     sLabelFX1 = Named(new QLabel(sPanel2), "sLabelFX1");
-    sLabelFX1->setGeometry(4, 86, 168, 14);
     sProgressBar1 = Named(new QProgressBar(sPanel2), "sProgressBar1");
     sProgressBar1->setRange(0, 3);
     sProgressBar1->setValue(0);
-    sProgressBar1->setGeometry(4, 102, 168, 14);
+    for (QProgressBar* bar : {sProgressBar2, sProgressBar1}) bar->setFixedHeight(14);
+    grid->addWidget(sBitBtn1, 0, 0);
+    grid->addWidget(sBitBtn2, 0, 1);
+    grid->addWidget(sLabelFX3, 1, 0, 1, 2);
+    grid->addWidget(sProgressBar2, 2, 0, 1, 2);
+    grid->addWidget(sLabelFX1, 3, 0, 1, 2);
+    grid->addWidget(sProgressBar1, 4, 0, 1, 2);
+    grid->setRowStretch(5, 1);
+    KeepDesignWidth(grid);
 }
 
 void TForm1::BuildPreviewArea() {
@@ -233,6 +337,10 @@ void TForm1::BuildPreviewArea() {
     DIBView1->setMouseTracking(true);
     DIBView1->installEventFilter(this);
     sScrollBox1->setWidget(DIBView1);
+    // The corner buttons follow the preview area itself, whose size the window's layout
+    // settles after the window's own resize.
+    sScrollBox1->installEventFilter(this);
+    sScrollBox1->viewport()->installEventFilter(this);
 
     sSpeedButton2 = Named(new QToolButton(sScrollBox1), "sSpeedButton2");
     sSpeedButton2->setIcon(MakeGlyph(TGlyph::WebPage));
@@ -260,16 +368,18 @@ void TForm1::BuildPreviewArea() {
     QStringList lines;
     for (const std::string& line : Texts.Lines()) lines << QString::fromStdString(line);
     sMemo1->setPlainText(lines.join('\n'));
+    PlaceCornerButtons();
 }
 
 void TForm1::BuildStatusBar() {
     sStatusBar1 = Named(new QStatusBar(this), "sStatusBar1");
     setStatusBar(sStatusBar1);
+    // At least the design widths; a longer text widens its panel instead of being cut.
     const int widths[6] = {100, 50, 100, 50, 100, 50};
     for (int i = 0; i < 6; ++i) {
         auto* panel = new QLabel(sStatusBar1);
         panel->setObjectName(QString("sStatusBar1Panel%1").arg(i));
-        panel->setFixedWidth(widths[i]);
+        panel->setMinimumWidth(widths[i]);
         panel->setAlignment((i % 2 == 0 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
         sStatusBar1->addWidget(panel);
         StatusPanels[i] = panel;
@@ -277,8 +387,9 @@ void TForm1::BuildStatusBar() {
 }
 
 void TForm1::PlaceCornerButtons() {
-    sSpeedButton2->move(0, 0);
-    sSpeedButton1->move(sScrollBox1->width() - sSpeedButton1->width(), 0);
+    const QRect area = sScrollBox1->viewport()->geometry();
+    sSpeedButton2->move(area.topLeft());
+    sSpeedButton1->move(area.right() + 1 - sSpeedButton1->width(), area.top());
     sSpeedButton2->raise();
     sSpeedButton1->raise();
 }
@@ -378,7 +489,6 @@ bool TForm1::event(QEvent* e) {
 
 void TForm1::resizeEvent(QResizeEvent* e) {
     QMainWindow::resizeEvent(e);
-    PlaceCornerButtons();
     if (isVisible()) HandleEvent([this] { FormResize(); });
 }
 
@@ -388,6 +498,8 @@ void TForm1::closeEvent(QCloseEvent* e) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
+    if ((watched == sScrollBox1 || watched == sScrollBox1->viewport()) && e->type() == QEvent::Resize)
+        PlaceCornerButtons();
     if (watched == DIBView1 && e->type() == QEvent::MouseButtonRelease)
         HandleEvent([this] { DIBView1Click(); });
     return QMainWindow::eventFilter(watched, e);
@@ -444,8 +556,7 @@ void TForm1::ApplyTexts() {
     sButton2->setText(Text(kTextAll));
     sButton1->setText(Text(kTextNothing));
     sGroupBox3->setTitle(Text(kTextPageCount));
-    sBitBtn1->setText(Text(kTextPrint));
-    sBitBtn2->setText(Text(kTextSave));
+    ShowSheetsToProduce();
     sLabelFX3->setText(Text(kTextOverallProgress));
     sLabelFX1->setText(Text(kTextFragmentProgress));
     SetPanelText(0, Text(kTextColumnNumber));
@@ -456,6 +567,7 @@ void TForm1::ApplyTexts() {
     PageForm.sComboBox1->setItemText(1, Text(kTextA4Landscape));
     PageForm.sLabel1->setText(Text(kTextWidthHeight));
     PageForm.sLabelFX2->setText(Text(kTextResolution));
+    FitGridToTexts();
 }
 
 void TForm1::FormResize() {
@@ -563,7 +675,7 @@ void TForm1::ChangePrinterClick(QObject* sender) {
     MarginYMm = DefaultMarginMm(OffsetTopPx, OffsetBottomPx, PxPerMmY);
     SetCells(1, 1, QString::number(MarginXMm));
     SetCells(2, 1, QString::number(MarginYMm));
-    if (HasPicture()) RecomputeLayout();
+    if (HasPicture()) ApplySplitMode();
 }
 
 void TForm1::SetUpPrinterSheet(QObject* sender) {
@@ -658,6 +770,7 @@ void TForm1::RecomputeLayout() {
                         UsableHeightMm, OverlapYMm, NewWidth->Value(), NewHeight->Value());
         int64_t pages = int64_t{StrToInt(Std(ColCount->text()))} * StrToInt(Std(RowCount->text()));
         AllCount->setText(QString::number(pages));
+        FitCountsToTexts();
         TPosterPixels poster = PosterPixels(NewWidth->Value(), NewHeight->Value(), PxPerMmX, PxPerMmY);
         PosterWidthPx = poster.PosterWidthPx;
         PosterHeightPx = poster.PosterHeightPx;
@@ -667,6 +780,7 @@ void TForm1::RecomputeLayout() {
         ScaleXDen = scale.ScaleXDen;
         ScaleYNum = scale.ScaleYNum;
         ScaleYDen = scale.ScaleYDen;
+        shownSize_ = {NewWidth->Value(), NewHeight->Value()};
     } catch (...) {
         failure = std::current_exception();
     }
@@ -705,7 +819,39 @@ void TForm1::NewWidthChange() {
         NewHeight->SetValue(FollowProportion(NewWidth->Value(), SourceImage->Width(), SourceImage->Height()));
 }
 
-void TForm1::NewWidthExit() { RecomputeLayout(); }
+void TForm1::NewWidthExit() {
+    for (TSpinEdit* edit : {NewWidth, NewHeight}) {
+        if (edit == NewHeight && KeepScale->isChecked()) continue;
+        if (!ParseIntText(Std(edit->Text()))) {
+            const QString typed = edit->Text();
+            RestoreShownSize();
+            throw EConvertError(Format("The poster %s \"%s\" is not a whole number of millimetres from 1 to "
+                                       "2147483647; the size goes back to %d x %d mm.",
+                                       edit == NewWidth ? "width" : "height", Std(typed).c_str(),
+                                       NewWidth->Value(), NewHeight->Value()));
+        }
+    }
+    try {
+        RecomputeLayout();
+    } catch (...) {
+        // A refused size leaves the layout on screen as it was, and the edits show it.
+        RestoreShownSize();
+        throw;
+    }
+}
+
+void TForm1::RestoreShownSize() {
+    if (!shownSize_) return;
+    auto [width, height] = *shownSize_;
+    SetNewWidth(width);
+    Nested([this, height] { NewHeight->SetValue(height); });
+    try {
+        RecomputeLayout();
+    } catch (const std::exception&) {
+        // The size on screen was shown before, so it can only fail with a changed sheet;
+        // the error being reported already says what is wrong.
+    }
+}
 
 void TForm1::KeepScaleClick() {
     NewWidthChange();
@@ -725,7 +871,13 @@ void TForm1::StringGrid1Exit() {
     MarginYMm = cell(2, 1, [this] { return CheckedInt32(CheckedTrunc(FloatDivide(OffsetTopPx, PxPerMmY)) + 1); });
     OverlapXMm = cell(1, 2, [] { return 5; });
     OverlapYMm = cell(2, 2, [] { return 5; });
-    RecomputeLayout();
+    ApplySplitMode();
+}
+
+void TForm1::ApplySplitMode() {
+    // A fitted poster stays fitted to the new sheet, margins and overlaps.
+    if (sComboBox2->currentIndex() > 0) sComboBox2Change();
+    else RecomputeLayout();
 }
 
 void TForm1::sComboBox2Change() {
@@ -755,16 +907,33 @@ void TForm1::sComboBox2Change() {
 void TForm1::sEdit5Exit() {
     SetAsString1.SetAsString(Std(sEdit5->text()));
     sEdit5->setText(QString::fromStdString(SetAsString1.AsString()));
+    ShowSheetsToProduce();
+}
+
+int64_t TForm1::SheetsToProduce() const {
+    // Chosen numbers beyond the poster's pages stay in the list but make no sheet.
+    int64_t pages = std::clamp<int64_t>(StrToIntDef(Std(AllCount->text()), 0), 0, INT32_MAX);
+    return SetAsString1.CountWithin(1, int32_t(pages));
+}
+
+void TForm1::ShowSheetsToProduce() {
+    // The output buttons say how many sheets a run makes, once there is a poster.
+    const bool counted = HasPicture() && !AllCount->text().isEmpty();
+    const QString sheets = counted ? QString(" (%1)").arg(SheetsToProduce()) : QString();
+    sBitBtn1->setText(Text(kTextPrint) + sheets);
+    sBitBtn2->setText(Text(kTextSave) + sheets);
 }
 
 void TForm1::sButton2Click() {
     SetAsString1.SetAsString("1-" + Std(AllCount->text()));
     sEdit5->setText(QString::fromStdString(SetAsString1.AsString()));
+    ShowSheetsToProduce();
 }
 
 void TForm1::sButton1Click() {
     SetAsString1.Clear();
     sEdit5->setText(QString::fromStdString(SetAsString1.AsString()));
+    ShowSheetsToProduce();
 }
 
 void TForm1::DIBView1Click() {
@@ -774,6 +943,7 @@ void TForm1::DIBView1Click() {
         else SetAsString1.Include(*page);
     }
     sEdit5->setText(QString::fromStdString(SetAsString1.AsString()));
+    ShowSheetsToProduce();
 }
 
 // ---------------------------------------------------------------------------------------------

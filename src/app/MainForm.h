@@ -26,6 +26,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,8 @@ public:
     QLineEdit* ColCount;
     QLineEdit* RowCount;
     QLineEdit* AllCount;
-    QLabel* Label7;
+    QLabel* Label7;  // "х" between columns and rows
+    QLabel* Label8;  // "=" before the page count
     QFrame* sPanel2;
     QPushButton* sBitBtn1;
     QPushButton* sBitBtn2;
@@ -207,11 +209,21 @@ private:
     void BuildStatusBar();
     void ConnectHandlers();
     void PlaceCornerButtons();
+    void FitGridToTexts();
+    void FitCountsToTexts();
     void OnFocusChanged(QWidget* old, QWidget* now);
     /// Runs a setter that may start handlers and raises what they raised.
     void Nested(const std::function<void()>& change);
     void SetNewWidth(int value);
+    /// The chosen pages that are pages of the poster: the sheets an output run makes.
+    int64_t SheetsToProduce() const;
+    void ShowSheetsToProduce();
     void ApplyTexts();
+    /// After a change of sheet, margins or overlaps: the chosen split mode fits the poster
+    /// again (and recomputes), or the layout is recomputed as it is.
+    void ApplySplitMode();
+    /// Puts the size of the layout on screen back into the size edits.
+    void RestoreShownSize();
     void SetUpPrinterSheet(QObject* sender);
     void SetUpPaperSheet(QObject* sender);
     /// Stores a sheet from the printer or the sheet window in the geometry variables.
@@ -232,6 +244,8 @@ private:
     int handlerDepth_ = 0;
     std::exception_ptr pendingError_;
     bool activatedOnce_ = false;
+    /// The poster size of the layout on screen, once there is one.
+    std::optional<std::pair<int, int>> shownSize_;
 };
 
 /// Makes the image readers' warnings reach the user as warning message boxes.

@@ -52,7 +52,8 @@ void TForm1::LockForOutput(bool locked) {
     outputRunning_ = locked;
     // Events are let through once per sheet so that the cancel button works; nothing else
     // may start a second run or change the picture or the geometry underneath this one.
-    // Each control gets back the state it had before the run.
+    // Each control gets back its own state from before the run: what it was set to, not
+    // what it shows, which a disabled panel around it (or the lock itself) would decide.
     if (locked) {
         lockedControls_.clear();
         for (QWidget* w : {static_cast<QWidget*>(sPanel3), static_cast<QWidget*>(sPanel4),
@@ -126,7 +127,9 @@ void TForm1::BitBtn4Click(QObject* sender) {
     } cleanup{*this};
 
     SheetImage = std::make_unique<TDIB>();
-    TIntArray pages = SetAsString1.AsArray();
+    // Chosen numbers beyond the poster's pages would only make blank sheets.
+    TIntArray pages = SetAsString1.AsArrayWithin(
+        1, int32_t(std::clamp<int64_t>(StrToIntDef(Std(AllCount->text()), 0), 0, INT32_MAX)));
     TSheetLayout layout = SheetLayoutOf(CurrentSheet(), CurrentLayout());
     if (pages.empty()) return;
     // Read when the first page is made, as every page's place depends on it.

@@ -1,5 +1,7 @@
 #include "poster/SetAsString.h"
 
+#include <algorithm>
+
 #include "core/IntText.h"
 
 namespace tilvorn {
@@ -143,6 +145,24 @@ TIntArray TSetAsString::AsArray() const {
     for (const RangeNode* r = First(); r; r = r->Next.get())
         for (int64_t v = r->Low; v <= r->High; ++v) values.push_back(static_cast<int32_t>(v));
     return values;
+}
+
+TIntArray TSetAsString::AsArrayWithin(int32_t low, int32_t high) const {
+    TIntArray values;
+    values.reserve(static_cast<size_t>(CountWithin(low, high)));
+    for (const RangeNode* r = First(); r; r = r->Next.get())
+        for (int64_t v = std::max(r->Low, low); v <= std::min(r->High, high); ++v)
+            values.push_back(static_cast<int32_t>(v));
+    return values;
+}
+
+int64_t TSetAsString::CountWithin(int32_t low, int32_t high) const {
+    int64_t count = 0;
+    for (const RangeNode* r = First(); r; r = r->Next.get()) {
+        int64_t from = std::max(r->Low, low), to = std::min(r->High, high);
+        if (from <= to) count += to - from + 1;
+    }
+    return count;
 }
 
 void TSetAsString::SetAsArray(const TIntArray& values) {

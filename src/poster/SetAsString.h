@@ -42,6 +42,10 @@ public:
     std::string AsString() const;
     void SetAsString(std::string_view text);
     TIntArray AsArray() const;
+    /// The members from low to high, ascending: the pages of a poster of high pages.
+    TIntArray AsArrayWithin(int32_t low, int32_t high) const;
+    /// How many members lie from low to high.
+    int64_t CountWithin(int32_t low, int32_t high) const;
     void SetAsArray(const TIntArray& values);
 
     /// The ranges after the sentinel, for inspection.

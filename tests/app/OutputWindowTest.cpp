@@ -182,6 +182,78 @@ TEST_F(OutputWindowTest, CancelStopsAfterTheCurrentSheetAndOnlyThisRun) {
     EXPECT_EQ(printer.jobs.size(), 4u);
 }
 
+TEST_F(OutputWindowTest, TheOpenButtonWorksAgainAfterEveryRun) {
+    StartWithPrinter();
+    Open(DataPath("app/rgb.jpg"));
+    ASSERT_EQ(form->SourceImage->Width(), 64);
+    auto expectUsable = [this] {
+        EXPECT_TRUE(form->ChangeImage->isEnabled());
+        EXPECT_TRUE(form->sPanel3->isEnabled());
+        EXPECT_TRUE(form->sBitBtn1->isEnabled());
+        EXPECT_TRUE(form->DIBView1->isEnabled());
+    };
+    // A finished save, then a picture through the button as a user opens one.
+    std::string dir = TempDir("cyclesave");
+    dialogs.saveAnswers.push_back(dir + "/cycle");
+    QTest::mouseClick(form->sBitBtn2, Qt::LeftButton);
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text;
+    expectUsable();
+    dialogs.openAnswers.push_back(DataPath("app/palette8.bmp"));
+    QTest::mouseClick(form->ChangeImage, Qt::LeftButton);
+    EXPECT_EQ(form->SourceImage->Width(), 40);
+    dialogs.openAnswers.push_back(DataPath("app/rgb.jpg"));
+    QTest::mouseClick(form->ChangeImage, Qt::LeftButton);
+    EXPECT_EQ(form->SourceImage->Width(), 64);
+    // A print cancelled at its first sheet, then the next picture.
+    form->SetAsString1.SetAsString("1-3");
+    QTimer::singleShot(0, form->sSpeedButton1, [this] { form->sSpeedButton1->click(); });
+    QTest::mouseClick(form->sBitBtn1, Qt::LeftButton);
+    EXPECT_EQ(printer.jobs.size(), 1u);
+    expectUsable();
+    dialogs.openAnswers.push_back(DataPath("app/palette8.bmp"));
+    QTest::mouseClick(form->ChangeImage, Qt::LeftButton);
+    EXPECT_EQ(form->SourceImage->Width(), 40);
+    dialogs.openAnswers.push_back(DataPath("app/rgb.jpg"));
+    QTest::mouseClick(form->ChangeImage, Qt::LeftButton);
+    EXPECT_EQ(form->SourceImage->Width(), 64);
+    // A control that was off before the run stays off after it.
+    form->sScrollBar1->setValue(1);
+    EXPECT_FALSE(form->sBitBtn1->isEnabled());
+    dialogs.saveAnswers.push_back(dir + "/again");
+    QTest::mouseClick(form->sBitBtn2, Qt::LeftButton);
+    EXPECT_FALSE(form->sBitBtn1->isEnabled());
+    EXPECT_TRUE(form->ChangeImage->isEnabled());
+}
+
+TEST_F(OutputWindowTest, PagesBeyondThePosterMakeNoSheets) {
+    StartWithPrinter();
+    GiveHalves(600, 300);
+    SetColumns(3);
+    const int pages = std::stoi(S(form->AllCount->text()));
+    ASSERT_LT(pages, 20);
+    struct Case {
+        std::string typed;
+        int sheets;
+    } cases[] = {{"99", 0}, {"1-20", pages}, {"2,99", 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        Type(form->sEdit5, QString::fromStdString(c.typed));
+        LeaveFocus();
+        EXPECT_EQ(S(form->sEdit5->text()), c.typed);  // the list keeps what was chosen
+        const std::string count = " (" + std::to_string(c.sheets) + ")";
+        EXPECT_EQ(S(form->sBitBtn1->text()), form->Texts.Entry(kTextPrint) + count);
+        EXPECT_EQ(S(form->sBitBtn2->text()), form->Texts.Entry(kTextSave) + count);
+        printer.jobs.clear();
+        QTest::mouseClick(form->sBitBtn1, Qt::LeftButton);
+        EXPECT_EQ(printer.jobs.size(), size_t(c.sheets));
+        std::string dir = TempDir("beyond" + std::to_string(c.sheets));
+        dialogs.saveAnswers.push_back(dir + "/b");
+        QTest::mouseClick(form->sBitBtn2, Qt::LeftButton);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()),
+                  c.sheets);
+    }
+}
+
 TEST_F(OutputWindowTest, PrintsThroughQtToPdfFiles) {
     if (!HaveTool("/usr/bin/pdfinfo")) GTEST_SKIP() << "pdfinfo (poppler-utils) missing";
     std::string dir = TempDir("pdfprint");

@@ -128,3 +128,33 @@ TEST(SetAsString, NormalizeDropsEmptyAndMergesTouchingRanges) {
 
 }  // namespace
 }  // namespace tilvorn
+
+namespace tilvorn {
+namespace {
+
+TEST(SetAsString, MembersWithinAPosterArePickedAndCounted) {
+    struct Case {
+        const char* set;
+        int32_t pages;
+        TIntArray within;
+    } cases[] = {
+        {"99", 12, {}},
+        {"1-20", 15, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
+        {"0,3,12-14,40", 13, {3, 12, 13}},
+        {"", 5, {}},
+        {"1-2147483647", 2, {1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.set);
+        TSetAsString set;
+        set.SetAsString(c.set);
+        EXPECT_EQ(set.AsArrayWithin(1, c.pages), c.within);
+        EXPECT_EQ(set.CountWithin(1, c.pages), int64_t(c.within.size()));
+    }
+    TSetAsString all;
+    all.SetAsString("0-2147483647");
+    EXPECT_EQ(all.CountWithin(INT32_MIN, INT32_MAX), int64_t{2147483648});
+}
+
+}  // namespace
+}  // namespace tilvorn
