@@ -223,6 +223,7 @@ void TForm1::BuildOutputPanel() {
     sProgressBar1->setRange(0, 3);
     sProgressBar1->setValue(0);
     sProgressBar1->setGeometry(4, 102, 168, 14);
+    BuildOutputChoices();
 }
 
 void TForm1::BuildPreviewArea() {
@@ -514,6 +515,7 @@ void TForm1::ChangeImageClick() {
             auto picture = std::make_unique<TDIB>();
             if (!twain::ScanPicture(TQtTwainHost::Handle(this), *picture)) return;
             SourceImage = std::move(picture);
+            PictureOrigin = {};
             break;
         }
         default:
@@ -525,6 +527,7 @@ void TForm1::ChangeImageClick() {
 
 void TForm1::SetSourceImage(std::unique_ptr<TDIB> picture) {
     SourceImage = std::move(picture);
+    PictureOrigin = {};
     PictureArrived();
 }
 

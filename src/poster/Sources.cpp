@@ -53,10 +53,18 @@ std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName, TPictureOrigi
 }
 
 void OpenPictureFile(TDocumentWindow& window, const std::string& fileName, platform::TDocumentRenderer& renderer) {
-    if (std::unique_ptr<TDIB> picture = ReadPictureFile(fileName))
+    TPictureOrigin ignored;
+    OpenPictureFile(window, fileName, ignored, renderer);
+}
+
+void OpenPictureFile(TDocumentWindow& window, const std::string& fileName, TPictureOrigin& origin,
+                     platform::TDocumentRenderer& renderer) {
+    TPictureOrigin read;
+    if (std::unique_ptr<TDIB> picture = ReadPictureFile(fileName, read))
         window.ReplaceSourceImage(std::move(picture));
     else
         RenderDocumentFile(window, fileName, renderer);
+    origin = read;  // only once the window holds the new picture
 }
 
 std::unique_ptr<TDIB> LoadPictureFile(const std::string& fileName, platform::TDocumentRenderer& renderer) {

@@ -38,6 +38,9 @@ std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName, TPictureOrigi
 /// error propagates and leaves the window's picture as it was.
 void OpenPictureFile(TDocumentWindow& window, const std::string& fileName,
                      platform::TDocumentRenderer& renderer = platform::DocumentRenderer());
+/// The same, telling where the window's new picture came from.
+void OpenPictureFile(TDocumentWindow& window, const std::string& fileName, TPictureOrigin& origin,
+                     platform::TDocumentRenderer& renderer = platform::DocumentRenderer());
 
 /// The same chain without a window (tilvorn-cli, benchmarks): the picture the window would
 /// hold. Raises EInvalidGraphic when the file holds no picture.
