@@ -1,6 +1,7 @@
-// Saving every sheet of a 4 × 3 poster at A4 300 DPI from a 3000 × 2000 picture, next to the
-// time the JPEG encoder alone needs for the same twelve sheets; and the preview rebuild of a
-// 6000 × 4000 picture, fresh and kept.
+// Saving every sheet of a 4 × 3 poster at A4 300 DPI from a 3000 × 2000 picture (both
+// enlargements), next to the time the JPEG encoder alone needs for the same twelve sheets and
+// to one PDF of them; composing a 1200-DPI A4 sheet; and the preview rebuild of a 6000 × 4000
+// picture, fresh and kept.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -11,7 +12,9 @@
 
 #include "poster/Geometry.h"
 #include "poster/Output.h"
+#include "poster/PosterPdf.h"
 #include "poster/Preview.h"
+#include "readers/JpegFile.h"
 #include "image/DIB.h"
 
 namespace tilvorn {
@@ -50,9 +53,15 @@ double PeakMegabytes() {
     return usage.ru_maxrss / 1024.0;
 }
 
+// Argument 0: the smooth enlargement, 1: blocks.
+TEnlargement EnlargementOf(const benchmark::State& state) {
+    return state.range(0) == 0 ? TEnlargement::Smooth : TEnlargement::Blocks;
+}
+
 void BM_SaveTwelveSheets(benchmark::State& state) {
     auto picture = Picture(3000, 2000);
     TSheetLayout layout = PosterOf(*picture);
+    layout.Enlargement = EnlargementOf(state);
     std::vector<int> pages;
     for (int p = 1; p <= layout.Columns * 3; ++p) pages.push_back(p);
     std::string dir = (std::filesystem::temp_directory_path() / "tilvorn-bench-sheets").string();
@@ -64,11 +73,50 @@ void BM_SaveTwelveSheets(benchmark::State& state) {
     state.counters["peak_MB"] = PeakMegabytes();
     std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_SaveTwelveSheets)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_SaveTwelveSheets)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The same poster as one PDF, the picture a JPEG file (each page embeds its part of the file).
+void BM_PdfOfTheTwelveSheets(benchmark::State& state) {
+    auto picture = Picture(3000, 2000);
+    TSheetLayout layout = PosterOf(*picture);
+    std::vector<int> pages;
+    for (int p = 1; p <= layout.Columns * 3; ++p) pages.push_back(p);
+    std::string dir = (std::filesystem::temp_directory_path() / "tilvorn-bench-pdf").string();
+    std::filesystem::create_directories(dir);
+    TPictureOrigin origin{dir + "/picture.jpg", true};
+    WriteSheetJpeg(*picture, origin.FileName);
+    auto decoded = ReadJpegFile(origin.FileName);  // the pixels the file holds
+    TOutputHost host;
+    for (auto _ : state) WritePosterPdf(layout, *decoded, origin, pages, 24, dir + "/poster.pdf", host);
+    state.counters["pdf_MB"] = double(std::filesystem::file_size(dir + "/poster.pdf")) / 1e6;
+    state.counters["picture_MB"] = double(std::filesystem::file_size(origin.FileName)) / 1e6;
+    state.counters["peak_MB"] = PeakMegabytes();
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_PdfOfTheTwelveSheets)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// Composing one A4 sheet for a 1200-DPI printer (9917 × 14033 pixels).
+void BM_Compose1200DpiSheet(benchmark::State& state) {
+    auto picture = Picture(3000, 2000);
+    TSheetGeometry sheet = SheetFromPaper(210, 297, PxPerMmFromDpi(1200));
+    TMarginsAndOverlaps lengths;
+    TPosterSize size;
+    size.NewWidth = 1000;
+    size.NewHeight = FollowProportion(size.NewWidth, picture->Width(), picture->Height());
+    TSheetLayout layout =
+        SheetLayoutOf(sheet, ComputeLayout(sheet, lengths, size, picture->Width(), picture->Height()));
+    layout.Enlargement = EnlargementOf(state);
+    TDIB composed;
+    for (auto _ : state) ComposeSheet(layout, *picture, 2, 24, composed);
+    state.counters["width"] = composed.Width();
+    state.counters["height"] = composed.Height();
+}
+BENCHMARK(BM_Compose1200DpiSheet)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_EncodeTwelveSheetsAlone(benchmark::State& state) {
     auto picture = Picture(3000, 2000);
     TSheetLayout layout = PosterOf(*picture);
+    layout.Enlargement = EnlargementOf(state);
     TDIB sheet;
     size_t bytes = 0;
     for (auto _ : state) {
@@ -81,7 +129,7 @@ void BM_EncodeTwelveSheetsAlone(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(bytes);
 }
-BENCHMARK(BM_EncodeTwelveSheetsAlone)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_EncodeTwelveSheetsAlone)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_PreviewRebuildFresh(benchmark::State& state) {
     auto picture = Picture(6000, 4000);

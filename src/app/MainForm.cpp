@@ -323,7 +323,9 @@ void TForm1::BuildOutputPanel() {
     grid->addWidget(sProgressBar2, 2, 0, 1, 2);
     grid->addWidget(sLabelFX1, 3, 0, 1, 2);
     grid->addWidget(sProgressBar1, 4, 0, 1, 2);
-    grid->setRowStretch(5, 1);
+    BuildOutputChoices();
+    grid->addWidget(EnlargeChoice, 5, 0, 1, 2);
+    grid->setRowStretch(6, 1);
     KeepDesignWidth(grid);
 }
 
@@ -624,6 +626,7 @@ void TForm1::ChangeImageClick() {
             auto picture = std::make_unique<TDIB>();
             if (!ScanPicture(*picture)) return;
             SourceImage = std::move(picture);
+            PictureOrigin = {};
             break;
         }
         default:
@@ -635,6 +638,7 @@ void TForm1::ChangeImageClick() {
 
 void TForm1::SetSourceImage(std::unique_ptr<TDIB> picture) {
     SourceImage = std::move(picture);
+    PictureOrigin = {};
     PictureArrived();
 }
 

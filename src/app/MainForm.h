@@ -34,6 +34,7 @@
 #include "poster/Geometry.h"
 #include "poster/Preview.h"
 #include "poster/SetAsString.h"
+#include "poster/Sources.h"
 #include "poster/Texts.h"
 #include "image/view/DIBView.h"
 #include "platform/Dialogs.h"
@@ -69,6 +70,8 @@ public:
     int PosterWidthPx = 0, PosterHeightPx = 0;
     int ScaleXNum = 1, ScaleXDen = 1, ScaleYNum = 1, ScaleYDen = 1;
     std::unique_ptr<TDIB> SourceImage;
+    /// The file SourceImage was read from, when it was (a PDF embeds parts of a JPEG file).
+    TPictureOrigin PictureOrigin;
     std::unique_ptr<TDIB> SheetImage;
     int ColorDepth = 24;
     bool BatchPromptEnabled = true;
@@ -161,6 +164,9 @@ public:
     void PictureArrived();
     /// Makes picture the poster's picture (taking it over) and runs PictureArrived.
     void SetSourceImage(std::unique_ptr<TDIB> picture);
+    /// The output panel's enlargement choice (smooth or blocks).
+    void BuildOutputChoices();
+    QComboBox* EnlargeChoice = nullptr;
     bool HasPicture() const;
     /// True while sheets are being printed or saved.
     bool OutputRunning() const { return outputRunning_; }

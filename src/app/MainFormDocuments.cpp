@@ -28,7 +28,7 @@ void TForm1::OpenPicture(const std::string& fileName) {
         TForm1& form_;
     };
     TFormDocumentWindow window(*this);
-    OpenPictureFile(window, fileName);
+    OpenPictureFile(window, fileName, PictureOrigin);
 }
 
 }  // namespace tilvorn

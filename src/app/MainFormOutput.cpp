@@ -4,9 +4,12 @@
 #include <QClipboard>
 #include <QImage>
 #include <QMimeData>
+#include <algorithm>
+#include <cctype>
 
 #include "app/MainForm.h"
 #include "poster/Output.h"
+#include "poster/PosterPdf.h"
 #include "app/Clipboard.h"
 #include "poster/Sources.h"
 #include "core/Exceptions.h"
@@ -27,8 +30,10 @@ int ClampInt(int64_t value) { return int(std::clamp<int64_t>(value, INT32_MIN, I
 void TForm1::PasteClipboardPicture() {
     const QMimeData* data = QApplication::clipboard()->mimeData();
     if (!data || !data->hasImage()) return;
-    if (std::unique_ptr<TDIB> picture = PictureFromImage(qvariant_cast<QImage>(data->imageData())))
+    if (std::unique_ptr<TDIB> picture = PictureFromImage(qvariant_cast<QImage>(data->imageData()))) {
         SourceImage = std::move(picture);
+        PictureOrigin = {};
+    }
 }
 
 void TForm1::DIBView1MouseMove(int x, int y) {
@@ -46,6 +51,28 @@ void TForm1::DIBView1MouseMove(int x, int y) {
     } catch (const std::exception&) {
         for (int panel : {1, 3, 5}) SetPanelText(panel, Text(kTextNone));
     }
+}
+
+namespace {
+
+// Offered by the save dialog: the Part's JPEG sheets, or one PDF file for a name ending in ".pdf".
+const char* const kSaveDialogFilter = "JPEG files, one per sheet|*.*|One PDF file (*.pdf)|*.pdf";
+
+bool NamesPdf(const std::string& fileName) {
+    if (fileName.size() < 4) return false;
+    std::string tail = fileName.substr(fileName.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return tail == ".pdf";
+}
+
+}  // namespace
+
+void TForm1::BuildOutputChoices() {
+    EnlargeChoice = new QComboBox(sPanel2);
+    EnlargeChoice->setObjectName("EnlargeChoice");
+    EnlargeChoice->addItem("Smooth enlargement");
+    EnlargeChoice->addItem("Blocks enlargement");
+    EnlargeChoice->setCurrentIndex(0);
 }
 
 void TForm1::LockForOutput(bool locked) {
@@ -80,6 +107,7 @@ void TForm1::BitBtn4Click(QObject* sender) {
     std::string base;
     if (save) {
         platform::FileDialogRequest request = SaveDialog1;
+        if (request.filter.empty()) request.filter = kSaveDialogFilter;
         if (!platform::Dialogs().SaveFile(request) || request.fileName.empty()) return;
         base = request.fileName;
     }
@@ -135,9 +163,11 @@ void TForm1::BitBtn4Click(QObject* sender) {
     // Read when the first page is made, as every page's place depends on it.
     layout.Columns = StrToInt(Std(ColCount->text()));
     if (!SourceImage) throw EInvalidOperation("There is no picture to output");
+    layout.Enlargement = EnlargeChoice && EnlargeChoice->currentIndex() == 1 ? TEnlargement::Blocks : TEnlargement::Smooth;
     TWindowOutput host(*this);
-    RunOutput(save ? TOutputMode::Save : TOutputMode::Print, layout, *SourceImage,
-              std::vector<int>(pages.begin(), pages.end()), ColorDepth, base, host);
+    std::vector<int> chosen(pages.begin(), pages.end());
+    if (save && NamesPdf(base)) WritePosterPdf(layout, *SourceImage, PictureOrigin, chosen, ColorDepth, base, host);
+    else RunOutput(save ? TOutputMode::Save : TOutputMode::Print, layout, *SourceImage, chosen, ColorDepth, base, host);
 }
 
 }  // namespace tilvorn

@@ -2,6 +2,7 @@
 // the order the window applies its controls: picture, printer or sheet, width (the height
 // following the proportion), height, margins and overlaps, then the split mode.
 #include <QGuiApplication>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -10,6 +11,8 @@
 
 #include "poster/Geometry.h"
 #include "poster/Output.h"
+#include "poster/PosterPdf.h"
+#include "poster/Sources.h"
 #include "poster/PrinterSheet.h"
 #include "poster/SetAsString.h"
 #include "cli/CliVerbs.h"
@@ -29,15 +32,18 @@ namespace {
 int RunPoster(const std::vector<std::string>& args);
 
 const RegisterVerb kPoster{
-    {"poster", "Cut a picture into poster sheets and save them as JPEG files",
-     "Usage: tilvorn-cli poster PICTURE --out BASE [options]\n\n"
+    {"poster", "Cut a picture into poster sheets and save them as JPEG files or one PDF",
+     "Usage: tilvorn-cli poster PICTURE --out BASE [options]\n"
+     "       tilvorn-cli poster PICTURE --pdf FILE [--out BASE] [options]\n\n"
      "Reads PICTURE as the window does (image readers by content, then JPEG and bitmap\n"
      "files, then documents), lays the poster out and saves one JPEG file per chosen sheet,\n"
      "named BASE(COLUMN;ROW).JPG. First it prints the layout as key=value lines: columns,\n"
-     "rows, pages, poster_mm, poster_px, sheet_px, margins_px, overlaps_px, scale_x, scale_y;\n"
+     "rows, pages, poster_mm, poster_px, sheet_px, margins_px, overlaps_px, scale_x, scale_y,\n"
+     "picture_dpi (picture pixels per inch on paper);\n"
      "then the path of each file written. Progress goes to stderr when it is a terminal.\n\n"
      "Options:\n"
-     "  --out BASE            base name of the sheet files (required, also with --dry-run)\n"
+     "  --out BASE            base name of the sheet files (required without --pdf, also\n"
+     "                        with --dry-run)\n"
      "  --width MM            poster width in millimetres (default: the picture's width in\n"
      "                        pixels, one millimetre per pixel)\n"
      "  --height MM           poster height in millimetres; only with --no-keep-scale (with\n"
@@ -56,6 +62,10 @@ const RegisterVerb kPoster{
      "  --overlaps X,Y        overlaps in mm (default 5,5)\n"
      "  --pages LIST          pages to save, e.g. 1-3,5 (default: all)\n"
      "  --depth 32|24|8       bits per pixel of the sheets (default 24; 8 is grey)\n"
+     "  --enlarge HOW         smooth (default: interpolated between the picture's pixels)\n"
+     "                        or blocks (a plain stretch softened by a box blur)\n"
+     "  --pdf FILE            also write the chosen sheets as one PDF file, a page per sheet\n"
+     "                        (with or without --out)\n"
      "  --dry-run             print the layout only",
      &RunPoster}};
 
@@ -71,7 +81,25 @@ struct TPosterOptions {
     std::optional<std::string> pages;
     int depth = 24;
     bool dryRun = false;
+    TEnlargement enlargement = TEnlargement::Smooth;
+    std::string pdf;
 };
+
+TEnlargement EnlargementOption(const std::string& text) {
+    if (text == "smooth") return TEnlargement::Smooth;
+    if (text == "blocks") return TEnlargement::Blocks;
+    throw EConvertError("--enlarge: expects smooth or blocks, not '" + text + "'");
+}
+
+// Picture pixels per inch of paper, "X" or "XxY" when the axes differ.
+std::string PictureDpi(const TSheetGeometry& sheet, const TLayout& layout) {
+    auto dpi = [](double pxPerMm, int num, int den) {
+        return num == 0 ? 0 : int(std::lround(pxPerMm * 25.4 * den / num));
+    };
+    const int x = dpi(sheet.PxPerMmX, layout.Scale.ScaleXNum, layout.Scale.ScaleXDen);
+    const int y = dpi(sheet.PxPerMmY, layout.Scale.ScaleYNum, layout.Scale.ScaleYDen);
+    return x == y ? std::to_string(x) : std::to_string(x) + "x" + std::to_string(y);
+}
 
 int Number(const std::string& option, const std::string& text) {
     std::optional<int64_t> value = ParseIntText(text);
@@ -118,13 +146,15 @@ TPosterOptions ParseOptions(const std::vector<std::string>& args) {
         else if (a == "--depth") {
             o.depth = Number(a, value());
             if (o.depth != 32 && o.depth != 24 && o.depth != 8) throw EConvertError("--depth: expects 32, 24 or 8");
-        } else if (a == "--dry-run") o.dryRun = true;
+        } else if (a == "--enlarge") o.enlargement = EnlargementOption(value());
+        else if (a == "--pdf") o.pdf = value();
+        else if (a == "--dry-run") o.dryRun = true;
         else if (!a.empty() && a[0] == '-') throw EConvertError("unknown option " + a);
         else if (o.picture.empty()) o.picture = a;
         else throw EConvertError("more than one picture: " + a);
     }
     if (o.picture.empty()) throw EConvertError("expects a PICTURE");
-    if (o.out.empty()) throw EConvertError("expects --out BASE");
+    if (o.out.empty() && o.pdf.empty()) throw EConvertError("expects --out BASE or --pdf FILE");
     if (o.height && o.keepScale) throw EConvertError("--height needs --no-keep-scale: the height follows the width");
     if (o.sheetWidthMm <= 0 || o.sheetHeightMm <= 0) throw EConvertError("--sheet: sizes must be positive");
     if (o.dpi <= 0) throw EConvertError("--dpi: must be positive");
@@ -180,6 +210,12 @@ private:
     bool terminal_ = false;
 };
 
+void WritePdf(const TPosterOptions& o, const TSheetLayout& layout, TDIB& picture, const TPictureOrigin& origin,
+              const std::vector<int>& pages, TTerminalProgress& progress) {
+    WritePosterPdf(layout, picture, origin, pages, o.depth, o.pdf, progress);
+    progress.Saved(o.pdf);
+}
+
 int RunPoster(const std::vector<std::string>& args) {
     TPosterOptions o;
     try {
@@ -187,8 +223,9 @@ int RunPoster(const std::vector<std::string>& args) {
     } catch (const EConvertError& e) {
         return UsageError(*FindVerb("poster"), e.what());
     }
+    TPictureOrigin origin;
     TDIB picture;
-    ReadInputPicture(o.picture, picture);
+    picture.Assign(*LoadPictureFile(o.picture, origin));
     if (picture.Width() < 1) throw EInvalidGraphic(o.picture + " holds no picture");
 
     std::unique_ptr<QGuiApplication> app;
@@ -218,7 +255,8 @@ int RunPoster(const std::vector<std::string>& args) {
               << "margins_px=" << c.MarginXPx << "x" << c.MarginYPx << "\n"
               << "overlaps_px=" << c.OverlapXPx << "x" << c.OverlapYPx << "\n"
               << "scale_x=" << layout.Scale.ScaleXNum << ":" << layout.Scale.ScaleXDen << "\n"
-              << "scale_y=" << layout.Scale.ScaleYNum << ":" << layout.Scale.ScaleYDen << std::endl;
+              << "scale_y=" << layout.Scale.ScaleYNum << ":" << layout.Scale.ScaleYDen << "\n"
+              << "picture_dpi=" << PictureDpi(sheet, layout) << std::endl;
     if (o.dryRun) return 0;
 
     TSetAsString chosen;
@@ -229,8 +267,10 @@ int RunPoster(const std::vector<std::string>& args) {
         if (page >= 1 && page <= layout.Pages) pages.push_back(page);
 
     TSheetLayout s = SheetLayoutOf(sheet, layout);
+    s.Enlargement = o.enlargement;
     TTerminalProgress progress;
-    RunOutput(TOutputMode::Save, s, picture, pages, o.depth, o.out, progress);
+    if (!o.out.empty()) RunOutput(TOutputMode::Save, s, picture, pages, o.depth, o.out, progress);
+    if (!o.pdf.empty()) WritePdf(o, s, picture, origin, pages, progress);
     return 0;
 }
 

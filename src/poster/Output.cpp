@@ -34,6 +34,8 @@ TSheetLayout SheetLayoutOf(const TSheetGeometry& sheet, const TLayout& layout) {
     s.OffsetLeftPx = sheet.OffsetLeftPx;
     s.OffsetTopPx = sheet.OffsetTopPx;
     s.Columns = layout.Counts.Columns;
+    s.PxPerMmX = sheet.PxPerMmX;
+    s.PxPerMmY = sheet.PxPerMmY;
     return s;
 }
 
@@ -73,6 +75,17 @@ TPageRegion RegionOfPage(const TSheetLayout& l, int64_t page) {
     r.WindowX = r.K - l.ScaleXNum * r.Left / l.ScaleXDen;
     r.WindowY = r.I - l.ScaleYNum * r.Top / l.ScaleYDen;
     return r;
+}
+
+TGuideLines GuideLinesOf(const TSheetLayout& l, const TPageRegion& r) {
+    const int64_t w = l.SheetWidthPx, h = l.SheetHeightPx;
+    TGuideLines lines;
+    lines.Columns = {l.MarginXPx, w - l.MarginXPx, int64_t{l.MarginXPx} + l.OverlapXPx, w - l.MarginXPx - l.OverlapXPx};
+    lines.Rows = {h - l.MarginYPx, l.MarginYPx, int64_t{l.MarginYPx} + l.OverlapYPx, h - l.MarginYPx - l.OverlapYPx};
+    // Where the poster ends on this sheet.
+    if (l.PrintWidthPx + r.K > l.PosterWidthPx) lines.Columns.push_back(l.MarginXPx + l.PosterWidthPx - r.K);
+    if (l.PrintHeightPx + r.I > l.PosterHeightPx) lines.Rows.push_back(l.MarginYPx + l.PosterHeightPx - r.I);
+    return lines;
 }
 
 int FragmentBlurRadius(const TSheetLayout& l) {
@@ -127,18 +140,9 @@ void HorizontalLine(TDIB& sheet, int64_t y) {
 }
 
 void DrawGuideLines(const TSheetLayout& l, const TPageRegion& r, TDIB& sheet) {
-    const int64_t w = l.SheetWidthPx, h = l.SheetHeightPx;
-    VerticalLine(sheet, l.MarginXPx);
-    HorizontalLine(sheet, h - l.MarginYPx);
-    VerticalLine(sheet, w - l.MarginXPx);
-    HorizontalLine(sheet, l.MarginYPx);
-    VerticalLine(sheet, int64_t{l.MarginXPx} + l.OverlapXPx);
-    HorizontalLine(sheet, int64_t{l.MarginYPx} + l.OverlapYPx);
-    VerticalLine(sheet, w - l.MarginXPx - l.OverlapXPx);
-    HorizontalLine(sheet, h - l.MarginYPx - l.OverlapYPx);
-    // Where the poster ends on this sheet.
-    if (l.PrintWidthPx + r.K > l.PosterWidthPx) VerticalLine(sheet, l.MarginXPx + l.PosterWidthPx - r.K);
-    if (l.PrintHeightPx + r.I > l.PosterHeightPx) HorizontalLine(sheet, l.MarginYPx + l.PosterHeightPx - r.I);
+    const TGuideLines lines = GuideLinesOf(l, r);
+    for (int64_t x : lines.Columns) VerticalLine(sheet, x);
+    for (int64_t y : lines.Rows) HorizontalLine(sheet, y);
 }
 
 // Nearest-neighbour stretch of the region onto the whole fragment; region pixels outside the
@@ -201,6 +205,28 @@ void CopyPageWindow(const TSheetLayout& l, const TPageRegion& r, TDIB& fragment,
                     size_t(w * bytes));
 }
 
+// The page window as the block path leaves it: white, covering the guide lines inside it,
+// then the poster's part of it interpolated from the picture.
+bool DrawPageWindowSmoothly(const TSheetLayout& l, const TPageRegion& r, TDIB& picture, TDIB& sheet) {
+    TEnlargeWindow w;
+    w.PosterX = r.K;
+    w.PosterY = r.I;
+    w.SheetX = l.MarginXPx;
+    w.SheetY = l.MarginYPx;
+    w.Width = std::min<int64_t>(l.PrintWidthPx, int64_t{l.PosterWidthPx} - r.K);
+    w.Height = std::min<int64_t>(l.PrintHeightPx, int64_t{l.PosterHeightPx} - r.I);
+    w.ScaleX = double(l.ScaleXDen) / l.ScaleXNum;
+    w.ScaleY = double(l.ScaleYDen) / l.ScaleYNum;
+    const int bytes = sheet.BitCount() / 8;
+    const int64_t x0 = std::clamp<int64_t>(l.MarginXPx, 0, sheet.Width());
+    const int64_t x1 = std::clamp<int64_t>(int64_t{l.MarginXPx} + l.PrintWidthPx, x0, sheet.Width());
+    const int64_t y0 = std::clamp<int64_t>(l.MarginYPx, 0, sheet.Height());
+    const int64_t y1 = std::clamp<int64_t>(int64_t{l.MarginYPx} + l.PrintHeightPx, y0, sheet.Height());
+    for (int64_t y = y0; y < y1; ++y)
+        std::memset(sheet.TopRow() + y * sheet.RowStep() + x0 * bytes, 0xFF, size_t((x1 - x0) * bytes));
+    return EnlargeSmoothly(picture, w, sheet);
+}
+
 }  // namespace
 
 void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorDepth, TDIB& sheet,
@@ -213,6 +239,10 @@ void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorD
     if (sheet.Empty()) throw EOutOfResources("The sheet has no pixels");
     FillWhite(sheet);
     DrawGuideLines(l, r, sheet);
+    if (l.Enlargement == TEnlargement::Smooth && DrawPageWindowSmoothly(l, r, picture, sheet)) {
+        for (int s = 1; s <= 3; ++s) report(s);
+        return;
+    }
     {
         TDIB fragment;
         MakeImage(fragment, CheckedSize(r.FragmentWidth, "fragment"), CheckedSize(r.FragmentHeight, "fragment"),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/DIB.h"
+#include "poster/Enlarge.h"
 #include "poster/Geometry.h"
 
 namespace tilvorn {
@@ -23,6 +24,8 @@ struct TSheetLayout {
     int ScaleXNum = 1, ScaleXDen = 1, ScaleYNum = 1, ScaleYDen = 1;
     int OffsetLeftPx = 0, OffsetTopPx = 0;
     int64_t Columns = 1;
+    TEnlargement Enlargement = TEnlargement::Smooth;
+    double PxPerMmX = 0, PxPerMmY = 0;  // the sheet's pixels per millimetre
 };
 
 /// The output's layout from a recomputation: the sheet it was made for and its result.
@@ -51,11 +54,21 @@ struct TPageRegion {
 };
 TPageRegion RegionOfPage(const TSheetLayout& layout, int64_t page);
 
+/// The guide lines of a sheet, each one sheet pixel wide and across the whole sheet: the
+/// columns of the vertical lines and the rows of the horizontal ones, in drawing order
+/// (margins, overlaps, then where the poster ends on this sheet).
+struct TGuideLines {
+    std::vector<int64_t> Columns, Rows;
+};
+TGuideLines GuideLinesOf(const TSheetLayout& layout, const TPageRegion& region);
+
 /// The blur radius of the fragments: half the whole enlargement factor.
 int FragmentBlurRadius(const TSheetLayout& layout);
 
-/// Composes page into sheet (made sheet-sized at colorDepth bits: 32, 24 or 8 grey).
-/// step(1) after the fragment is cut, step(2) after it is blurred, step(3) after the copy.
+/// Composes page into sheet (made sheet-sized at colorDepth bits: 32, 24 or 8 grey), the
+/// picture enlarged as layout.Enlargement says. step(1) after the fragment is cut, step(2)
+/// after it is blurred, step(3) after the copy (smooth enlargement: all three once the page
+/// window is drawn).
 void ComposeSheet(const TSheetLayout& layout, TDIB& picture, int64_t page, int colorDepth, TDIB& sheet,
                   const std::function<void(int)>& step = {});
 

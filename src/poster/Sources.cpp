@@ -29,12 +29,20 @@ const char* const kOpenDialogFilter =
     "|MS Excel Document|*.xls;*.xlsx";
 
 std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName) {
+    TPictureOrigin ignored;
+    return ReadPictureFile(fileName, ignored);
+}
+
+std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName, TPictureOrigin& origin) {
+    origin = {fileName, false};
     RegisterStandardFormats();
     auto picture = std::make_unique<TDIB>();
     if (ReadPictureThroughReaders(fileName, *picture).ReaderClass) return picture;
     switch (ExtensionBranch(fileName)) {
         case TExtensionBranch::JPEG:
-            return ReadJpegFile(fileName);
+            picture = ReadJpegFile(fileName);
+            origin.JpegFile = true;
+            return picture;
         case TExtensionBranch::Bitmap:
             picture->LoadFromFile(fileName);
             return picture;
@@ -45,14 +53,28 @@ std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName) {
 }
 
 void OpenPictureFile(TDocumentWindow& window, const std::string& fileName, platform::TDocumentRenderer& renderer) {
-    if (std::unique_ptr<TDIB> picture = ReadPictureFile(fileName))
+    TPictureOrigin ignored;
+    OpenPictureFile(window, fileName, ignored, renderer);
+}
+
+void OpenPictureFile(TDocumentWindow& window, const std::string& fileName, TPictureOrigin& origin,
+                     platform::TDocumentRenderer& renderer) {
+    TPictureOrigin read;
+    if (std::unique_ptr<TDIB> picture = ReadPictureFile(fileName, read))
         window.ReplaceSourceImage(std::move(picture));
     else
         RenderDocumentFile(window, fileName, renderer);
+    origin = read;  // only once the window holds the new picture
 }
 
 std::unique_ptr<TDIB> LoadPictureFile(const std::string& fileName, platform::TDocumentRenderer& renderer) {
-    std::unique_ptr<TDIB> picture = ReadPictureFile(fileName);
+    TPictureOrigin ignored;
+    return LoadPictureFile(fileName, ignored, renderer);
+}
+
+std::unique_ptr<TDIB> LoadPictureFile(const std::string& fileName, TPictureOrigin& origin,
+                                      platform::TDocumentRenderer& renderer) {
+    std::unique_ptr<TDIB> picture = ReadPictureFile(fileName, origin);
     if (!picture) picture = LoadDocumentPicture(fileName, renderer);
     if (!picture || picture->Empty()) throw EInvalidGraphic(fileName + " holds no picture");
     return picture;

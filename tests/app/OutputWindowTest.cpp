@@ -137,6 +137,36 @@ TEST_F(OutputWindowTest, SavesOneJpegPerSheetWithGuideLinesAndThePicture) {
     EXPECT_EQ(form->sProgressBar2->value(), 0);
 }
 
+TEST_F(OutputWindowTest, ANameEndingInPdfWritesOnePdfOfTheChosenSheets) {
+    if (!HaveTool("/usr/bin/pdfinfo")) GTEST_SKIP() << "pdfinfo (poppler-utils) missing";
+    StartWithPrinter();
+    GiveHalves(600, 300);
+    SetColumns(3);
+    // Smooth enlargement unless the output panel says otherwise.
+    ASSERT_NE(form->EnlargeChoice, nullptr);
+    EXPECT_EQ(form->EnlargeChoice->currentIndex(), 0);
+    std::string dir = TempDir("wallpdf");
+    dialogs.saveAnswers.push_back(dir + "/wall.PDF");
+    form->HandleEvent([this] { form->BitBtn4Click(form->sBitBtn2); });
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text;
+    ASSERT_FALSE(dialogs.saveRequests.empty());
+    EXPECT_NE(dialogs.saveRequests.back().filter.find("JPEG files, one per sheet"), std::string::npos);
+    EXPECT_NE(dialogs.saveRequests.back().filter.find("One PDF file (*.pdf)"), std::string::npos);
+    int files = 0;
+    for (auto& entry : std::filesystem::directory_iterator(dir)) {
+        ++files;
+        EXPECT_EQ(entry.path().filename(), "wall.PDF");
+    }
+    EXPECT_EQ(files, 1);
+    ASSERT_EQ(tilvorn::test::Run("/usr/bin/pdfinfo '" + dir + "/wall.PDF' > '" + dir + "/info.txt'"), 0);
+    std::ifstream info(dir + "/info.txt");
+    std::string line, pages;
+    while (std::getline(info, line))
+        if (line.rfind("Pages:", 0) == 0) pages = line.substr(line.find_last_of(' ') + 1);
+    EXPECT_EQ(pages, S(form->AllCount->text()));
+    EXPECT_FALSE(form->sSpeedButton1->isVisible());
+}
+
 TEST_F(OutputWindowTest, PrintingOffersThePauseAfterEveryFifthPage) {
     struct Case {
         std::vector<platform::MessageResult> answers;

@@ -35,15 +35,17 @@ TEST(PosterVerb, PrintsTheLayoutThenTheFilesItWrote) {
     Result r = Cli("poster '" + DataPath("app/rgb.jpg") + "' --out '" + dir + "/wall' --width 600 --pages 1,5");
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 12u) << r.out;
+    ASSERT_EQ(lines.size(), 13u) << r.out;
     std::vector<std::string> expected = {"columns=3",         "rows=2",           "pages=6",
                                          "poster_mm=600x450", "poster_px=7086x5314", "sheet_px=2480x3508",
                                          "margins_px=11x11",  "overlaps_px=59x59", "scale_x=3543:32",
-                                         "scale_y=2657:24"};
+                                         "scale_y=2657:24",
+                                         // 64 picture pixels over 600 mm of paper
+                                         "picture_dpi=3"};
     for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << i;
-    EXPECT_EQ(lines[10], dir + "/wall(1;1).JPG");
-    EXPECT_EQ(lines[11], dir + "/wall(2;2).JPG");
-    auto sheet = ReadJpegFile(lines[11]);
+    EXPECT_EQ(lines[11], dir + "/wall(1;1).JPG");
+    EXPECT_EQ(lines[12], dir + "/wall(2;2).JPG");
+    auto sheet = ReadJpegFile(lines[12]);
     EXPECT_EQ(sheet->Width(), 2480);
     EXPECT_EQ(sheet->Height(), 3508);
     EXPECT_TRUE(r.err.empty()) << r.err;  // not a terminal: no progress
@@ -66,7 +68,7 @@ TEST(PosterVerb, OptionsChangeTheLayoutInTheWindowsOrder) {
         Result r = Cli("poster '" + DataPath("app/rgb.jpg") + "' --out /tmp/unused --dry-run " + c.options);
         ASSERT_EQ(r.status, 0) << c.options << "\n" << r.err;
         std::vector<std::string> lines = Lines(r.out);
-        EXPECT_EQ(lines.size(), 10u) << c.options;
+        EXPECT_EQ(lines.size(), 11u) << c.options;
         for (const std::string& w : c.wanted)
             EXPECT_NE(std::find(lines.begin(), lines.end(), w), lines.end()) << c.options << ": " << w << "\n"
                                                                               << r.out;
@@ -98,7 +100,7 @@ TEST(PosterVerb, HelpDescribesEveryOption) {
     ASSERT_EQ(r.status, 0);
     for (const char* option : {"--out", "--width", "--height", "--keep-scale", "--no-keep-scale", "--split",
                                "--sheet", "--dpi", "--printer", "--margins", "--overlaps", "--pages", "--depth",
-                               "--dry-run"})
+                               "--dry-run", "--pdf", "--enlarge", "picture_dpi"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

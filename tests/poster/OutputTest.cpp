@@ -41,7 +41,8 @@ TEST(SheetNames, BatchPromptFollowsThePageNumber) {
     EXPECT_EQ(due, (std::vector<int>{5, 10}));
 }
 
-// A layout of 3 columns of 100 × 80 pixel sheets with 10/8 pixel margins and 6 pixel overlaps.
+// A layout of 3 columns of 100 × 80 pixel sheets with 10/8 pixel margins and 6 pixel overlaps,
+// enlarged in blocks unless a test asks for the smooth enlargement.
 TSheetLayout SmallLayout(int num, int den) {
     TSheetLayout l;
     l.SheetWidthPx = 100;
@@ -57,6 +58,7 @@ TSheetLayout SmallLayout(int num, int den) {
     l.ScaleXNum = l.ScaleYNum = num;
     l.ScaleXDen = l.ScaleYDen = den;
     l.Columns = 3;
+    l.Enlargement = TEnlargement::Blocks;
     return l;
 }
 

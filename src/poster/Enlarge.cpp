@@ -1,0 +1,130 @@
+#include "poster/Enlarge.h"
+
+#include <pixman.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/Exceptions.h"
+
+namespace tilvorn {
+
+namespace {
+
+// pixman addresses source pixels in 16.16 fixed point.
+constexpr int64_t kMaxSourceSide = 30000;
+// Rows composed at a time: the band buffer stays small whatever the sheet's size.
+constexpr int kBandRows = 32;
+
+struct TPixmanImage {
+    pixman_image_t* image = nullptr;
+    ~TPixmanImage() {
+        if (image) pixman_image_unref(image);
+    }
+};
+
+// The picture pixels [x0, x1) × [y0, y1) as 0xFFRRGGBB words.
+std::vector<uint32_t> SourceWords(TDIB& picture, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+    const int64_t w = x1 - x0, h = y1 - y0;
+    std::vector<uint32_t> words(size_t(w * h));
+    const TDIBStore& store = *picture.Image();
+    const bool fast = store.BitCount == 24 && !store.Compressed && store.TopRow;
+    for (int64_t y = 0; y < h; ++y) {
+        uint32_t* out = words.data() + y * w;
+        if (fast) {
+            const uint8_t* in = store.TopRow + (y0 + y) * store.RowStep + x0 * 3;
+            for (int64_t x = 0; x < w; ++x, in += 3)
+                out[x] = 0xFF000000u | uint32_t(in[2]) << 16 | uint32_t(in[1]) << 8 | in[0];
+        } else {
+            for (int64_t x = 0; x < w; ++x) {
+                TColor c = GetStorePixel(store, int(x0 + x), int(y0 + y));
+                out[x] = 0xFF000000u | uint32_t(ColorRed(c)) << 16 | uint32_t(ColorGreen(c)) << 8 | ColorBlue(c);
+            }
+        }
+    }
+    return words;
+}
+
+// One band row of 0xXXRRGGBB words into a sheet row of the sheet's depth.
+void StoreRow(const uint32_t* in, int64_t count, int bytes, uint8_t* out) {
+    if (bytes == 1) {
+        for (int64_t x = 0; x < count; ++x) {
+            const uint32_t p = in[x];
+            out[x] = uint8_t((((p >> 16) & 0xFF) * 77 + ((p >> 8) & 0xFF) * 150 + (p & 0xFF) * 29) >> 8);
+        }
+    } else if (bytes == 3) {
+        for (int64_t x = 0; x < count; ++x, out += 3) {
+            const uint32_t p = in[x];
+            out[0] = uint8_t(p);
+            out[1] = uint8_t(p >> 8);
+            out[2] = uint8_t(p >> 16);
+        }
+    } else {
+        for (int64_t x = 0; x < count; ++x, out += 4) {
+            const uint32_t p = in[x] & 0x00FFFFFFu;
+            std::memcpy(out, &p, 4);
+        }
+    }
+}
+
+}  // namespace
+
+bool EnlargeSmoothly(TDIB& picture, const TEnlargeWindow& window, TDIB& sheet) {
+    // Clip the window to the sheet.
+    TEnlargeWindow w = window;
+    auto clip = [](int64_t& sheetAt, int64_t& posterAt, int64_t& length, int64_t sheetSize) {
+        const int64_t skip = std::max<int64_t>(0, -sheetAt);
+        sheetAt += skip;
+        posterAt += skip;
+        length = std::min(length - skip, sheetSize - sheetAt);
+    };
+    clip(w.SheetX, w.PosterX, w.Width, sheet.Width());
+    clip(w.SheetY, w.PosterY, w.Height, sheet.Height());
+    if (w.Width <= 0 || w.Height <= 0 || picture.Empty()) return true;
+
+    // The picture pixels the window's samples reach, one more on each side for the filter.
+    const int64_t pw = picture.Width(), ph = picture.Height();
+    const int64_t x0 = std::clamp<int64_t>(int64_t(std::floor(w.PosterX * w.ScaleX)) - 1, 0, pw - 1);
+    const int64_t y0 = std::clamp<int64_t>(int64_t(std::floor(w.PosterY * w.ScaleY)) - 1, 0, ph - 1);
+    const int64_t x1 = std::clamp<int64_t>(int64_t(std::ceil((w.PosterX + w.Width) * w.ScaleX)) + 2, x0 + 1, pw);
+    const int64_t y1 = std::clamp<int64_t>(int64_t(std::ceil((w.PosterY + w.Height) * w.ScaleY)) + 2, y0 + 1, ph);
+    if (x1 - x0 > kMaxSourceSide || y1 - y0 > kMaxSourceSide || w.Width > kMaxSourceSide) return false;
+
+    std::vector<uint32_t> words = SourceWords(picture, x0, y0, x1, y1);
+    TPixmanImage source{pixman_image_create_bits(PIXMAN_x8r8g8b8, int(x1 - x0), int(y1 - y0), words.data(),
+                                                 int((x1 - x0) * 4))};
+    std::vector<uint32_t> band(size_t(w.Width) * kBandRows);
+    TPixmanImage target{
+        pixman_image_create_bits(PIXMAN_x8r8g8b8, int(w.Width), kBandRows, band.data(), int(w.Width * 4))};
+    if (!source.image || !target.image) throw EOutOfResources("Out of memory");
+
+    // Band pixel (i, j) of the band starting at window row b samples the picture at
+    // ((PosterX + i + 0.5) · ScaleX − x0, (PosterY + b + j + 0.5) · ScaleY − y0); pixman adds the
+    // half pixel itself and is given b as the source's y.
+    pixman_transform_t transform;
+    pixman_transform_init_identity(&transform);
+    transform.matrix[0][0] = pixman_double_to_fixed(w.ScaleX);
+    transform.matrix[0][2] = pixman_double_to_fixed(w.PosterX * w.ScaleX - double(x0));
+    transform.matrix[1][1] = pixman_double_to_fixed(w.ScaleY);
+    transform.matrix[1][2] = pixman_double_to_fixed(w.PosterY * w.ScaleY - double(y0));
+    pixman_image_set_transform(source.image, &transform);
+    pixman_image_set_filter(source.image, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+    pixman_image_set_repeat(source.image, PIXMAN_REPEAT_PAD);
+
+    const int bytes = sheet.BitCount() / 8;
+    uint8_t* top = sheet.TopRow();
+    for (int64_t b = 0; b < w.Height; b += kBandRows) {
+        const int rows = int(std::min<int64_t>(kBandRows, w.Height - b));
+        pixman_image_composite32(PIXMAN_OP_SRC, source.image, nullptr, target.image, 0, int(b), 0, 0, 0, 0,
+                                 int(w.Width), rows);
+        for (int j = 0; j < rows; ++j)
+            StoreRow(band.data() + size_t(j) * size_t(w.Width), w.Width, bytes,
+                     top + (w.SheetY + b + j) * sheet.RowStep() + w.SheetX * bytes);
+    }
+    return true;
+}
+
+}  // namespace tilvorn
