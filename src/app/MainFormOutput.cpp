@@ -125,7 +125,8 @@ void TForm1::BitBtn4Click(QObject* sender) {
     } cleanup{*this};
 
     SheetImage = std::make_unique<TDIB>();
-    TIntArray pages = SetAsString1.AsArray();
+    // Only the poster's pages, gathered range by range: a typed 1-2000000000 stays small.
+    TIntArray pages = SetAsString1.MembersWithin(1, StrToIntDef(Std(AllCount->text()), 0));
     TSheetLayout layout = SheetLayoutOf(CurrentSheet(), CurrentLayout());
     if (pages.empty()) return;
     // Read when the first page is made, as every page's place depends on it.

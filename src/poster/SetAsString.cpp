@@ -1,5 +1,7 @@
 #include "poster/SetAsString.h"
 
+#include <algorithm>
+
 #include "core/IntText.h"
 
 namespace tilvorn {
@@ -142,6 +144,20 @@ TIntArray TSetAsString::AsArray() const {
     values.reserve(static_cast<size_t>(Count()));
     for (const RangeNode* r = First(); r; r = r->Next.get())
         for (int64_t v = r->Low; v <= r->High; ++v) values.push_back(static_cast<int32_t>(v));
+    return values;
+}
+
+void TSetAsString::ForEachRangeWithin(int32_t low, int32_t high,
+                                      const std::function<void(int32_t, int32_t)>& visit) const {
+    for (const RangeNode* r = First(); r && r->Low <= high; r = r->Next.get())
+        if (r->High >= low) visit(std::max(r->Low, low), std::min(r->High, high));
+}
+
+TIntArray TSetAsString::MembersWithin(int32_t low, int32_t high) const {
+    TIntArray values;
+    ForEachRangeWithin(low, high, [&](int32_t first, int32_t last) {
+        for (int64_t v = first; v <= last; ++v) values.push_back(static_cast<int32_t>(v));
+    });
     return values;
 }
 
