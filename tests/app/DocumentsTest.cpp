@@ -129,8 +129,9 @@ TEST(RenderDocument, EveryWayOutResetsTheProgressAndClosesTheDocument) {
          "Cannot open \"a.doc\": no office suite is installed.", false},
         {"empty first page", {{0, 10}, nullptr, "", ""}, "empty.pdf", "Cannot open \"empty.pdf\": its first page is empty.",
          false},
+        // Drawn at six times its natural size, so the refusal names 240000 pixels a side.
         {"too large for a picture", {{40000, 40000}, nullptr, "", ""}, "huge.pdf",
-         "The picture is 40000 × 40000 pixels, 4.8 GB at 24 bits; one picture may take at most 2.1 GB.", false},
+         "The picture is 240000 × 240000 pixels, 172.8 GB at 24 bits; one picture may take at most 2.1 GB.", false},
         {"fails to draw", {{10, 10}, nullptr, "", "Cannot draw \"b.pdf\" at 60 x 60 pixels: broken."}, "b.pdf",
          "Cannot draw \"b.pdf\" at 60 x 60 pixels: broken.", true},
     };
