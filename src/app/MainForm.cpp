@@ -755,11 +755,21 @@ void TForm1::ConvertSheet() {
     OverlapYPx = c.OverlapYPx;
 }
 
+// Margins or overlaps that eat the sheet, or more sheets than can be counted, are refused
+// before anything changes, so the last good layout stays on show.
+void TForm1::RefuseUnusableSheets() {
+    const TMarginsAndOverlaps lengths{MarginXMm, MarginYMm, OverlapXMm, OverlapYMm};
+    const TSheetConversion conversion = tilvorn::ConvertSheet(CurrentSheet(), lengths);
+    CheckSheetSettings(conversion, lengths);
+    CheckedPageCount(CountSheets(NewWidth->Value(), NewHeight->Value(), conversion, lengths));
+}
+
 void TForm1::RecomputeLayout() {
     std::exception_ptr failure;
     try {
         // A poster without printer pixels cannot be previewed, counted or scaled.
         PosterPixels(NewWidth->Value(), NewHeight->Value(), PxPerMmX, PxPerMmY);
+        RefuseUnusableSheets();
         BuildPreview();
         ConvertSheet();
         TSheetConversion conversion;

@@ -154,6 +154,7 @@ public:
     void SpeedButton2Click();
 
     // ----- Work shared by the handlers -----
+    void RefuseUnusableSheets();
     void RecomputeLayout();
     /// Rebuilds the preview image; answers preview pixels per poster millimetre.
     double BuildPreview();

@@ -155,7 +155,8 @@ void TForm1::BitBtn4Click(QObject* sender) {
     } cleanup{*this};
 
     SheetImage = std::make_unique<TDIB>();
-    // Chosen numbers beyond the poster's pages would only make blank sheets.
+    // Only the poster's pages, gathered range by range: numbers beyond them would only make
+    // blank sheets, and a typed 1-2000000000 stays small.
     TIntArray pages = SetAsString1.AsArrayWithin(
         1, int32_t(std::clamp<int64_t>(StrToIntDef(Std(AllCount->text()), 0), 0, INT32_MAX)));
     TSheetLayout layout = SheetLayoutOf(CurrentSheet(), CurrentLayout());

@@ -3,6 +3,7 @@
 // following the proportion), height, margins and overlaps, then the split mode.
 #include <QGuiApplication>
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -101,10 +102,27 @@ std::string PictureDpi(const TSheetGeometry& sheet, const TLayout& layout) {
     return x == y ? std::to_string(x) : std::to_string(x) + "x" + std::to_string(y);
 }
 
+// The typed sheet's resolution: above it one sheet image outgrows the picture memory limit.
+constexpr int kMostDpi = 2400;
+
+// A value outside what the option can take says so, with the range.
+int NumberInRange(const std::string& option, int64_t value, int64_t least, int64_t most) {
+    if (value < least || value > most)
+        throw EConvertError(Format("%s: %d is out of range; it must be between %d and %d", option, value, least, most));
+    return int(value);
+}
+
 int Number(const std::string& option, const std::string& text) {
     std::optional<int64_t> value = ParseIntText(text);
+    const size_t digits = text.find_first_not_of("+-") == 1 || text.find_first_not_of("+-") == 0
+                              ? text.find_first_not_of("+-") : std::string::npos;
+    const bool allDigits = digits != std::string::npos && digits < text.size() &&
+                           text.find_first_not_of("0123456789", digits) == std::string::npos;
+    if (!value && allDigits)  // a whole number, only too large for 32 bits
+        throw EConvertError(Format("%s: %s is out of range; it must be between %d and %d", option, text,
+                                   int64_t(INT32_MIN), int64_t(INT32_MAX)));
     if (!value) throw EConvertError(Format("%s: '%s' is not a valid integer value", option, text));
-    return int(*value);
+    return NumberInRange(option, *value, INT32_MIN, INT32_MAX);
 }
 
 std::pair<int, int> Pair(const std::string& option, const std::string& text, char separator) {
@@ -158,6 +176,7 @@ TPosterOptions ParseOptions(const std::vector<std::string>& args) {
     if (o.height && o.keepScale) throw EConvertError("--height needs --no-keep-scale: the height follows the width");
     if (o.sheetWidthMm <= 0 || o.sheetHeightMm <= 0) throw EConvertError("--sheet: sizes must be positive");
     if (o.dpi <= 0) throw EConvertError("--dpi: must be positive");
+    NumberInRange("--dpi", o.dpi, 1, kMostDpi);
     return o;
 }
 
@@ -188,6 +207,33 @@ TSheetGeometry PrinterSheet(const std::string& name, std::unique_ptr<QGuiApplica
     }
     if (!printer) throw Exception("There is no printer named \"" + name + "\"");
     return SheetOfPrinter(*printer);
+}
+
+// The pages a --pages list names within the poster, walked range by range. Items that name
+// no page (not a number or range, a reversed range, pages beyond the poster) are named on
+// stderr; a list that names no page at all is an error.
+TIntArray ChosenPages(const std::string& list, int32_t pageCount) {
+    TSetAsString chosen;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string item = list.substr(start, comma - start);
+        TSetAsString one;
+        one.SetAsString(item);
+        bool inside = false;
+        one.ForEachRangeWithin(1, pageCount, [&](int32_t, int32_t) { inside = true; });
+        if (inside)
+            chosen.AddFromString(item);
+        else
+            std::cerr << Format("--pages: '%s' names no page of the poster's %d; left out", item, pageCount)
+                      << std::endl;
+        if (comma == list.size()) break;
+        start = comma + 1;
+    }
+    TIntArray pages = chosen.AsArrayWithin(1, pageCount);
+    if (pages.empty())
+        throw Exception(Format("--pages: '%s' names no page of the poster, whose pages are 1 to %d", list, pageCount));
+    return pages;
 }
 
 class TTerminalProgress : public TOutputHost {
@@ -242,6 +288,7 @@ int RunPoster(const std::vector<std::string>& args) {
     if (o.margins) std::tie(lengths.MarginXMm, lengths.MarginYMm) = *o.margins;
     std::tie(lengths.OverlapXMm, lengths.OverlapYMm) = o.overlaps;
     TSheetConversion conversion = ConvertSheet(sheet, lengths);
+    CheckSheetSettings(conversion, lengths);
     size = ApplySplitMode(o.split, size, o.keepScale, picture.Width(), picture.Height(), conversion, lengths);
     TLayout layout = ComputeLayout(sheet, lengths, size, picture.Width(), picture.Height());
 
@@ -259,12 +306,11 @@ int RunPoster(const std::vector<std::string>& args) {
               << "picture_dpi=" << PictureDpi(sheet, layout) << std::endl;
     if (o.dryRun) return 0;
 
-    TSetAsString chosen;
-    if (o.pages) chosen.SetAsString(*o.pages);
-    else chosen.SetAsString("1-" + std::to_string(layout.Pages));
-    std::vector<int> pages;
-    for (int page : chosen.AsArray())
-        if (page >= 1 && page <= layout.Pages) pages.push_back(page);
+    const TIntArray chosen = o.pages ? ChosenPages(*o.pages, int32_t(layout.Pages))
+                                     : TIntArray{};
+    std::vector<int> pages(chosen.begin(), chosen.end());
+    if (!o.pages)
+        for (int64_t page = 1; page <= layout.Pages; ++page) pages.push_back(int(page));
 
     TSheetLayout s = SheetLayoutOf(sheet, layout);
     s.Enlargement = o.enlargement;

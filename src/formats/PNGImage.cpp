@@ -390,6 +390,8 @@ void TPNGGraphic::LoadImageData() {
 
     inflateLeft_ = 0;
     inflateInput_ = nullptr;
+    insideImageData_ = false;
+    imageDataLeft_ = 0;
     if (Properties.IsInterlaced && chunkData_.size() > 0) {
         for (int pass = 0; pass < 7; ++pass) {
             const Adam7Pass& p = kAdam7[pass];
@@ -439,22 +441,12 @@ bool TPNGGraphic::FillFromInflate(uint8_t* buffer, uint32_t count) {
     uint32_t wanted = count;
     while (wanted > 0) {
         if (inflateLeft_ == 0) {
-            if (streamEnded_ || !ChunkIs("IDAT")) {
+            if (!ReadImageDataPiece()) {
                 dataExhausted_ = true;
                 return false;
             }
-            // A cut file gives what it holds of its last chunk, unchecked.
-            if (int64_t(chunk_.Length) + 4 <= LoadStream->Size() - LoadStream->Position()) {
-                ReadChunkData();
-                idat_.swap(chunkData_);
-            } else {
-                idat_.resize(chunk_.Length);
-                idat_.resize(size_t(std::max<int64_t>(LoadStream->Read(idat_.data(), chunk_.Length), 0)));
-                streamEnded_ = true;
-            }
             inflateInput_ = idat_.data();
             inflateLeft_ = uint32_t(idat_.size());
-            if (!streamEnded_ && !ReadChunkHeader(true)) streamEnded_ = true;
             if (inflateLeft_ == 0) continue;
         }
         TSourcePos source(inflateInput_, inflateLeft_);
@@ -477,16 +469,55 @@ bool TPNGGraphic::FillFromInflate(uint8_t* buffer, uint32_t count) {
     return true;
 }
 
+// Reads the next piece of image data into idat_: at most kImageDataPiece bytes of the current
+// IDAT chunk and never more than the stream holds, so a declared length costs no memory the
+// file does not back. At a chunk's end its CRC is checked and the next header read; a cut
+// file gives what it holds of its last chunk, unchecked. Answers false when no data is left.
+bool TPNGGraphic::ReadImageDataPiece() {
+    constexpr int64_t kImageDataPiece = 64 * 1024;
+    for (;;) {
+        if (!insideImageData_) {
+            if (streamEnded_ || !ChunkIs("IDAT")) return false;
+            insideImageData_ = true;
+            imageDataLeft_ = chunk_.Length;
+        }
+        if (imageDataLeft_ == 0) {
+            EndImageDataChunk();
+            continue;
+        }
+        const int64_t held = std::max<int64_t>(LoadStream->Size() - LoadStream->Position(), 0);
+        const int64_t wanted = std::min({int64_t(imageDataLeft_), kImageDataPiece, held});
+        idat_.resize(size_t(wanted));
+        const int64_t got = wanted > 0 ? std::max<int64_t>(LoadStream->Read(idat_.data(), wanted), 0) : 0;
+        idat_.resize(size_t(got));
+        if (got == 0) {
+            insideImageData_ = false;
+            streamEnded_ = true;
+            return false;
+        }
+        runningCrc_ = uint32_t(crc32(runningCrc_, idat_.data(), uInt(got)));
+        imageDataLeft_ -= uint32_t(got);
+        if (imageDataLeft_ == 0) EndImageDataChunk();
+        return true;
+    }
+}
+
+// After the last byte of an IDAT chunk: checks its CRC and reads the next chunk header.
+void TPNGGraphic::EndImageDataChunk() {
+    insideImageData_ = false;
+    uint8_t crcBytes[4];
+    if (LoadStream->Read(crcBytes, 4) != 4) {
+        streamEnded_ = true;
+        return;
+    }
+    if (runningCrc_ != BE32(crcBytes)) RaiseImageErrorFmt(readertext::CRCError, kPNGName);
+    if (!ReadChunkHeader(true)) streamEnded_ = true;
+}
+
 // Leaves the current chunk header on the first chunk after the image data, checking the
 // data of any IDAT chunks not needed for the rows.
 void TPNGGraphic::SkipRemainingImageData() {
-    while (!streamEnded_ && ChunkIs("IDAT")) {
-        if (int64_t(chunk_.Length) + 4 > LoadStream->Size() - LoadStream->Position()) {
-            streamEnded_ = true;
-            return;
-        }
-        ReadChunkData();
-        if (!ReadChunkHeader(true)) streamEnded_ = true;
+    while (ReadImageDataPiece()) {
     }
     // The chunk loop goes on with this header: step back so it reads it again.
     if (!streamEnded_) LoadStream->Seek(-8, SeekOrigin::Current);

@@ -55,6 +55,8 @@ private:
     void ReadRows(uint32_t firstRow, uint32_t rowStep, uint32_t firstColumn, uint32_t columnStep, uint8_t mask,
                   bool reportProgress);
     bool FillFromInflate(uint8_t* buffer, uint32_t count);
+    bool ReadImageDataPiece();
+    void EndImageDataChunk();
     void SkipRemainingImageData();
 
     ChunkHeader chunk_;
@@ -64,6 +66,8 @@ private:
     std::vector<uint8_t> idat_;
     const uint8_t* inflateInput_ = nullptr;
     uint32_t inflateLeft_ = 0;
+    bool insideImageData_ = false;  // an IDAT chunk's bytes are being read
+    uint32_t imageDataLeft_ = 0;     // of that chunk, not read yet
     bool dataExhausted_ = false;
     bool streamEnded_ = false;
     bool imageLoaded_ = false;

@@ -99,7 +99,9 @@ bool TPSDGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
 void TPSDGraphic::ReadImage(TStream& stream) {
     ReleasePixels();
     StartPosition = uint32_t(stream.Position());
-    if (!ReadImageInfo(stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
+    // Every picture has at least one channel: the row-count table and the planes come from it.
+    if (!ReadImageInfo(stream, 0) || Properties.ChannelCount == 0)
+        RaiseImageErrorFmt(readertext::InvalidImage, kFormatName);
 
     const ColorModel model = Properties.Model;
     const bool paletteModel = IsPaletteModel(model);

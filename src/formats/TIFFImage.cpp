@@ -414,6 +414,36 @@ void TTIFFGraphic::ReadImage(TStream& Stream) {
     DecodeStrips(Stream, preparing);
 }
 
+// The most bytes one stored byte can decode to, per coding; 0 where there is no bound worth
+// checking (fax, JPEG and ThunderScan rows are left to the picture memory limit).
+static uint64_t MaxExpansionOf(CompressionKind coding) {
+    struct Row {
+        CompressionKind Coding;
+        uint64_t Expansion;
+    };
+    static constexpr Row kRows[] = {
+        {CompressionKind::None, 1}, {CompressionKind::PackBits, 128}, {CompressionKind::LZ77, 1032}};
+    for (const Row& row : kRows)
+        if (row.Coding == coding) return row.Expansion;
+    return 0;
+}
+
+// A header may declare a size its strips could never fill (a small EPS preview claiming a
+// huge picture): refused before the bitmap is allocated. Without byte counts the strips'
+// sizes are not known, and the decoder reads what there is.
+void TTIFFGraphic::RefuseSizeTheStripsCannotFill(TStream& Stream) {
+    const TImageProperties& p = Properties;
+    const uint64_t expansion = MaxExpansionOf(p.Coding);
+    const std::vector<uint32_t> counts = GetIntegerList(Stream, TagStripByteCounts);
+    if (expansion == 0 || counts.empty()) return;
+    uint64_t stored = 0;
+    for (uint32_t count : counts) stored += count;
+    stored = std::min<uint64_t>(stored, uint64_t(std::max<int64_t>(Stream.Size(), 0)));
+    const uint64_t decoded = (uint64_t(p.ImageWidth) * p.SampleBits * p.SampleCount + 7) / 8 * p.ImageHeight;
+    // Twice the expansion: subsampled YCbCr blocks store as little as half a pixel's samples.
+    if (decoded / (2 * expansion) > stored + 1024) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
+}
+
 void TTIFFGraphic::SetupConverter(TStream& Stream) {
     TImageProperties& p = Properties;
     const bool planar = p.PlaneLayout == 2;
@@ -474,6 +504,7 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
         (!paletteTarget && bitmapBits != (alphaTarget ? 32u : 24u)))
         RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
     SetPixelFormat(format);
+    RefuseSizeTheStripsCannotFill(Stream);
     SetImageSize(p.ImageWidth, p.ImageHeight);
     ProgressArea.Right = int32_t(p.ImageWidth);
 

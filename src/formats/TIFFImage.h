@@ -41,6 +41,7 @@ protected:
 private:
     std::vector<double> ReadValues(TStream& Stream, const TTIFFEntry& entry) const;
     void SetupConverter(TStream& Stream);
+    void RefuseSizeTheStripsCannotFill(TStream& Stream);
     void DecodeStrips(TStream& Stream, TProgressPhase& preparing);
     bool BigEndianFile() const;
 

@@ -13,6 +13,8 @@ namespace tilvorn {
 
 namespace {
 
+constexpr const char* kFormatName = "Targa";
+
 // The 18-byte file header; numbers little-endian.
 struct TargaHeader {
     uint8_t IdLength = 0;
@@ -251,6 +253,8 @@ void TTargaGraphic::ReadImage(TStream& Stream) {
         Stream.Seek(h.MapBytes(), SeekOrigin::Current);
         SetPaletteEntries(Converter.BuildGrayPalette(false));
     } else if (h.ColorMapType == 1 && !grayAlpha) {
+        // Only 15-, 16-, 24- and 32-bit entries exist; any other size would be read past the map.
+        if (!IsMapEntrySize(h.MapEntrySize)) RaiseImageErrorFmt(readertext::InvalidPalette, kFormatName);
         std::vector<uint8_t> map(h.MapBytes());
         Stream.ReadBuffer(map.data(), int64_t(map.size()));
         SetPaletteEntries(BuildMapPalette(Converter, map, h.MapEntrySize, h.MapLength));

@@ -10,6 +10,7 @@
 
 #include "core/ByteOrder.h"
 #include "core/Format.h"
+#include "core/PictureMemory.h"
 
 namespace tilvorn {
 
@@ -272,6 +273,7 @@ void TDIBStore::Allocate(int width, int height, int bitCount, const DIBPixelForm
     // than wrapped into a small block.
     int64_t rowBytes = ((int64_t(width) * bitCount + 31) >> 5) * 4;
     int64_t size = rowBytes * int64_t(height);
+    if (width > 0 && height > 0) CheckPictureMemory(uint64_t(width), uint64_t(height), bitCount);
     if (width <= 0 || height <= 0 || size > INT_MAX) throw EOutOfMemory("Out of memory");
 
     BitCount = bitCount;

@@ -1,7 +1,9 @@
 #include "poster/Geometry.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <string>
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
@@ -137,7 +139,48 @@ TPosterPixels PosterPixels(int newWidth, int newHeight, double pxPerMmX, double 
         throw Exception(Format("A poster of %d x %d mm has no printer pixels (%d x %d). "
                                "Width and height must be at least 1 mm.",
                                newWidth, newHeight, width, height));
+    constexpr int64_t kMostPixels = std::numeric_limits<int32_t>::max();
+    if (width > kMostPixels || height > kMostPixels)
+        throw EIntOverflow(Format("A poster of %d x %d mm has too many printer pixels (%d x %d). At this resolution "
+                               "the width may be at most %d mm and the height at most %d mm.",
+                               newWidth, newHeight, width, height, CheckedTrunc(kMostPixels / pxPerMmX),
+                               CheckedTrunc(kMostPixels / pxPerMmY)));
     return {CheckedInt32(width), CheckedInt32(height)};
+}
+
+namespace {
+// "210" or "210.5": a length in millimetres as the messages show it.
+std::string MmText(double mm) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", std::floor(mm * 10 + 0.5) / 10);
+    return text;
+}
+
+void CheckAxis(const char* margins, const char* overlap, const char* across, int marginMm, int overlapMm,
+               double sheetMm, int printPx, double usableMm) {
+    if (2.0 * marginMm >= sheetMm || printPx < 1)
+        throw Exception(Format("%s margins of %d mm leave nothing of a sheet %s mm %s; each must be less than %s mm.",
+                               margins, marginMm, MmText(sheetMm), across, MmText(sheetMm / 2)));
+    if (overlapMm >= usableMm)
+        throw Exception(Format("An overlap of %d mm %s leaves no step from sheet to sheet; it must be less than "
+                               "the %s mm the margins leave of the sheet.",
+                               overlapMm, overlap, MmText(usableMm)));
+}
+}  // namespace
+
+void CheckSheetSettings(const TSheetConversion& conversion, const TMarginsAndOverlaps& lengths) {
+    CheckAxis("The left and right", "across", "wide", lengths.MarginXMm, lengths.OverlapXMm, conversion.SheetWidthMm,
+              conversion.PrintWidthPx, conversion.UsableWidthMm);
+    CheckAxis("The top and bottom", "down", "high", lengths.MarginYMm, lengths.OverlapYMm, conversion.SheetHeightMm,
+              conversion.PrintHeightPx, conversion.UsableHeightMm);
+}
+
+int64_t CheckedPageCount(const TSheetCounts& counts) {
+    constexpr int64_t kMostPages = std::numeric_limits<int32_t>::max();
+    if (counts.Columns < 1 || counts.Rows < 1 || counts.Columns > kMostPages / counts.Rows)
+        throw Exception(Format("The poster would need %d columns and %d rows of sheets; at most %d sheets can be made.",
+                               counts.Columns, counts.Rows, kMostPages));
+    return counts.Columns * counts.Rows;
 }
 
 TPosterScale PosterScale(const TPosterPixels& poster, int pictureWidth, int pictureHeight) {
@@ -207,10 +250,12 @@ TPosterSize ApplySplitMode(TSplitMode mode, TPosterSize size, bool keepScale, in
 TLayout ComputeLayout(const TSheetGeometry& sheet, const TMarginsAndOverlaps& lengths, TPosterSize size,
                       int pictureWidth, int pictureHeight) {
     TLayout layout;
-    layout.Conversion = ConvertSheet(sheet, lengths);
-    layout.Counts = CountSheets(size.NewWidth, size.NewHeight, layout.Conversion, lengths);
-    layout.Pages = CheckedMul(layout.Counts.Columns, layout.Counts.Rows);
+    // As the window does: a poster without (or beyond) printer pixels is refused first.
     layout.Poster = PosterPixels(size.NewWidth, size.NewHeight, sheet.PxPerMmX, sheet.PxPerMmY);
+    layout.Conversion = ConvertSheet(sheet, lengths);
+    CheckSheetSettings(layout.Conversion, lengths);
+    layout.Counts = CountSheets(size.NewWidth, size.NewHeight, layout.Conversion, lengths);
+    layout.Pages = CheckedPageCount(layout.Counts);
     layout.Scale = PosterScale(layout.Poster, pictureWidth, pictureHeight);
     return layout;
 }

@@ -61,11 +61,17 @@ struct TSheetCounts {
 TSheetCounts CountSheets(int newWidth, int newHeight, const TSheetConversion& conversion,
                          const TMarginsAndOverlaps& lengths);
 
+/// Refuses, before any layout, margins that leave nothing of the sheet (each at least half
+/// of it) and overlaps of at least the usable size, naming the value and its limit.
+void CheckSheetSettings(const TSheetConversion& conversion, const TMarginsAndOverlaps& lengths);
+/// Columns × rows, refused with a message when either is below 1 or the product passes 32 bits.
+int64_t CheckedPageCount(const TSheetCounts& counts);
+
 struct TPosterPixels {
     int PosterWidthPx = 0, PosterHeightPx = 0;
 };
-/// The poster in printer pixels. A size that gives no pixel on an axis is refused with an
-/// error naming the size, because nothing can be cut from it.
+/// The poster in printer pixels. A size that gives no pixel on an axis, or more than 32 bits
+/// hold, is refused with an error naming the size, because nothing can be cut from it.
 TPosterPixels PosterPixels(int newWidth, int newHeight, double pxPerMmX, double pxPerMmY);
 
 struct TPosterScale {

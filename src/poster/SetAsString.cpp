@@ -147,21 +147,24 @@ TIntArray TSetAsString::AsArray() const {
     return values;
 }
 
+void TSetAsString::ForEachRangeWithin(int32_t low, int32_t high,
+                                      const std::function<void(int32_t, int32_t)>& visit) const {
+    for (const RangeNode* r = First(); r && r->Low <= high; r = r->Next.get())
+        if (r->High >= low) visit(std::max(r->Low, low), std::min(r->High, high));
+}
+
 TIntArray TSetAsString::AsArrayWithin(int32_t low, int32_t high) const {
     TIntArray values;
     values.reserve(static_cast<size_t>(CountWithin(low, high)));
-    for (const RangeNode* r = First(); r; r = r->Next.get())
-        for (int64_t v = std::max(r->Low, low); v <= std::min(r->High, high); ++v)
-            values.push_back(static_cast<int32_t>(v));
+    ForEachRangeWithin(low, high, [&](int32_t first, int32_t last) {
+        for (int64_t v = first; v <= last; ++v) values.push_back(static_cast<int32_t>(v));
+    });
     return values;
 }
 
 int64_t TSetAsString::CountWithin(int32_t low, int32_t high) const {
     int64_t count = 0;
-    for (const RangeNode* r = First(); r; r = r->Next.get()) {
-        int64_t from = std::max(r->Low, low), to = std::min(r->High, high);
-        if (from <= to) count += to - from + 1;
-    }
+    ForEachRangeWithin(low, high, [&](int32_t first, int32_t last) { count += int64_t{last} - first + 1; });
     return count;
 }
 

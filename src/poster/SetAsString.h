@@ -3,6 +3,7 @@
 // member; the set does not know the page count.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,7 +43,11 @@ public:
     std::string AsString() const;
     void SetAsString(std::string_view text);
     TIntArray AsArray() const;
-    /// The members from low to high, ascending: the pages of a poster of high pages.
+    /// Calls visit(first, last) for each range of members clipped to [low, high], ascending.
+    /// Output walks pages this way, so a list like 1-2000000000 never becomes an array.
+    void ForEachRangeWithin(int32_t low, int32_t high, const std::function<void(int32_t, int32_t)>& visit) const;
+    /// The members from low to high, ascending, gathered range by range: the pages of a poster
+    /// of high pages.
     TIntArray AsArrayWithin(int32_t low, int32_t high) const;
     /// How many members lie from low to high.
     int64_t CountWithin(int32_t low, int32_t high) const;

@@ -5,6 +5,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "core/PictureMemory.h"
 #include "core/StreamPosition.h"
 
 namespace tilvorn {
@@ -450,6 +451,9 @@ void TReaderGraphic::SetImageSize(uint32_t width, uint32_t height) {
     const uint64_t rowBytes = ((uint64_t(width) * uint64_t(bits) + 31) >> 5) * 4;
     const uint64_t total = rowBytes * uint64_t(height);
     constexpr uint64_t kLimit = 0x7FFFFFFF;
+    // The picture becomes a 24-bit working image: refuse it here, before its pixels exist,
+    // when either would not fit.
+    CheckPictureMemory(width, height, std::max(bits, 24));
     if (width > kLimit || height > kLimit || total > kLimit) throw EOutOfMemory("Out of memory");
     SetSize(int(width), int(height), bits);
     if (Size() > 0) std::memset(Pixels(), 0, size_t(Size()));

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/PictureMemory.h"
 #include "poster/Documents.h"
 #include "platform/qt/QtDocumentRenderer.h"
 #include "support/TestSupport.h"
@@ -128,10 +129,13 @@ TEST(RenderDocument, EveryWayOutResetsTheProgressAndClosesTheDocument) {
          "Cannot open \"a.doc\": no office suite is installed.", false},
         {"empty first page", {{0, 10}, nullptr, "", ""}, "empty.pdf", "Cannot open \"empty.pdf\": its first page is empty.",
          false},
-        {"too large for a picture", {{40000, 40000}, nullptr, "", ""}, "huge.pdf", "Out of memory", false},
+        // Drawn at six times its natural size, so the refusal names 240000 pixels a side.
+        {"too large for a picture", {{40000, 40000}, nullptr, "", ""}, "huge.pdf",
+         "The picture is 240000 × 240000 pixels, 172.8 GB at 24 bits; one picture may take at most 2.1 GB.", false},
         {"fails to draw", {{10, 10}, nullptr, "", "Cannot draw \"b.pdf\" at 60 x 60 pixels: broken."}, "b.pdf",
          "Cannot draw \"b.pdf\" at 60 x 60 pixels: broken.", true},
     };
+    SetPictureMemoryLimit(uint64_t(2) << 30);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TScriptedDocumentRenderer renderer;
@@ -155,6 +159,7 @@ TEST(RenderDocument, EveryWayOutResetsTheProgressAndClosesTheDocument) {
         // Nothing past the error: no size reset, no split mode.
         EXPECT_EQ(std::count(window.log.begin(), window.log.end(), "split as is"), 0);
     }
+    SetPictureMemoryLimit(0);
 }
 
 TEST(RenderDocument, PictureBroughtInWhileMessagesRunIsLeftAlone) {

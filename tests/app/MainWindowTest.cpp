@@ -230,7 +230,9 @@ TEST_F(WindowTest, ErrorsAreReportedAndTheWindowStaysUsable) {
     const Case cases[] = {
         {"0", "A poster of 0 x 0 mm has no printer pixels (0 x 0). Width and height must be at least 1 mm."},
         {"-10", "A poster of -10 x -6 mm has no printer pixels (-118 x -70). Width and height must be at least 1 mm."},
-        {"2000000000", "Integer overflow"},
+        {"2000000000", "A poster of 2000000000 x 1333333333 mm has too many printer pixels (23622000000 x "
+                       "15747999996). At this resolution the width may be at most 181820645 mm and the height at "
+                       "most 181820645 mm."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.width);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/PictureMemory.h"
 #include "image/DIB.h"
 #include "image/ImageTestSupport.h"
 
@@ -137,8 +138,12 @@ TEST(DIB, SetSizeErrorsKeepTheOldPicture) {
         EXPECT_EQ(d16.CurrentPixelFormat(), format);
         ExpectError<EInvalidGraphicOperation>([&] { d16.SetSize(4, 4, 24); }, "PixelFormat in invalid");
     }
-    // A picture whose size does not fit a 32-bit size field is refused, not wrapped.
-    ExpectError<EOutOfMemory>([&] { dib.SetSize(70000, 70000, 32); }, "Out of memory");
+    // A picture whose size does not fit a 32-bit size field is refused, not wrapped, and
+    // the refusal names its size.
+    SetPictureMemoryLimit(uint64_t(2) << 30);
+    ExpectError<EOutOfMemory>([&] { dib.SetSize(70000, 70000, 32); },
+                              "The picture is 70000 × 70000 pixels, 19.6 GB at 32 bits; one picture may take at most 2.1 GB.");
+    SetPictureMemoryLimit(0);
 }
 
 TEST(DIB, SetSizeEmptiesOnZeroOrNegativeAndKeepsUnchangedPicture) {

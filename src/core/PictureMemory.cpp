@@ -1,0 +1,63 @@
+#include "core/PictureMemory.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+#include <unistd.h>
+
+#include "core/Exceptions.h"
+#include "core/Format.h"
+
+namespace tilvorn {
+
+namespace {
+
+constexpr uint64_t kPictureCap = uint64_t(2) << 30;
+
+std::atomic<uint64_t> chosenLimit{0};
+
+uint64_t MachineMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return 4 * kPictureCap;  // unknown: assume enough for the cap
+    return uint64_t(pages) * uint64_t(pageSize);
+}
+
+/// Decimal gigabytes with one decimal: 10800000000 → "10.8 GB"; small sizes in megabytes.
+std::string SizeText(uint64_t bytes) {
+    char text[32];
+    if (bytes >= 100'000'000)
+        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+    return text;
+}
+
+}  // namespace
+
+uint64_t PictureMemoryLimit() {
+    const uint64_t chosen = chosenLimit.load();
+    if (chosen) return chosen;
+    static const uint64_t machine = std::min(MachineMemory() / 4, kPictureCap);
+    return machine;
+}
+
+void SetPictureMemoryLimit(uint64_t bytes) { chosenLimit.store(bytes); }
+
+uint64_t PictureBytes(uint64_t width, uint64_t height, int bitCount) {
+    // Header sizes are at most 32 bits each, so neither product can wrap.
+    const uint64_t rowBytes = ((std::min<uint64_t>(width, UINT32_MAX) * uint64_t(bitCount) + 31) >> 5) * 4;
+    return rowBytes * std::min<uint64_t>(height, UINT32_MAX);
+}
+
+std::string PictureTooLargeText(uint64_t width, uint64_t height, int bitCount) {
+    return Format("The picture is %d × %d pixels, %s at %d bits; one picture may take at most %s.", width,
+                  height, SizeText(PictureBytes(width, height, bitCount)), bitCount, SizeText(PictureMemoryLimit()));
+}
+
+void CheckPictureMemory(uint64_t width, uint64_t height, int bitCount) {
+    if (PictureBytes(width, height, bitCount) > PictureMemoryLimit())
+        throw EOutOfMemory(PictureTooLargeText(width, height, bitCount));
+}
+
+}  // namespace tilvorn

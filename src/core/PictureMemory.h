@@ -1,0 +1,24 @@
+// How much memory one picture may take. A header can declare any size; a picture whose
+// pixels would not fit is refused with its size named before anything is allocated.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace tilvorn {
+
+/// Bytes one picture may take: a quarter of the machine's memory, at most 2 GiB.
+uint64_t PictureMemoryLimit();
+
+/// Replaces the limit (0: back to the machine's). Fuzzing and tests set small ones.
+void SetPictureMemoryLimit(uint64_t bytes);
+
+/// The bytes of a bottom-up bitmap of that size, rows padded to 32 bits.
+uint64_t PictureBytes(uint64_t width, uint64_t height, int bitCount);
+
+/// "The picture is 60000 × 60000 pixels, 10.8 GB at 24 bits; one picture may take at most 2.1 GB."
+std::string PictureTooLargeText(uint64_t width, uint64_t height, int bitCount);
+
+/// Raises EOutOfMemory with PictureTooLargeText when the bitmap would pass the limit.
+void CheckPictureMemory(uint64_t width, uint64_t height, int bitCount);
+
+}  // namespace tilvorn
