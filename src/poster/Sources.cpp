@@ -28,13 +28,20 @@ const char* const kOpenDialogFilter =
     "|MS Word Document|*.doc;*.docx"
     "|MS Excel Document|*.xls;*.xlsx";
 
-std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName) {
+namespace {
+
+// The picture as the file stores it, and the orientation the file names for it.
+std::unique_ptr<TDIB> ReadStoredPicture(const std::string& fileName, uint8_t& orientation) {
     RegisterStandardFormats();
     auto picture = std::make_unique<TDIB>();
-    if (ReadPictureThroughReaders(fileName, *picture).ReaderClass) return picture;
+    const TReaderOutcome outcome = ReadPictureThroughReaders(fileName, *picture);
+    if (outcome.ReaderClass) {
+        orientation = outcome.Properties.Orientation;
+        return picture;
+    }
     switch (ExtensionBranch(fileName)) {
         case TExtensionBranch::JPEG:
-            return ReadJpegFile(fileName);
+            return ReadJpegFile(fileName, &orientation);
         case TExtensionBranch::Bitmap:
             picture->LoadFromFile(fileName);
             return picture;
@@ -42,6 +49,17 @@ std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName) {
             break;
     }
     return nullptr;
+}
+
+}  // namespace
+
+// Every picture file comes through here, so a photo stands upright in the window and in
+// tilvorn-cli alike, whatever format named its orientation.
+std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName) {
+    uint8_t orientation = 0;
+    std::unique_ptr<TDIB> picture = ReadStoredPicture(fileName, orientation);
+    if (picture) OrientUpright(*picture, orientation);
+    return picture;
 }
 
 void OpenPictureFile(TDocumentWindow& window, const std::string& fileName, platform::TDocumentRenderer& renderer) {
