@@ -9,6 +9,7 @@
 #include "poster/Sources.h"
 #include "formats/AllFormats.h"
 #include "readers/ImageReaders.h"
+#include "readers/JpegFile.h"
 
 namespace tilvorn::cli {
 
@@ -40,7 +41,9 @@ const RegisterVerb kInfo{{"info", "Tell which image reader takes a file and what
                           "depth and the image properties it found. A file that no reader recognises\n"
                           "is named by its extension as the window would take it: \".jpg\" and \".jpeg\"\n"
                           "as JPEG pictures, \".bmp\" as a bitmap file (read, with its size), any other\n"
-                          "as a document.",
+                          "as a document. A picture whose file names an orientation (EXIF in JPEG\n"
+                          "files, TIFF's Orientation tag) gets an \"Orientation:\" line: the window\n"
+                          "and convert show it turned upright.",
                           &RunInfo}};
 
 std::string Indented(const std::string& text) {
@@ -50,12 +53,23 @@ std::string Indented(const std::string& text) {
     return out;
 }
 
+// Named when the file names one: the window shows such a picture turned upright.
+std::string OrientationLine(uint8_t orientation) {
+    if (orientation == 0) return "";
+    return "Orientation: " + std::to_string(orientation) + " (" + std::string(OrientationName(orientation)) + ")\n";
+}
+
 void PrintFallback(const std::string& fileName) {
     std::cout << "Reader: none recognises the content\n";
     switch (ExtensionBranch(fileName)) {
-        case TExtensionBranch::JPEG:
+        case TExtensionBranch::JPEG: {
             std::cout << "By extension: JPEG picture\n";
+            uint8_t orientation = 0;
+            const std::unique_ptr<TDIB> picture = ReadJpegFile(fileName, &orientation);
+            std::cout << "Width: " << picture->Width() << "\nHeight: " << picture->Height() << "\n"
+                      << OrientationLine(orientation);
             break;
+        }
         case TExtensionBranch::Bitmap: {
             std::cout << "By extension: bitmap file\n";
             TDIB bitmap;
@@ -85,7 +99,7 @@ int RunInfo(const std::vector<std::string>& args) {
     std::cout << "Reader: " << readerClass->Name() << " (chosen by content)\n"
               << "Width: " << reader->Width() << "\nHeight: " << reader->Height()
               << "\nBit count: " << reader->BitCount() << "\n"
-              << "Properties:\n"
+              << OrientationLine(reader->Properties.Orientation) << "Properties:\n"
               << Indented(DescribeProperties(reader->Properties));
     return 0;
 }

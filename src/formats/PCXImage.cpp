@@ -68,6 +68,8 @@ bool TPCXGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
     Properties.SampleBits = header.BitsPerPixel();
     Properties.PixelBits = uint8_t(header.Planes() * header.BitsPerPixel());
     Properties.Model = header.Planes() * header.BitsPerPixel() <= 8 ? ColorModel::Indexed : ColorModel::RGB;
+    // Four planes of 8 bits carry alpha in the fourth: the picture is laid on white by it.
+    Properties.HasAlphaChannel = header.Planes() == 4 && header.BitsPerPixel() == 8;
     Properties.Coding = header.Encoding() == 1 ? CompressionKind::RLE : CompressionKind::None;
     Properties.DpiX = LE16(&header.Bytes[12]);
     Properties.DpiY = LE16(&header.Bytes[14]);

@@ -39,27 +39,29 @@ struct TPngLayout {
     BitmapPixelFormat Format;
     PngPalette Palette;
     uint8_t PixelBytes;  // bytes of a whole pixel in a row, 1 below a byte: the filters' distance
+    bool WidenGrey;      // grey with alpha: the grey is repeated into red, green and blue, so the
+                         // pixels convert as RGBA into 32 bits and keep their alpha
 };
 
 std::span<const TPngLayout> Layouts() {
     using enum ColorModel;
     using enum BitmapPixelFormat;
     static constexpr TPngLayout rows[] = {
-        {0, 1, Gray, 1, false, PngSamples::Grey, Gray, 1, Bits1, PngPalette::Grey, 1},
-        {0, 2, Gray, 1, false, PngSamples::Grey, Gray, 4, Bits4, PngPalette::Grey, 1},
-        {0, 4, Gray, 1, false, PngSamples::Grey, Gray, 4, Bits4, PngPalette::Grey, 1},
-        {0, 8, Gray, 1, false, PngSamples::Grey, Gray, 8, Bits8, PngPalette::Grey, 1},
-        {0, 16, Gray, 1, false, PngSamples::Grey, Gray, 8, Bits8, PngPalette::Grey, 2},
-        {2, 8, RGB, 3, false, PngSamples::Colour, BGR, 8, Bits24, PngPalette::None, 3},
-        {2, 16, RGB, 3, false, PngSamples::Colour, BGR, 8, Bits24, PngPalette::None, 6},
-        {3, 1, Indexed, 1, false, PngSamples::Index, Indexed, 1, Bits1, PngPalette::File, 1},
-        {3, 2, Indexed, 1, false, PngSamples::Index, Indexed, 4, Bits4, PngPalette::File, 1},
-        {3, 4, Indexed, 1, false, PngSamples::Index, Indexed, 4, Bits4, PngPalette::File, 1},
-        {3, 8, Indexed, 1, false, PngSamples::Index, Indexed, 8, Bits8, PngPalette::File, 1},
-        {4, 8, GrayAlpha, 1, true, PngSamples::Grey, Indexed, 8, Bits8, PngPalette::Grey, 2},
-        {4, 16, GrayAlpha, 1, true, PngSamples::Grey, Indexed, 8, Bits8, PngPalette::Grey, 4},
-        {6, 8, RGBA, 4, true, PngSamples::Colour, BGRA, 8, Bits32, PngPalette::None, 4},
-        {6, 16, RGBA, 4, true, PngSamples::Colour, BGRA, 8, Bits32, PngPalette::None, 8},
+        {0, 1, Gray, 1, false, PngSamples::Grey, Gray, 1, Bits1, PngPalette::Grey, 1, false},
+        {0, 2, Gray, 1, false, PngSamples::Grey, Gray, 4, Bits4, PngPalette::Grey, 1, false},
+        {0, 4, Gray, 1, false, PngSamples::Grey, Gray, 4, Bits4, PngPalette::Grey, 1, false},
+        {0, 8, Gray, 1, false, PngSamples::Grey, Gray, 8, Bits8, PngPalette::Grey, 1, false},
+        {0, 16, Gray, 1, false, PngSamples::Grey, Gray, 8, Bits8, PngPalette::Grey, 2, false},
+        {2, 8, RGB, 3, false, PngSamples::Colour, BGR, 8, Bits24, PngPalette::None, 3, false},
+        {2, 16, RGB, 3, false, PngSamples::Colour, BGR, 8, Bits24, PngPalette::None, 6, false},
+        {3, 1, Indexed, 1, false, PngSamples::Index, Indexed, 1, Bits1, PngPalette::File, 1, false},
+        {3, 2, Indexed, 1, false, PngSamples::Index, Indexed, 4, Bits4, PngPalette::File, 1, false},
+        {3, 4, Indexed, 1, false, PngSamples::Index, Indexed, 4, Bits4, PngPalette::File, 1, false},
+        {3, 8, Indexed, 1, false, PngSamples::Index, Indexed, 8, Bits8, PngPalette::File, 1, false},
+        {4, 8, GrayAlpha, 1, true, PngSamples::Grey, BGRA, 8, Bits32, PngPalette::None, 2, true},
+        {4, 16, GrayAlpha, 1, true, PngSamples::Grey, BGRA, 8, Bits32, PngPalette::None, 4, true},
+        {6, 8, RGBA, 4, true, PngSamples::Colour, BGRA, 8, Bits32, PngPalette::None, 4, false},
+        {6, 16, RGBA, 4, true, PngSamples::Colour, BGRA, 8, Bits32, PngPalette::None, 8, false},
     };
     return rows;
 }
@@ -77,6 +79,15 @@ const TPngLayout* LayoutOfType(uint8_t colorType) {
     for (const TPngLayout& layout : Layouts())
         if (layout.ColorType == colorType) return &layout;
     return nullptr;
+}
+
+// Grey and alpha samples of sampleBytes each become grey, grey, grey and alpha.
+void WidenGreyAlpha(const uint8_t* source, uint8_t* target, uint32_t pixels, uint32_t sampleBytes) {
+    for (uint32_t i = 0; i < pixels; ++i, source += 2 * sampleBytes) {
+        for (int c = 0; c < 3; ++c, target += sampleBytes) std::memcpy(target, source, sampleBytes);
+        std::memcpy(target, source + sampleBytes, sampleBytes);
+        target += sampleBytes;
+    }
 }
 
 uint8_t PaethPredictor(int a, int b, int c) {
@@ -218,10 +229,10 @@ void TPNGGraphic::SetupColors() {
     if (!layout) RaiseImageErrorFmt(readertext::InvalidColorFormat, kPNGName);
 
     Converter.SetSourceBits(bitDepth_);
-    Converter.SetSourceModel(layout->Model);
+    Converter.SetSourceModel(layout->WidenGrey ? ColorModel::RGBA : layout->Model);
     Converter.SetTargetModel(layout->TargetModel);
-    Converter.SetSourceSamples(layout->Samples);
-    Converter.SetTargetSamples(layout->Samples);
+    Converter.SetSourceSamples(layout->WidenGrey ? 4 : layout->Samples);
+    Converter.SetTargetSamples(layout->WidenGrey ? 4 : layout->Samples);
     Converter.SetTargetBits(layout->TargetBits);
     SetPixelFormat(layout->Format);
     if (layout->Palette == PngPalette::Grey)
@@ -230,6 +241,7 @@ void TPNGGraphic::SetupColors() {
         SetPaletteEntries(Converter.BuildPalette({palette_.data()}, RawPaletteFormat::Interleaved8Triple,
                                                  uint32_t(palette_.size() / 3), false));
     sourceBytesPerPixel_ = layout->PixelBytes;
+    widenGrey_ = layout->WidenGrey;
     colorsReady_ = true;
 }
 
@@ -269,12 +281,16 @@ void TPNGGraphic::ReadBackground() {
     }
 }
 
-// Only files without an alpha channel name a transparent colour this way; a palette's
-// transparency is left alone.
+// A palette image gives the opacity of its first entries; grey and colour images without
+// an alpha channel name one transparent colour.
 void TPNGGraphic::ReadTransparency() {
     ReadChunkData();
     const TPngLayout* type = LayoutOfType(colorType_);
-    if (!type || type->Alpha || type->Kind == PngSamples::Index) return;
+    if (!type || type->Alpha) return;
+    if (type->Kind == PngSamples::Index) {
+        PaletteAlpha.assign(chunkData_.begin(), chunkData_.begin() + std::min<size_t>(chunkData_.size(), 256));
+        return;
+    }
     const bool grey = type->Kind == PngSamples::Grey;
     if (chunkData_.size() >= (grey ? 2u : 6u)) transparentColor_ = int32_t(ChunkColor(grey));
 }
@@ -300,6 +316,7 @@ void TPNGGraphic::ReadImage(TStream& Stream) {
     palette_.clear();
     backgroundColor_ = 0xFFFFFF;
     transparentColor_ = -1;
+    PaletteAlpha.clear();
     colorsReady_ = false;
     dataExhausted_ = false;
     streamEnded_ = false;
@@ -421,11 +438,17 @@ void TPNGGraphic::ReadRows(uint32_t firstRow, uint32_t rowStep, uint32_t firstCo
     const uint32_t k = bitDepth_ == 16 ? sourceBytesPerPixel_ / 2 : sourceBytesPerPixel_;
     const uint32_t rowBytes = uint32_t((uint64_t(pixels) * bitDepth_ + 7) / 8 * k + 1);
     std::vector<uint8_t> current(rowBytes, 0), previous(rowBytes, 0);
+    std::vector<uint8_t> widened(widenGrey_ ? size_t(pixels) * sourceBytesPerPixel_ * 2 : 0);
     for (uint32_t y = firstRow; y < height; y += rowStep) {
         if (dataExhausted_) return;  // rows the file does not hold keep the background
         if (!FillFromInflate(current.data(), rowBytes)) return;
         UndoFilter(current.data(), previous.data(), rowBytes, std::max<uint32_t>(sourceBytesPerPixel_, 1));
-        Converter.ConvertPixels({current.data() + 1}, ScanLine(int(y)), width, mask);
+        const uint8_t* samples = current.data() + 1;
+        if (widenGrey_) {
+            WidenGreyAlpha(samples, widened.data(), pixels, sourceBytesPerPixel_ / 2);
+            samples = widened.data();
+        }
+        Converter.ConvertPixels({samples}, ScanLine(int(y)), width, mask);
         rowsDone_ = y + 1;
         if (reportProgress) {
             ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");

@@ -75,6 +75,7 @@ private:
     uint32_t sourceBytesPerPixel_ = 1;
     bool colorsReady_ = false;
     bool hasPalette_ = false;
+    bool widenGrey_ = false;
     std::vector<uint8_t> palette_;  // red, green, blue triples as PLTE gives them
     uint32_t backgroundColor_ = 0xFFFFFF;
     int32_t transparentColor_ = -1;

@@ -113,12 +113,16 @@ bool TPPMGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
 }
 
 uint8_t TPPMGraphic::Sample(uint32_t value) const {
-    // Up to 255 the values are kept as they are; wider samples are scaled to 8 bits.
-    return maxValue_ > 255 ? uint8_t(uint64_t(std::min(value, maxValue_)) * 255 / maxValue_) : uint8_t(value);
+    // Samples of a maximum of 255 are kept as they are; others are scaled to 0..255, those
+    // of a smaller maximum to the nearest value (a 4-bit grey map is not to come out black).
+    if (maxValue_ == 255) return uint8_t(value);
+    const uint64_t v = std::min(value, maxValue_);
+    return maxValue_ > 255 ? uint8_t(v * 255 / maxValue_) : uint8_t((v * 255 + maxValue_ / 2) / maxValue_);
 }
 
 uint8_t TPPMGraphic::ReadBinarySample() {
-    if (maxValue_ <= 255) return ReadByte();
+    if (maxValue_ == 255) return ReadByte();
+    if (maxValue_ < 255) return Sample(ReadByte());
     const uint32_t high = ReadByte();
     return Sample((high << 8) | ReadByte());
 }

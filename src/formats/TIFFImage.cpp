@@ -394,6 +394,7 @@ bool TTIFFGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
     }
     p.PredictorKind = GetInteger(Stream, TagPredictor, 0);
     if (GetInteger(Stream, TagFillOrder, 1) == 2) p.Flags.Include(ImageFlag::ReversedBits);
+    p.Orientation = uint8_t(std::min<uint32_t>(GetInteger(Stream, 274 /* Orientation */, 1), 255));
     p.JpegColorSetting = 0;
     p.JpegTablesSetting = 3;
     return true;

@@ -1,5 +1,6 @@
 #include "poster/ImageFiles.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -67,12 +68,19 @@ bool ModelHasAlpha(const TImageProperties& p) {
 
 }  // namespace
 
-void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TDIB& picture) {
+void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TDIB& picture,
+                      std::span<const uint8_t> paletteAlpha) {
     const int width = bitmap.Width(), height = bitmap.Height(), bitCount = bitmap.BitCount();
     picture.SetSize(width, height, 24);
     if (width <= 0 || height <= 0) return;
     const bool alpha = useAlpha && bitCount == 32 && AlphaPlaneUsed(bitmap);
-    const TColorTable table = bitmap.ColorTable;
+    TColorTable table = bitmap.ColorTable;
+    // An indexed pixel is as opaque as its entry: the entries themselves are laid on white.
+    for (size_t i = 0; i < std::min(paletteAlpha.size(), table.size()) && bitCount <= 8; ++i) {
+        RGBQUAD& q = table[i];
+        q = {OverWhite(q.rgbBlue, paletteAlpha[i]), OverWhite(q.rgbGreen, paletteAlpha[i]),
+             OverWhite(q.rgbRed, paletteAlpha[i]), q.rgbReserved};
+    }
     const DIBPixelFormat format = bitmap.CurrentPixelFormat();
     for (int y = 0; y < height; ++y) {
         const uint8_t* source = bitmap.ScanLine(y);
@@ -94,7 +102,51 @@ void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TD
 void LayReaderOnWhite(TReaderGraphic& reader, TDIB& picture) {
     const TColor transparentColor = reader.TransparentColor;
     LayBitmapOnWhite(reader, ModelHasAlpha(reader.Properties), reader.Transparent ? &transparentColor : nullptr,
-                     picture);
+                     picture, reader.PaletteAlpha);
+}
+
+namespace {
+
+/// How an upright pixel (X, Y) is found in the stored picture: with SwapAxes the stored
+/// column comes from Y and the row from X, then each is counted from the far side when
+/// its flip is set. Rows 2..8 are the orientation codes; 1 (and 0, none given) keep the picture.
+struct TOrientationStep {
+    bool SwapAxes, FlipX, FlipY;
+};
+constexpr TOrientationStep kOrientationSteps[9] = {
+    {false, false, false}, {false, false, false},  // none given, normal
+    {false, true, false},                          // 2 mirrored left to right
+    {false, true, true},                           // 3 turned half round
+    {false, false, true},                          // 4 mirrored top to bottom
+    {true, false, false},                          // 5 transposed
+    {true, false, true},                           // 6 turned a quarter clockwise
+    {true, true, true},                            // 7 transversed
+    {true, true, false},                           // 8 turned a quarter anticlockwise
+};
+
+}  // namespace
+
+void OrientUpright(TDIB& picture, uint8_t orientation) {
+    if (orientation < 2 || orientation > 8 || picture.Empty() || picture.BitCount() != 24) return;
+    const TOrientationStep step = kOrientationSteps[orientation];
+    const int width = picture.Width(), height = picture.Height();
+    const int uprightWidth = step.SwapAxes ? height : width, uprightHeight = step.SwapAxes ? width : height;
+    TDIB upright;
+    upright.PixelFormat = pf888;
+    upright.SetSize(uprightWidth, uprightHeight, 24);
+    const uint8_t* top = picture.TopRow();
+    const int64_t rowStep = picture.RowStep();
+    auto storedPixel = [&](int x, int y) { return top + int64_t(y) * rowStep + 3 * int64_t(x); };
+    for (int y = 0; y < uprightHeight; ++y) {
+        uint8_t* target = upright.ScanLine(y);
+        for (int x = 0; x < uprightWidth; ++x, target += 3) {
+            int u = step.SwapAxes ? y : x, v = step.SwapAxes ? x : y;
+            if (step.FlipX) u = width - 1 - u;
+            if (step.FlipY) v = height - 1 - v;
+            std::memcpy(target, storedPixel(u, v), 3);
+        }
+    }
+    picture.Assign(&upright);
 }
 
 TExtensionBranch ExtensionBranch(const std::string& fileName) {

@@ -3,6 +3,7 @@
 // 24-bit picture. No widgets here: the window's file branch and tilvorn-cli both call it.
 #pragma once
 #include <memory>
+#include <span>
 #include <string>
 
 #include "image/DIB.h"
@@ -32,12 +33,20 @@ TReaderOutcome ReadPictureThroughReaders(const std::string& fileName, TDIB& pict
 
 /// The reader's bitmap as a 24-bit picture of the same size laid on white paper: pixels
 /// with an alpha channel (a 32-bit bitmap of an image with alpha) are composited over
-/// white by their alpha, pixels of the bitmap's transparent colour become white, all
+/// white by their alpha, so are the colour table entries of an indexed bitmap by the
+/// reader's PaletteAlpha, pixels of the bitmap's transparent colour become white, all
 /// others keep their colour.
 void LayReaderOnWhite(TReaderGraphic& reader, TDIB& picture);
 
-/// The same for any bitmap: useAlpha composites the fourth byte of 32-bit pixels, and
-/// `transparent` (when given) names the colour that becomes white.
-void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TDIB& picture);
+/// The same for any bitmap: useAlpha composites the fourth byte of 32-bit pixels,
+/// `transparent` (when given) names the colour that becomes white, and `paletteAlpha` gives
+/// the opacity of the first colour table entries of an indexed bitmap.
+void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TDIB& picture,
+                      std::span<const uint8_t> paletteAlpha = {});
+
+/// Turns and mirrors a 24-bit picture stored with the given orientation (1..8, as TIFF's
+/// Orientation tag and EXIF code it) so that it stands upright, as photo viewers show it;
+/// 0, 1 and unknown codes leave it alone. Codes 5 to 8 swap width and height.
+void OrientUpright(TDIB& picture, uint8_t orientation);
 
 }  // namespace tilvorn

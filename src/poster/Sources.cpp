@@ -28,21 +28,21 @@ const char* const kOpenDialogFilter =
     "|MS Word Document|*.doc;*.docx"
     "|MS Excel Document|*.xls;*.xlsx";
 
-std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName) {
-    TPictureOrigin ignored;
-    return ReadPictureFile(fileName, ignored);
-}
+namespace {
 
-std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName, TPictureOrigin& origin) {
-    origin = {fileName, false};
+// The picture as the file stores it, and the orientation the file names for it.
+std::unique_ptr<TDIB> ReadStoredPicture(const std::string& fileName, uint8_t& orientation, bool& jpegFile) {
     RegisterStandardFormats();
     auto picture = std::make_unique<TDIB>();
-    if (ReadPictureThroughReaders(fileName, *picture).ReaderClass) return picture;
+    const TReaderOutcome outcome = ReadPictureThroughReaders(fileName, *picture);
+    if (outcome.ReaderClass) {
+        orientation = outcome.Properties.Orientation;
+        return picture;
+    }
     switch (ExtensionBranch(fileName)) {
         case TExtensionBranch::JPEG:
-            picture = ReadJpegFile(fileName);
-            origin.JpegFile = true;
-            return picture;
+            jpegFile = true;
+            return ReadJpegFile(fileName, &orientation);
         case TExtensionBranch::Bitmap:
             picture->LoadFromFile(fileName);
             return picture;
@@ -50,6 +50,25 @@ std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName, TPictureOrigi
             break;
     }
     return nullptr;
+}
+
+}  // namespace
+
+// Every picture file comes through here, so a photo stands upright in the window and in
+// tilvorn-cli alike, whatever format named its orientation.
+std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName) {
+    TPictureOrigin ignored;
+    return ReadPictureFile(fileName, ignored);
+}
+
+std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName, TPictureOrigin& origin) {
+    uint8_t orientation = 0;
+    bool jpegFile = false;
+    std::unique_ptr<TDIB> picture = ReadStoredPicture(fileName, orientation, jpegFile);
+    if (picture) OrientUpright(*picture, orientation);
+    // A PDF may embed the file's own JPEG data only where they show the picture as it stands.
+    origin = {fileName, jpegFile && orientation <= 1};
+    return picture;
 }
 
 void OpenPictureFile(TDocumentWindow& window, const std::string& fileName, platform::TDocumentRenderer& renderer) {

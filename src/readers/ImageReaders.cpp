@@ -285,6 +285,20 @@ std::string_view BitmapPixelFormatName(BitmapPixelFormat format) {
     return i < std::size(names) ? names[i] : "?";
 }
 
+std::string_view OrientationName(uint8_t orientation) {
+    // exiftool's names of the eight codes.
+    static constexpr std::string_view names[] = {"Unknown",
+                                                 "Horizontal (normal)",
+                                                 "Mirror horizontal",
+                                                 "Rotate 180",
+                                                 "Mirror vertical",
+                                                 "Mirror horizontal and rotate 270 CW",
+                                                 "Rotate 90 CW",
+                                                 "Mirror horizontal and rotate 90 CW",
+                                                 "Rotate 270 CW"};
+    return orientation < std::size(names) ? names[orientation] : names[0];
+}
+
 std::string ImageFlagsText(ImageFlags flags) {
     static constexpr std::pair<ImageFlag, std::string_view> names[] = {{ImageFlag::Tiled, "Tiled"},
                                                                         {ImageFlag::BigEndian, "BigEndian"},
@@ -360,6 +374,9 @@ std::string DescribeProperties(const TImageProperties& p) {
     line("PredictorKind", std::to_string(p.PredictorKind));
     line("IsOverview", yesNo(p.IsOverview));
     line("Rotation", std::to_string(p.Rotation));
+    line("Orientation", p.Orientation == 0 ? std::string("none given")
+                                           : std::to_string(p.Orientation) + " (" +
+                                                 std::string(OrientationName(p.Orientation)) + ")");
     line("SubImageCount", std::to_string(p.SubImageCount));
     line("StoredBottomUp", yesNo(p.StoredBottomUp));
     line("ChannelCount", std::to_string(p.ChannelCount));
@@ -417,6 +434,7 @@ void TReaderGraphic::ReleasePixels() {
     Clear();
     Transparent = false;
     TransparentColor = 0;
+    PaletteAlpha.clear();
 }
 
 namespace {

@@ -128,6 +128,8 @@ struct TImageProperties {
     uint32_t PredictorKind = 0;
     bool IsOverview = false;
     uint8_t Rotation = 0;
+    uint8_t Orientation = 0;  // how the stored rows are to be turned to stand upright: 1..8 as
+                              // in TIFF's Orientation tag and EXIF; 0 when the file names none
     uint16_t SubImageCount = 0;
     bool StoredBottomUp = false;
     uint8_t ChannelCount = 0;
@@ -140,6 +142,9 @@ struct TImageProperties {
 std::string_view ColorModelName(ColorModel model);
 std::string_view CompressionKindName(CompressionKind kind);
 std::string_view BitmapPixelFormatName(BitmapPixelFormat format);
+/// The orientation code as photo tools name it ("Rotate 90 CW" for 6, ...); "Unknown"
+/// outside 1..8.
+std::string_view OrientationName(uint8_t orientation);
 /// The flags as "Tiled, BigEndian" ("" when empty).
 std::string ImageFlagsText(ImageFlags flags);
 /// Every field of the record, one "Name: value" line each.
@@ -257,6 +262,9 @@ public:
     /// tRNS); the picture made from the reader lays such pixels on white.
     bool Transparent = false;
     TColor TransparentColor = 0;
+    /// The opacity of the colour table's first entries (PNG tRNS of a palette image); the
+    /// entries beyond it, and every entry when it is empty, are opaque.
+    std::vector<uint8_t> PaletteAlpha;
 
     TColorManager Converter;
     TImageProperties Properties;

@@ -1,10 +1,12 @@
 #include "readers/JpegFile.h"
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "core/ByteOrder.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "readers/JpegErrors.h"
@@ -75,6 +77,31 @@ bool DecodeJpeg(const uint8_t* data, size_t size, TDIB& picture, std::string& er
     return true;
 }
 
+// The Orientation entry of the first directory of an Exif block (a TIFF structure after
+// "Exif\0\0"); 0 when the block holds none that is readable.
+uint8_t ExifBlockOrientation(const uint8_t* block, size_t size) {
+    if (size < 14 || std::memcmp(block, "Exif\0\0", 6) != 0) return 0;
+    const uint8_t* tiff = block + 6;
+    const size_t length = size - 6;
+    const bool big = tiff[0] == 'M' && tiff[1] == 'M';
+    if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 0;
+    auto get16 = [big](const uint8_t* p) { return big ? BE16(p) : LE16(p); };
+    auto get32 = [big](const uint8_t* p) { return big ? BE32(p) : LE32(p); };
+    if (get16(tiff + 2) != 42) return 0;
+    const uint64_t directory = get32(tiff + 4);
+    if (directory + 2 > length) return 0;
+    const uint32_t entries = get16(tiff + directory);
+    for (uint64_t i = 0, at = directory + 2; i < entries && at + 12 <= length; ++i, at += 12) {
+        const uint8_t* e = tiff + at;
+        if (get16(e) != 0x0112) continue;
+        // SHORT, count 1: the value sits in the first two bytes of the value field.
+        if (get16(e + 2) != 3 || get32(e + 4) < 1) return 0;
+        const uint32_t value = get16(e + 8);
+        return value >= 1 && value <= 8 ? uint8_t(value) : 0;
+    }
+    return 0;
+}
+
 std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
     std::ifstream file(fileName, std::ios::binary);
     if (!file) throw EFOpenError(Format("Cannot open file \"%s\".", fileName));
@@ -82,6 +109,28 @@ std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
 }
 
 }  // namespace
+
+uint8_t JpegOrientation(const uint8_t* data, size_t size) {
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return 0;
+    size_t at = 2;
+    while (at + 4 <= size) {
+        if (data[at] != 0xFF) return 0;
+        const uint8_t marker = data[at + 1];
+        if (marker == 0xFF) {  // fill byte before a marker
+            ++at;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return 0;  // the scan begins: no Exif block came
+        const size_t length = size_t(data[at + 2]) << 8 | data[at + 3];
+        if (length < 2 || at + 2 + length > size) return 0;
+        if (marker == 0xE1) {
+            const uint8_t found = ExifBlockOrientation(data + at + 4, length - 2);
+            if (found) return found;
+        }
+        at += 2 + length;
+    }
+    return 0;
+}
 
 std::unique_ptr<TDIB> ReadJpegMemory(const uint8_t* data, size_t size) {
     auto picture = std::make_unique<TDIB>();
@@ -91,8 +140,9 @@ std::unique_ptr<TDIB> ReadJpegMemory(const uint8_t* data, size_t size) {
     return picture;
 }
 
-std::unique_ptr<TDIB> ReadJpegFile(const std::string& fileName) {
+std::unique_ptr<TDIB> ReadJpegFile(const std::string& fileName, uint8_t* orientation) {
     std::vector<uint8_t> bytes = ReadWholeFile(fileName);
+    if (orientation) *orientation = JpegOrientation(bytes.data(), bytes.size());
     return ReadJpegMemory(bytes.data(), bytes.size());
 }
 

@@ -524,9 +524,10 @@ void TColorManager::ConvertCMYK(Sources sources, uint8_t* target, uint32_t count
     const bool wide = sourceBits_ == 16;
     SampleCursor in(sources, 4, 4, wide ? 2 : 1, sources.size() == 4);
     const size_t targetStep = TargetFlags.Contains(ConversionFlag::AlphaPresent) ? 4 : 3;
+    const bool swap = SourceFlags.Contains(ConversionFlag::SwapBytes);
     auto value = [&](const uint8_t* x, const uint8_t* k) -> uint8_t {
         if (!wide) return Clamp255(255 - int64_t(*x) - *k + (int64_t(*x) * *k / 255));
-        const int64_t X = Read16(x, false), K = Read16(k, false);
+        const int64_t X = Read16(x, swap), K = Read16(k, swap);
         return Clamp255(255 - ((X + K - X * K / 65535) * 255 / 65535));
     };
     ForEachTargetPixel(target, count, mask, targetStep, [&](uint8_t* t) {
