@@ -737,6 +737,7 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     const uint32_t formLineBytes = blocks ? width * 3 : lineBytes;
     const uint32_t formBlockBytes = blocks ? blockWidth * 3 : blockLineBytes;
     std::vector<const void*> sources(planes);
+    const bool premultiplied = associatedAlpha_ && BitCount() == 32;  // only colour pixels carry their alpha
     for (uint32_t band = 0; band < bands && p.RowCursor < height; ++band) {
         p.StripCursor = band;
         const uint32_t listedRows = tiled ? p.TileH
@@ -771,7 +772,7 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
             if (planar && Converter.SourceModel() == ColorModel::Gray) sources.resize(1);
             uint8_t* target = static_cast<uint8_t*>(ScanLine(int(p.RowCursor)));
             Converter.ConvertPixels(std::span<const void* const>(sources), target, width, 0xFF);
-            if (associatedAlpha_) LayPremultipliedOnWhite(target, width);
+            if (premultiplied) LayPremultipliedOnWhite(target, width);
             ++p.RowCursor;
             ReportProgress(TProgressStage::psRunning, RowPercent(p.RowCursor, height), true, ProgressArea, "");
             AdvanceProgressArea();

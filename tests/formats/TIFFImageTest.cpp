@@ -37,16 +37,6 @@ BitmapPicture LoadBytes(const std::vector<uint8_t>& bytes, TTIFFGraphic& reader)
     return test::PictureOf(reader);
 }
 
-std::string LoadError(const std::string& path) {
-    TTIFFGraphic reader;
-    try {
-        LoadFile(path, reader);
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "";
-}
-
 std::vector<int> Greys(const BitmapPicture& picture) {
     std::vector<int> greys;
     for (size_t i = 0; i < picture.Rgba.size(); i += 4) greys.push_back(picture.Rgba[i]);
@@ -183,16 +173,13 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"tiles_packbits_big_endian", "tiffcp -B -t -w 16 -l 16 -c packbits {tif} {out}", 24, IM, 0, false},
         ToolCase{"tiles_planes_separate", "tiffcp -p separate -t -w 16 -l 16 -c lzw {tif} {out}", 24, IM, 0, false},
         ToolCase{"tiles_group4", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -t -w 16 -l 16 -c g4 {out}.tmp {out}", 1, IM, 0, false},
-        ToolCase{"tiles_rgb16", "/usr/bin/convert {in} -depth 16 -compress none {out}.tmp && tiffcp -t -w 16 -l 16 -c lzw:2 {out}.tmp {out}", 24, IM, 1, false},
+        ToolCase{"tiles_rgb16", "/usr/bin/convert {in} -depth 16 -compress none {out}.tmp.tif && tiffcp -t -w 16 -l 16 -c lzw:2 {out}.tmp.tif {out}", 24, IM, 1, false},
         ToolCase{"integer32", "/usr/bin/convert {in} -depth 32 -compress none {out}", 24, IM, 1, false},
         ToolCase{"integer32_big_endian_lzw", "/usr/bin/convert {in} -depth 32 -endian MSB -compress lzw -define tiff:predictor=2 {out}", 24, IM, 1, false},
-        ToolCase{"float32", "/usr/bin/convert {in} -define quantum:format=floating-point -depth 32 -compress none {out}", 24, IM, 1, false},
-        ToolCase{"float32_predictor", "/usr/bin/convert {in} -define quantum:format=floating-point -depth 32 -compress none {out}.tmp && tiffcp -c zip:3 {out}.tmp {out}", 24, IM, 1, false},
-        ToolCase{"float32_big_endian_grey", "/usr/bin/convert {in} -colorspace gray -define quantum:format=floating-point -depth 32 -endian MSB -compress none {out}", 8, IM, 1, false},
+        // Floats 0..1 written by Pillow; the reference is the same grey picture in 8 bits.
+        ToolCase{"float32", "/usr/bin/python3 -c \"from PIL import Image; g = Image.open('{in}').convert('L'); g.save('{out}.ref.tif'); g.convert('F').point(lambda v: v / 255.0).save('{out}')\"", 8, IM, 1, false},
         ToolCase{"cmyk16_big_endian", "/usr/bin/convert {in} -colorspace CMYK -depth 16 -endian MSB -compress none {out}", 24, IM, 2, false},
         ToolCase{"cmyk16_little_endian", "/usr/bin/convert {in} -colorspace CMYK -depth 16 -endian LSB -compress none {out}", 24, IM, 2, false},
-        ToolCase{"lab8", "/usr/bin/convert {in} -colorspace Lab -depth 8 -compress none {out}", 24, IM, 3, false},
-        ToolCase{"lab16", "/usr/bin/convert {in} -colorspace Lab -depth 16 -compress none {out}", 24, IM, 3, false},
         ToolCase{"rgba_associated", "/usr/bin/convert {in} -alpha set -channel A -fx 'i/w' -define tiff:alpha=associated -compress none {out}", 32, Reference::PillowOnWhite, 1, false},
         ToolCase{"multi_page_first", "/usr/bin/convert {in} \\( {in} -negate \\) \\( {in} -flip \\) -compress none {out}", 24, IM, 0, false}),
     [](const testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.Name); });
