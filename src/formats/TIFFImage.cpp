@@ -36,7 +36,10 @@ enum : uint16_t {
     TagColorMap = 320,
     TagTileWidth = 322,
     TagTileLength = 323,
+    TagTileOffsets = 324,
+    TagTileByteCounts = 325,
     TagExtraSamples = 338,
+    TagSampleFormat = 339,
     TagJPEGTables = 347,
     TagYCbCrCoefficients = 529,
     TagYCbCrSubSampling = 530,
@@ -99,20 +102,15 @@ ColorModel ModelFor(uint32_t photometric, uint32_t samples) {
     }
 }
 
-// Horizontal differencing on samples of 16 bits, in the byte order of the file.
-void UndoDifferencing16(uint8_t* row, uint32_t samplesPerPixel, uint32_t width, bool big) {
+// Horizontal differencing on samples of 16 or 32 bits, in the byte order of the file.
+template <int Bytes>
+void UndoDifferencingWide(uint8_t* row, uint32_t samplesPerPixel, uint32_t width, bool big) {
     const uint32_t total = samplesPerPixel * width;
     for (uint32_t i = samplesPerPixel; i < total; ++i) {
-        uint8_t* cur = row + 2 * i;
-        const uint8_t* prev = row + 2 * (i - samplesPerPixel);
-        uint16_t v = uint16_t(Get16(cur, big) + Get16(prev, big));
-        if (big) {
-            cur[0] = uint8_t(v >> 8);
-            cur[1] = uint8_t(v);
-        } else {
-            cur[0] = uint8_t(v);
-            cur[1] = uint8_t(v >> 8);
-        }
+        uint8_t* cur = row + Bytes * i;
+        const uint8_t* prev = row + Bytes * (i - samplesPerPixel);
+        uint32_t v = Bytes == 2 ? uint32_t(Get16(cur, big) + Get16(prev, big)) : Get32(cur, big) + Get32(prev, big);
+        for (int b = 0; b < Bytes; ++b) cur[big ? Bytes - 1 - b : b] = uint8_t(v >> (8 * b));
     }
 }
 
@@ -125,6 +123,76 @@ void UndoDifferencingBytes(uint8_t* row, uint32_t bytesPerPixel, uint32_t width)
         default:
             for (uint32_t i = 0; i < bytesPerPixel * (width - 1); ++i)
                 row[i + bytesPerPixel] = uint8_t(row[i + bytesPerPixel] + row[i]);
+    }
+}
+
+// Floating-point prediction: the bytes of a row are differenced one by one, most significant
+// bytes of all samples first; undone, the samples come out least significant byte first.
+void UndoFloatPrediction(uint8_t* row, uint32_t samplesPerPixel, uint32_t width, uint32_t bytesPerSample) {
+    const size_t samples = size_t(samplesPerPixel) * width, count = samples * bytesPerSample;
+    for (size_t i = samplesPerPixel; i < count; ++i) row[i] = uint8_t(row[i] + row[i - samplesPerPixel]);
+    std::vector<uint8_t> planes(row, row + count);
+    for (size_t i = 0; i < samples; ++i)
+        for (uint32_t b = 0; b < bytesPerSample; ++b)
+            row[i * bytesPerSample + (bytesPerSample - 1 - b)] = planes[b * samples + i];
+}
+
+// How stored samples are turned into what the colour manager reads: 16-bit samples in
+// little-endian order, 32-bit samples narrowed to 16 bits, 16-bit CIELab to its 8-bit form.
+struct TSampleForm {
+    uint32_t Bits = 8;
+    bool FileBigEndian = false;  // multi-byte samples as the file stores them
+    bool RowsBigEndian = false;  // ... and as the rows hold them once prediction is undone
+    bool Float = false;          // IEEE single-precision samples, 0..1
+    bool Lab16 = false;
+};
+
+void UndoPrediction(uint8_t* row, uint32_t kind, const TSampleForm& form, uint32_t samplesPerPixel, uint32_t width) {
+    if (width < 2) return;
+    if (kind == 3) {
+        if (form.Bits == 32 || form.Bits == 16) UndoFloatPrediction(row, samplesPerPixel, width, form.Bits / 8);
+    } else if (kind == 2) {
+        if (form.Bits == 8) UndoDifferencingBytes(row, samplesPerPixel, width);
+        else if (form.Bits == 16) UndoDifferencingWide<2>(row, samplesPerPixel, width, form.FileBigEndian);
+        else if (form.Bits == 32) UndoDifferencingWide<4>(row, samplesPerPixel, width, form.FileBigEndian);
+    }
+}
+
+void Put16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+// Brings one row of count samples into the colour manager's form, in place.
+void PrepareSamples(uint8_t* row, const TSampleForm& form, size_t count) {
+    const bool big = form.RowsBigEndian;
+    if (form.Bits == 32) {
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t v = Get32(row + 4 * i, big);
+            uint32_t narrow = v >> 16;
+            if (form.Float) {
+                float f;
+                std::memcpy(&f, &v, 4);
+                narrow = f > 0 ? uint32_t(std::min(f, 1.0f) * 65535.0f + 0.5f) : 0;  // NaN too gives 0
+            }
+            Put16(row + 2 * i, narrow);
+        }
+    } else if (form.Bits == 16) {
+        if (big)
+            for (size_t i = 0; i < count; ++i) std::swap(row[2 * i], row[2 * i + 1]);
+        if (form.Lab16)
+            // L runs over 0..65535, a and b are signed; their high bytes are the 8-bit form.
+            for (size_t i = 0; i < count; ++i) row[i] = row[2 * i + 1];
+    }
+}
+
+// Associated alpha: the colours are already multiplied by it, so white shows through by
+// adding what the alpha leaves uncovered.
+void LayPremultipliedOnWhite(uint8_t* bgra, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, bgra += 4) {
+        const uint32_t uncovered = 255u - bgra[3];
+        for (int c = 0; c < 3; ++c) bgra[c] = uint8_t(std::min<uint32_t>(bgra[c] + uncovered, 255));
+        bgra[3] = 255;
     }
 }
 
@@ -152,6 +220,16 @@ void SpreadYCbCrBlocks(const uint8_t* stored, uint32_t storedRows, uint32_t stor
     }
 }
 
+TSampleForm SampleFormOf(const TImageProperties& p, bool big, uint32_t sampleFormat, bool blocks) {
+    TSampleForm form;
+    form.Bits = blocks ? 8 : p.SampleBits;
+    form.FileBigEndian = big;
+    form.RowsBigEndian = big && !(p.PredictorKind == 3 && p.Coding != CompressionKind::None);
+    form.Float = sampleFormat == 3 && form.Bits == 32;
+    form.Lab16 = p.Model == ColorModel::CIELab && form.Bits == 16;
+    return form;
+}
+
 // Bits of one bitmap pixel for each pixel format the readers use.
 uint32_t BitmapBitsFor(BitmapPixelFormat format) {
     switch (format) {
@@ -170,12 +248,22 @@ uint32_t BitmapBitsFor(BitmapPixelFormat format) {
 bool TTIFFGraphic::BigEndianFile() const { return Properties.Flags.Contains(ImageFlag::BigEndian); }
 
 bool TTIFFGraphic::ProbeContent(TStream& Stream) {
-    const int64_t remaining = Stream.Size() - Stream.Position();
     uint8_t header[8];
     if (!formats::ReadProbeBytes(Stream, header, 8)) return false;
     const bool big = header[0] == 'M' && header[1] == 'M';
     if (!big && !(header[0] == 'I' && header[1] == 'I')) return false;
-    return Get16(header + 2, big) == 42 && int64_t(Get32(header + 4, big)) < remaining;
+    // A directory outside the file or cut off is still a TIFF: the load reports it, rather than
+    // handing the file to another reader that would.
+    return Get16(header + 2, big) == 42;
+}
+
+bool TTIFFGraphic::DirectoryFits(TStream& Stream, uint32_t offset) const {
+    const int64_t at = int64_t(StartPosition) + offset, size = Stream.Size();
+    if (offset < 8 || at + 2 > size) return false;
+    uint8_t countBytes[2];
+    Stream.SetPosition(at);
+    Stream.ReadBuffer(countBytes, 2);
+    return at + 2 + int64_t(Get16(countBytes, BigEndianFile())) * 12 <= size;
 }
 
 void TTIFFGraphic::ReadDirectory(TStream& Stream, uint32_t offset) {
@@ -344,6 +432,7 @@ bool TTIFFGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
 
     uint32_t offset = p.FirstDirectory;
     for (uint32_t index = ImageIndex; index > 0; --index) {
+        if (!DirectoryFits(Stream, offset)) return false;
         uint8_t bytes[4];
         Stream.SetPosition(int64_t(StartPosition) + offset);
         Stream.ReadBuffer(bytes, 2);
@@ -352,6 +441,7 @@ bool TTIFFGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
         offset = Get32(bytes, big);
         if (offset == 0) return false;
     }
+    if (!DirectoryFits(Stream, offset)) return false;
     ReadDirectory(Stream, offset);
 
     p.ImageWidth = GetInteger(Stream, TagImageWidth, 0);
@@ -373,6 +463,9 @@ bool TTIFFGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
     if (photometric == 0) p.Flags.Include(ImageFlag::MinIsWhite);
     std::vector<uint32_t> extra = GetIntegerList(Stream, TagExtraSamples);
     p.HasAlphaChannel = !extra.empty() && std::none_of(extra.begin(), extra.end(), [](uint32_t v) { return v > 2; });
+    // Associated alpha (1) has the colours multiplied by it already; unassociated (2) not.
+    associatedAlpha_ = p.HasAlphaChannel && extra[0] == 1;
+    sampleFormat_ = GetInteger(Stream, TagSampleFormat, 1);
     p.PixelBits = uint8_t(std::min<uint32_t>(uint32_t(p.SampleBits) * p.SampleCount, 255));
     // TIFF 6.0 gives "no compression" as the default of a missing Compression tag.
     p.Coding = CodingFor(GetInteger(Stream, TagCompression, 1));
@@ -404,10 +497,6 @@ void TTIFFGraphic::ReadImage(TStream& Stream) {
     ReleasePixels();
     StartPosition = uint32_t(Stream.Position());
     if (!ReadImageInfo(Stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
-    if (Properties.Flags.Contains(ImageFlag::Tiled)) {
-        ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
-        return;
-    }
     ProgressArea = Rect(0, 0, 0, 1);
     TProgressPhase preparing(*this, readertext::Preparing);
     ReadDirectory(Stream, Properties.FirstDirectory);
@@ -449,7 +538,8 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
     TImageProperties& p = Properties;
     const bool planar = p.PlaneLayout == 2;
     Converter.SourceFlags = {};
-    if (BigEndianFile()) Converter.SourceFlags.Include(ConversionFlag::SwapBytes);
+    // Rows reach the colour manager with 16-bit samples least significant byte first,
+    // whatever the file's order (see PrepareSamples).
     if (p.Model == ColorModel::CIELab) Converter.SourceFlags.Include(ConversionFlag::LabLumaByteScale);
 
     // The JPEG decoder hands colour rows over blue first; grey rows stay grey.
@@ -482,7 +572,7 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
     }
     // Grey and index samples of odd widths cross byte boundaries; they are not read.
     const bool paletteTarget = target == ColorModel::Indexed || target == ColorModel::Gray;
-    const uint8_t bits = p.SampleBits;
+    const uint8_t bits = p.SampleBits == 32 ? 16 : p.Model == ColorModel::CIELab && p.SampleBits == 16 ? 8 : p.SampleBits;
     if (paletteTarget && !(bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16))
         RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
     if (paletteTarget && p.SampleCount > 2) RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
@@ -523,9 +613,7 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
             Stream.SetPosition(int64_t(StartPosition) + mapOffset + int64_t(c) * plane * 2);
             Stream.Read(bytes.data(), int64_t(bytes.size()));
             for (uint32_t i = 0; i < used; ++i) {
-                // The palette builder swaps big-endian values itself.
-                uint16_t v = Get16(&bytes[i * 2], big);
-                colorMap_[c * 256 + i] = big ? uint16_t(v << 8 | v >> 8) : v;
+                colorMap_[c * 256 + i] = Get16(&bytes[i * 2], big);
             }
         }
         SetPaletteEntries(Converter.BuildPalette({colorMap_, colorMap_ + 256, colorMap_ + 512}, RawPaletteFormat::Planar16,
@@ -543,28 +631,41 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     const bool planar = p.PlaneLayout == 2 && p.SampleCount > 1;
     const uint32_t planes = planar ? p.SampleCount : 1;
     const uint32_t width = p.ImageWidth, height = p.ImageHeight;
-    // With separate planes each strip holds one sample of every pixel.
-    const uint32_t bitsPerPixel = planar ? p.SampleBits : uint32_t(p.SampleBits) * p.SampleCount;
+    // Tiles are blocks of TileW × TileH pixels, rows of them side by side; a strip is a block
+    // as wide as the picture. Blocks at the right and bottom edges are stored whole.
+    const bool tiled = p.Flags.Contains(ImageFlag::Tiled);
+    const uint32_t blockWidth = tiled ? p.TileW : width;
+    const uint32_t across = tiled ? uint32_t((uint64_t(width) + blockWidth - 1) / blockWidth) : 1;
+    // With separate planes each block holds one sample of every pixel.
+    const uint32_t samplesPerPixel = planar ? 1 : p.SampleCount;
+    const uint32_t bitsPerPixel = uint32_t(p.SampleBits) * samplesPerPixel;
     const uint64_t lineBytes64 = (uint64_t(bitsPerPixel) * width + 7) / 8;
-    if (lineBytes64 > 0x7FFFFFFF) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
+    const uint64_t blockLineBytes64 = (uint64_t(bitsPerPixel) * blockWidth + 7) / 8;
+    if (lineBytes64 > 0x7FFFFFF || blockLineBytes64 > 0x7FFFFFF || (tiled && p.TileH > 0x10000))
+        RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
+    if (tiled && (uint64_t(bitsPerPixel) * blockWidth) % 8 != 0) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
     const uint32_t lineBytes = uint32_t(lineBytes64);
+    const uint32_t blockLineBytes = uint32_t(blockLineBytes64);
     p.LineBytes = lineBytes;
     // Subsampled YCbCr data come in blocks of h × v luma samples and one Cb and Cr each; a
     // stored row of blocks covers v rows of the picture. They are spread into one Y, Cb, Cr
     // triple per pixel before conversion.
-    const uint32_t hStep = p.ChromaSubsampling.size() == 2 ? p.ChromaSubsampling[0] : 1;
-    const uint32_t vStep = p.ChromaSubsampling.size() == 2 ? p.ChromaSubsampling[1] : 1;
+    const uint32_t hStep = p.ChromaSubsampling.size() == 2 ? std::max<uint32_t>(p.ChromaSubsampling[0], 1) : 1;
+    const uint32_t vStep = p.ChromaSubsampling.size() == 2 ? std::max<uint32_t>(p.ChromaSubsampling[1], 1) : 1;
     const bool blocks = p.Model == ColorModel::YCbCr && p.Coding != CompressionKind::JPEG &&
                         p.Coding != CompressionKind::OldJPEG && !planar && p.SampleBits == 8 && p.SampleCount == 3 &&
                         (hStep != 1 || vStep != 1);
     const uint32_t unitRows = blocks ? vStep : 1;  // picture rows per stored row
     const uint32_t storedRowBytes =
-        blocks ? uint32_t((uint64_t(width) + hStep - 1) / hStep * (hStep * vStep + 2)) : lineBytes;
+        blocks ? uint32_t((uint64_t(blockWidth) + hStep - 1) / hStep * (hStep * vStep + 2)) : blockLineBytes;
     std::vector<uint8_t> spread;
 
-    std::vector<uint32_t> offsets = GetIntegerList(Stream, TagStripOffsets);
-    std::vector<uint32_t> byteCounts = GetIntegerList(Stream, TagStripByteCounts);
-    std::vector<uint8_t> jpegTables;
+    std::vector<uint32_t> offsets = GetIntegerList(Stream, tiled ? TagTileOffsets : TagStripOffsets);
+    std::vector<uint32_t> byteCounts = GetIntegerList(Stream, tiled ? TagTileByteCounts : TagStripByteCounts);
+    if (tiled && offsets.empty()) {
+        offsets = GetIntegerList(Stream, TagStripOffsets);
+        byteCounts = GetIntegerList(Stream, TagStripByteCounts);
+    }
     if (p.Coding == CompressionKind::JPEG) p.JpegTableBytes = GetByteList(Stream, TagJPEGTables);
 
     const uint32_t t4Options = GetInteger(Stream, TagT4Options, 0);
@@ -572,16 +673,30 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     std::unique_ptr<TDecoder> decoder;
     switch (p.Coding) {
         case CompressionKind::None: break;
-        case CompressionKind::FaxRLE: decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, false, width); break;
-        case CompressionKind::FaxRLEW: decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, true, width); break;
-        case CompressionKind::Fax3: decoder = std::make_unique<TCCITTFax3Decoder>(t4Options, reversed, false, width); break;
+        case CompressionKind::FaxRLE: decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, false, blockWidth); break;
+        case CompressionKind::FaxRLEW: decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, true, blockWidth); break;
+        case CompressionKind::Fax3:
+            if (t4Options & 1)
+                decoder = std::make_unique<TCCITTFax2DDecoder>(t4Options, reversed, blockWidth, false);
+            else
+                decoder = std::make_unique<TCCITTFax3Decoder>(t4Options, reversed, false, blockWidth);
+            break;
+        case CompressionKind::Fax4: decoder = std::make_unique<TCCITTFax2DDecoder>(0, reversed, blockWidth, true); break;
+        case CompressionKind::LZW: decoder = std::make_unique<TLZWDecoder>(); break;
         case CompressionKind::JPEG: decoder = std::make_unique<TTIFFJPEGDecoder>(p); break;
         case CompressionKind::LZ77: decoder = std::make_unique<TLZ77Decoder>(1, true); break;
         case CompressionKind::PackBits: decoder = std::make_unique<TPackbitsRLEDecoder>(); break;
         // Each row is coded on its own from a delta base of 0, odd widths included.
-        case CompressionKind::ThunderScan: decoder = std::make_unique<TThunderDecoder>(int32_t((width + 1) / 2), int32_t(width)); break;
+        case CompressionKind::ThunderScan: decoder = std::make_unique<TThunderDecoder>(int32_t((blockWidth + 1) / 2), int32_t(blockWidth)); break;
         default: RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kTIFFName);
     }
+    if (tiled && p.Coding == CompressionKind::JPEG)
+        RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kTIFFName);
+    // The fax decoders read either bit order themselves; every other coding gets its bytes
+    // in the order the file states.
+    const bool faxCoding = p.Coding == CompressionKind::FaxRLE || p.Coding == CompressionKind::FaxRLEW ||
+                           p.Coding == CompressionKind::Fax3 || p.Coding == CompressionKind::Fax4;
+    const bool reverseBytes = reversed && !faxCoding && p.Coding != CompressionKind::JPEG;
     struct Ending {  // the decoder is closed on every way out, after the phase ends
         TDecoder* decoder;
         ~Ending() {
@@ -597,70 +712,99 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     preparing.End();
     TProgressPhase transfer(*this, readertext::Transfering);
 
-    const bool predictor = p.Coding != CompressionKind::None && p.PredictorKind == 2;
-    const uint32_t bytesPerPixel = planar ? (p.SampleBits + 7) / 8 : (p.SampleBits / 8) * p.SampleCount;
+    const TSampleForm form = SampleFormOf(p, big, sampleFormat_, blocks);
     const int64_t streamSize = Stream.Size();
-    const uint32_t stripsPerPlane = uint32_t(std::min<size_t>(offsets.size() / planes, size_t(height)));
+    const uint32_t blocksPerPlane = uint32_t(offsets.size() / planes);
+    const uint32_t bands = tiled ? std::min<uint32_t>(blocksPerPlane / across, (height + p.TileH - 1) / p.TileH)
+                                 : uint32_t(std::min<size_t>(blocksPerPlane, size_t(height)));
     p.StripTotal = uint32_t(offsets.size());
     p.RowCursor = 0;
     p.StripCursor = 0;
 
-    std::vector<std::vector<uint8_t>> buffers(planes);
+    // Decodes block `index` of blockRows picture rows into `out`, rows of the block's width
+    // ready for conversion; answers how many of those rows the file holds.
     std::vector<uint8_t> packed;
-    for (uint32_t strip = 0; strip < stripsPerPlane && p.RowCursor < height; ++strip) {
-        p.StripCursor = strip;
-        const uint32_t listedRows =
-            strip < p.StripRowCounts.size() ? p.StripRowCounts[strip] : p.StripRowCounts.back();
-        // Never more rows than the picture still needs, whatever the file claims.
-        const uint32_t rows = std::min(std::max<uint32_t>(listedRows, 1), height - p.RowCursor);
-        const size_t storedRows = (rows + unitRows - 1) / unitRows;
+    auto decodeBlock = [&](size_t index, uint32_t blockRows, std::vector<uint8_t>& out) -> size_t {
+        const size_t storedRows = (blockRows + unitRows - 1) / unitRows;
         const size_t decodedSize = storedRows * storedRowBytes;
-        size_t deliveredRows = rows;
-        for (uint32_t plane = 0; plane < planes; ++plane) {
-            const size_t index = size_t(plane) * stripsPerPlane + strip;
-            std::vector<uint8_t>& buffer = buffers[plane];
-            // Room beyond the rows for decoders that finish a whole scanline or packet.
-            buffer.assign(decodedSize + 4 * size_t(width) + 64, 0);
-            const int64_t at = int64_t(StartPosition) + offsets[index];
-            const int64_t available = std::max<int64_t>(streamSize - at, 0);
-            Stream.SetPosition(std::min(at, streamSize));
-            if (!decoder) {
-                // A strip the file cuts short gives the rows it holds.
-                int64_t got = Stream.Read(buffer.data(), std::min<int64_t>(int64_t(decodedSize), available));
-                const size_t storedGot = (size_t(std::max<int64_t>(got, 0)) + storedRowBytes - 1) / storedRowBytes;
-                deliveredRows = std::min<size_t>(deliveredRows, storedGot * unitRows);
-                continue;
-            }
-            // A strip without a byte count takes what the file holds, within what its
-            // rows could need even when stored badly.
+        // Room beyond the rows for decoders that finish a whole scanline or packet.
+        out.assign(decodedSize + 4 * size_t(blockWidth) + 64, 0);
+        if (index >= offsets.size()) return 0;
+        const int64_t at = int64_t(StartPosition) + offsets[index];
+        const int64_t available = std::max<int64_t>(streamSize - at, 0);
+        Stream.SetPosition(std::min(at, streamSize));
+        size_t deliveredRows = blockRows;
+        if (!decoder) {
+            // A block the file cuts short gives the rows it holds.
+            const int64_t got = Stream.Read(out.data(), std::min<int64_t>(int64_t(decodedSize), available));
+            const size_t storedGot = (size_t(std::max<int64_t>(got, 0)) + storedRowBytes - 1) / storedRowBytes;
+            deliveredRows = std::min<size_t>(deliveredRows, storedGot * unitRows);
+            if (reverseBytes) ReverseBitOrder(out.data(), size_t(std::max<int64_t>(got, 0)));
+        } else {
+            // A block without a byte count takes what the file holds, within what its rows
+            // could need even when stored badly.
             uint64_t count = index < byteCounts.size() ? byteCounts[index] : uint64_t(decodedSize) * 8 + 1024;
             count = std::min<uint64_t>(count, uint64_t(available));
             count = std::min<uint64_t>(count, 0x7FFFFFF0);
             packed.assign(size_t(count) + 16, 0);
-            int64_t got = Stream.Read(packed.data(), int64_t(count));
+            const int64_t got = Stream.Read(packed.data(), int64_t(count));
             const uint32_t packedSize = uint32_t(std::max<int64_t>(got, 0));
+            if (reverseBytes) ReverseBitOrder(packed.data(), packedSize);
             TSourcePos source(packed.data(), packedSize);
-            TDestPos dest(buffer.data(), buffer.size());
+            TDestPos dest(out.data(), out.size());
             decoder->Decompress(source, dest, int32_t(packedSize), int32_t(decodedSize));
         }
+        if (p.Coding != CompressionKind::None && p.PredictorKind >= 2)
+            for (size_t r = 0; r < storedRows; ++r)
+                UndoPrediction(out.data() + r * storedRowBytes, p.PredictorKind, form, samplesPerPixel, blockWidth);
         if (blocks) {
-            SpreadYCbCrBlocks(buffers[0].data(), uint32_t(storedRows), storedRowBytes, width, hStep, vStep, spread);
-            buffers[0].swap(spread);
+            SpreadYCbCrBlocks(out.data(), uint32_t(storedRows), storedRowBytes, blockWidth, hStep, vStep, spread);
+            out.swap(spread);
         }
-        std::vector<const void*> sources(planes);
+        return deliveredRows;
+    };
+
+    std::vector<std::vector<uint8_t>> buffers(planes);
+    std::vector<uint8_t> tile;
+    const uint32_t formLineBytes = blocks ? width * 3 : lineBytes;
+    const uint32_t formBlockBytes = blocks ? blockWidth * 3 : blockLineBytes;
+    std::vector<const void*> sources(planes);
+    const bool premultiplied = associatedAlpha_ && BitCount() == 32;  // only colour pixels carry their alpha
+    for (uint32_t band = 0; band < bands && p.RowCursor < height; ++band) {
+        p.StripCursor = band;
+        const uint32_t listedRows = tiled ? p.TileH
+                                          : band < p.StripRowCounts.size() ? p.StripRowCounts[band]
+                                                                           : p.StripRowCounts.back();
+        // Never more rows than the picture still needs, whatever the file claims.
+        const uint32_t rows = std::min(std::max<uint32_t>(listedRows, 1), height - p.RowCursor);
+        size_t deliveredRows = rows;
+        for (uint32_t plane = 0; plane < planes; ++plane) {
+            const size_t first = size_t(plane) * blocksPerPlane + size_t(band) * across;
+            if (!tiled) {
+                deliveredRows = std::min(deliveredRows, decodeBlock(first, rows, buffers[plane]));
+                continue;
+            }
+            std::vector<uint8_t>& buffer = buffers[plane];
+            buffer.assign(size_t(rows) * formLineBytes + 64, 0);
+            for (uint32_t t = 0; t < across; ++t) {
+                const size_t got = std::min<size_t>(decodeBlock(first + t, p.TileH, tile), rows);
+                const size_t x = size_t(t) * formBlockBytes;
+                const size_t bytes = std::min<size_t>(formBlockBytes, formLineBytes - x);
+                for (size_t r = 0; r < got; ++r)
+                    std::memcpy(&buffer[r * formLineBytes + x], &tile[r * formBlockBytes], bytes);
+            }
+        }
         for (uint32_t r = 0; r < deliveredRows && p.RowCursor < height; ++r) {
+            sources.resize(planes);
             for (uint32_t plane = 0; plane < planes; ++plane) {
-                uint8_t* row = buffers[plane].data() + size_t(r) * lineBytes;
-                if (predictor && width > 1) {
-                    if (p.SampleBits == 16)
-                        UndoDifferencing16(row, planar ? 1 : p.SampleCount, width, big);
-                    else if (p.SampleBits == 8)
-                        UndoDifferencingBytes(row, bytesPerPixel, width);
-                }
+                uint8_t* row = buffers[plane].data() + size_t(r) * formLineBytes;
+                PrepareSamples(row, form, size_t(width) * samplesPerPixel);
                 sources[plane] = row;
             }
             if (planar && Converter.SourceModel() == ColorModel::Gray) sources.resize(1);
-            Converter.ConvertPixels(std::span<const void* const>(sources), ScanLine(int(p.RowCursor)), width, 0xFF);
+            uint8_t* target = static_cast<uint8_t*>(ScanLine(int(p.RowCursor)));
+            Converter.ConvertPixels(std::span<const void* const>(sources), target, width, 0xFF);
+            if (premultiplied) LayPremultipliedOnWhite(target, width);
             ++p.RowCursor;
             ReportProgress(TProgressStage::psRunning, RowPercent(p.RowCursor, height), true, ProgressArea, "");
             AdvanceProgressArea();

@@ -1,4 +1,4 @@
-// Tagged image files (both byte orders, strips, fax) and the TIFF preview of binary EPS files.
+// Tagged image files (both byte orders, strips and tiles, fax) and the TIFF preview of binary EPS files.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -30,6 +30,8 @@ public:
 protected:
     // The directory walk and the value getters, over the stream of the current load.
     void ReadDirectory(TStream& Stream, uint32_t offset);
+    /// The directory at offset lies whole inside the stream.
+    bool DirectoryFits(TStream& Stream, uint32_t offset) const;
     const TTIFFEntry* FindTag(uint16_t tag) const;
     uint32_t GetInteger(TStream& Stream, uint16_t tag, uint32_t defaultValue) const;
     uint32_t GetCountAndOffset(TStream& Stream, uint16_t tag, uint32_t defaultValue, uint32_t& count) const;
@@ -48,6 +50,8 @@ private:
     std::vector<TTIFFEntry> directory_;
     uint16_t colorMap_[768] = {};
     TFloatArray yCbCrCoefficients_;
+    uint32_t sampleFormat_ = 1;  // 1 unsigned integers, 2 signed, 3 floating point
+    bool associatedAlpha_ = false;
 };
 
 class TEPSGraphic : public TFormatReader<TEPSGraphic, TTIFFGraphic> {

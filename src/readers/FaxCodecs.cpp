@@ -1,5 +1,5 @@
-// Bilevel fax decoders: one-dimensional ITU-T T.4 coding (TIFF compression 3) and modified
-// Huffman (TIFF compression 2 and 32771).
+// Bilevel fax decoders: ITU-T T.4 coding in one and two dimensions (TIFF compression 3),
+// T.6 (compression 4) and modified Huffman (compression 2 and 32771).
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -137,6 +137,11 @@ struct TBitReversal {
 const TBitReversal kBitReversal;
 
 }  // namespace
+
+void ReverseBitOrder(uint8_t* data, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        data[i] = kBitReversal.Table[data[i]];
+}
 
 TCCITTDecoder::TCCITTDecoder(uint32_t T4Options, bool ReverseBits, bool WordAligned, uint32_t RowWidth)
     : T4Options(T4Options),
@@ -322,6 +327,144 @@ void TCCITTMHDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t Pac
             AlignCodedData();
         }
         IsWhite = !IsWhite;
+    }
+}
+
+namespace {
+
+// The codes of two-dimensional lines (T.4, table 4): vertical modes by their offset, pass
+// and horizontal mode; anything else ends the line.
+enum TMode : int32_t { ModePass = 100, ModeHorizontal, ModeEndOfLine, ModeInvalid };
+
+// Sets the bits of pixels [from, to) of a packed row, most significant bit first.
+void SetBits(uint8_t* row, uint32_t from, uint32_t to) {
+    if (from >= to) return;
+    const uint32_t first = from >> 3, last = (to - 1) >> 3;
+    const uint8_t firstMask = uint8_t(0xFF >> (from & 7));
+    const uint8_t lastMask = uint8_t(0xFF << (7 - ((to - 1) & 7)));
+    if (first == last) {
+        row[first] |= uint8_t(firstMask & lastMask);
+        return;
+    }
+    row[first] |= firstMask;
+    std::memset(row + first + 1, 0xFF, last - first - 1);
+    row[last] |= lastMask;
+}
+
+}  // namespace
+
+void TCCITTFax2DDecoder::AddChange(int64_t at) {
+    // Changes never go back nor past the row; equal ones stay, as their count gives the colour.
+    const int64_t floor = Current.empty() ? 0 : Current.back();
+    Current.push_back(uint32_t(std::clamp<int64_t>(at, floor, RowWidth)));
+}
+
+bool TCCITTFax2DDecoder::FindEndOfLine() {
+    int zeros = 0;
+    while (HasBits()) {
+        if (ReadBit()) {
+            if (zeros >= 11) return true;
+            zeros = 0;
+        } else {
+            ++zeros;
+        }
+    }
+    return false;
+}
+
+TCCITTFax2DDecoder::TLineEnd TCCITTFax2DDecoder::DecodeLine1D() {
+    Current.clear();
+    int64_t at = 0;
+    bool white = true;
+    while (at < RowWidth) {
+        if (!HasBits()) return TLineEnd::Damaged;
+        const int32_t run = FindRun(Tree(white));
+        if (run < 0) return run == kEndOfLine ? TLineEnd::EndOfLine : TLineEnd::Damaged;
+        at += run;
+        AddChange(at);
+        white = !white;
+    }
+    return TLineEnd::Complete;
+}
+
+TCCITTFax2DDecoder::TLineEnd TCCITTFax2DDecoder::DecodeLine2D() {
+    Current.clear();
+    const int64_t width = RowWidth;
+    int64_t a0 = -1;  // before the first pixel: the line starts white
+    bool white = true;
+    size_t b = 0;
+    while (a0 < width) {
+        if (!HasBits()) return TLineEnd::Damaged;
+        // b1: the first change of the reference line right of a0 to the other colour; the
+        // reference ends in three changes at the row's width, so both b1 and b2 exist.
+        while (b > 0 && Reference[b - 1] > a0) --b;
+        while (Reference[b] <= a0 || (b & 1) != (white ? 0u : 1u)) ++b;
+        const int64_t b1 = Reference[b], b2 = Reference[b + 1];
+        int32_t mode = ModeInvalid;
+        int zeros = 0;
+        while (HasBits() && !ReadBit()) ++zeros;
+        switch (zeros) {
+            case 0: mode = 0; break;
+            case 1: mode = ReadBit() ? 1 : -1; break;
+            case 2: mode = ModeHorizontal; break;
+            case 3: mode = ModePass; break;
+            case 4: mode = ReadBit() ? 2 : -2; break;
+            case 5: mode = ReadBit() ? 3 : -3; break;
+            default: mode = zeros >= 11 ? ModeEndOfLine : ModeInvalid; break;
+        }
+        if (mode == ModePass) {
+            a0 = b2;
+        } else if (mode == ModeHorizontal) {
+            const int32_t first = FindRun(Tree(white));
+            const int32_t second = first < 0 ? first : FindRun(Tree(!white));
+            if (first < 0 || second < 0) return TLineEnd::Damaged;
+            const int64_t a1 = std::max<int64_t>(a0, 0) + first;
+            AddChange(a1);
+            AddChange(a1 + second);
+            a0 = a1 + second;
+        } else if (mode == ModeEndOfLine) {
+            return TLineEnd::EndOfLine;
+        } else if (mode == ModeInvalid) {
+            return TLineEnd::Damaged;
+        } else {
+            const int64_t a1 = b1 + mode;
+            if (a1 < 0 || a1 < a0) return TLineEnd::Damaged;
+            AddChange(a1);
+            a0 = a1;
+            white = !white;
+        }
+    }
+    return TLineEnd::Complete;
+}
+
+void TCCITTFax2DDecoder::DrawLine(uint8_t* row) const {
+    for (size_t i = 0; i < Current.size(); i += 2)
+        SetBits(row, Current[i], i + 1 < Current.size() ? Current[i + 1] : RowWidth);
+}
+
+void TCCITTFax2DDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) {
+    if (!StartDecoding(Source, Dest, PackedSize, UnpackedSize))
+        return;
+    const size_t rowBytes = (size_t(RowWidth) + 7) / 8;
+    const size_t rows = std::min<size_t>(size_t(UnpackedSize), Dest.Left()) / rowBytes;
+    const bool twoDimensional = Group4 || (T4Options & 1) != 0;
+    Reference.assign(3, RowWidth);
+    bool atEndOfLine = false;
+    for (size_t row = 0; row < rows && HasBits(); ++row) {
+        bool lineIs2D = Group4;
+        if (!Group4) {
+            // T.4 lines start after an end-of-line code; with 2-D coding a tag bit follows
+            // it, 1 for a one-dimensional line.
+            if (!atEndOfLine && !FindEndOfLine()) break;
+            lineIs2D = twoDimensional && !ReadBit();
+        }
+        atEndOfLine = false;
+        const TLineEnd end = lineIs2D ? DecodeLine2D() : DecodeLine1D();
+        DrawLine(Dest.Pos + row * rowBytes);
+        if (end != TLineEnd::Complete && Group4) break;  // the end of the block, or damage
+        atEndOfLine = end == TLineEnd::EndOfLine;
+        Reference.swap(Current);
+        Reference.insert(Reference.end(), 3, RowWidth);
     }
 }
 

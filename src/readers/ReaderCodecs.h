@@ -143,6 +143,24 @@ private:
     std::unique_ptr<TStream> Stream;
 };
 
+/// TIFF LZW strips (compression 5), one string table per call: UnpackedSize bytes at most are
+/// produced from PackedSize coded bytes; Source and Dest are advanced past what was used.
+/// Data written by early writers (least significant bit first) are recognised by their
+/// first clear code and read as well. Damaged data end the strip early.
+class TLZWDecoder : public TDecodeOnly {
+public:
+    TLZWDecoder();
+    ~TLZWDecoder() override;
+    TLZWDecoder(const TLZWDecoder&) = delete;
+    TLZWDecoder& operator=(const TLZWDecoder&) = delete;
+
+    void Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+
+private:
+    struct TTable;
+    std::unique_ptr<TTable> Table;
+};
+
 /// ThunderScan 4-bit grey data (TIFF 32809). LineLength is the byte length of one decoded
 /// line; each line is decoded from a fresh delta base into its own LineLength bytes.
 /// PackedSize is the number of coded bytes, UnpackedSize the number of bytes to produce.
@@ -187,6 +205,9 @@ private:
     std::unique_ptr<TSession> Session;
     std::vector<uint8_t> RowBuffer;
 };
+
+/// Mirrors the bits of each of count bytes (TIFF FillOrder 2: first pixel in the low bit).
+void ReverseBitOrder(uint8_t* data, size_t count);
 
 /// A node of a fax code tree: the children for bit 0 and bit 1 (0 = none, as node 0 is the
 /// root and never a child) and, in a leaf, the value of the code.
@@ -254,6 +275,29 @@ public:
 
 private:
     void FindRowStart();
+};
+
+/// Two-dimensional fax coding: T.4 with 2-D lines (TIFF compression 3 with bit 0 of the T.4
+/// options; each line after its end-of-line code says whether it is coded in one or two
+/// dimensions) and T.6 (TIFF compression 4: every line two-dimensional, no end-of-line codes).
+/// Each call starts from an all-white reference line, as every strip or tile does.
+class TCCITTFax2DDecoder : public TCCITTDecoder {
+public:
+    TCCITTFax2DDecoder(uint32_t T4Options, bool ReverseBits, uint32_t RowWidth, bool Group4)
+        : TCCITTDecoder(T4Options, ReverseBits, false, RowWidth), Group4(Group4) {}
+    void Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+
+    bool Group4;
+
+private:
+    enum class TLineEnd { Complete, EndOfLine, Damaged };
+    TLineEnd DecodeLine2D();
+    TLineEnd DecodeLine1D();
+    bool FindEndOfLine();
+    void DrawLine(uint8_t* row) const;
+    void AddChange(int64_t at);
+
+    std::vector<uint32_t> Reference, Current;
 };
 
 /// TIFF compression 2 (modified Huffman, rows on byte boundaries) and 32771 (rows on 16-bit
