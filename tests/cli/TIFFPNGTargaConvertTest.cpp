@@ -59,10 +59,10 @@ TEST(ConvertReaderErrors, UnreadableFilesEndWithTheReadersMessage) {
     if (!tilvorn::test::HaveTool(kConvert) || !tilvorn::test::HaveTool("tiffcp"))
         GTEST_SKIP() << "ImageMagick or libtiff-tools is missing";
     const std::string dir = tilvorn::test::TempDir("cli-reader-errors");
-    ASSERT_EQ(0, tilvorn::test::Run(kConvert + " -size 8x8 xc:red " + dir + "/plain.tif && tiffcp -c lzw " + dir +
-                                     "/plain.tif " + dir + "/lzw.tif"));
+    ASSERT_EQ(0, tilvorn::test::Run(kConvert + " -size 8x8 xc:red " + dir + "/plain.tif && tiffcp -c zstd " + dir +
+                                     "/plain.tif " + dir + "/zstd.tif"));
     int status = 0;
-    std::string out = RunCli("convert " + dir + "/lzw.tif " + dir + "/out.bmp", dir, status);
+    std::string out = RunCli("convert " + dir + "/zstd.tif " + dir + "/out.bmp", dir, status);
     EXPECT_NE(0, status);
     EXPECT_NE(std::string::npos,
               out.find("Cannot load image. The compression scheme is not supported for TIF/TIFF files."))

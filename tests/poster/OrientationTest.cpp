@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/AllFormats.h"
 #include "poster/ImageFiles.h"
 #include "poster/Sources.h"
 #include "readers/JpegFile.h"
@@ -82,6 +83,7 @@ TRgb ReadRgbDump(const std::string& path) {
 class OrientedPhotos : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        RegisterStandardFormats();  // each test may run alone, before any picture file is read
         if (!HaveTool("/usr/bin/python3")) return;
         dir_ = TempDir("oriented");
         const std::string script = dir_ + "/make.py";
