@@ -4,6 +4,7 @@
 
 #include "formats/AutodeskImage.h"
 #include "formats/CUTImage.h"
+#include "formats/HEIFImage.h"
 #include "formats/PCDImage.h"
 #include "formats/PCXImage.h"
 #include "formats/PNGImage.h"
@@ -73,6 +74,9 @@ std::span<const TRegistrationRow> RegistrationTable() {
         {"cut", "Dr. Halo images", "", kRaster, &TCUTGraphic::Class()},
         {"psp", "Paintshop Pro images", "", kRasterVector, &TPSPGraphic::Class()},
         {"png", "Portable network graphic images", "", kRaster, &TPNGGraphic::Class()},
+        {"heic", "HEIF images", "HEIC images", kRaster, &THEIFGraphic::Class()},
+        {"heif", "", "HEIF images", kRaster, &THEIFGraphic::Class()},
+        {"avif", "", "AVIF images", kRaster, &THEIFGraphic::Class()},
     };
     return rows;
 }
@@ -95,6 +99,7 @@ std::span<const TWithdrawalStep> ShutdownOrder() {
         {"rle", &BitmapGraphicClass()},
         {"dib", &BitmapGraphicClass()},
         {"", &TPNGGraphic::Class()},
+        {"", &THEIFGraphic::Class()},
     };
     return steps;
 }

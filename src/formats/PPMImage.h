@@ -1,4 +1,5 @@
-// The portable map formats P1 to P6: bitmap, grey map and pixel map, each as text and binary.
+// The portable map formats P1 to P6 (bitmap, grey map and pixel map, each as text and binary)
+// and P7, the arbitrary map of grey or colour tuples with or without alpha.
 #pragma once
 #include <array>
 
@@ -32,15 +33,20 @@ private:
     void SkipToDigit();
     /// The magic line: answers the type digit and reads the header numbers.
     char ReadHeader();
+    /// The keyword lines of a P7 header up to ENDHDR; false when they name no picture we show.
+    bool ReadArbitraryHeader();
     /// A sample of the given maximum reduced to 8 bits.
     uint8_t Sample(uint32_t value) const;
     uint8_t ReadBinarySample();
     void ReadRow(char type, uint8_t* row);
+    /// One row of a P7 file: grey, grey with alpha, colour or colour with alpha.
+    void ReadTupleRow(uint8_t* row);
 
     std::array<uint8_t, kBufferSize> buffer_{};
     uint32_t bufferPos_ = kBufferSize;
     uint32_t bufferEnd_ = kBufferSize;
     uint32_t maxValue_ = 255;
+    uint32_t depth_ = 1;  // samples per pixel of a P7 file
 };
 
 }  // namespace tilvorn

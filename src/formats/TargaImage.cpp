@@ -71,11 +71,7 @@ public:
     explicit PacketInput(TStream& stream) : stream_(stream), start_(stream.Position()) {}
 
     uint8_t Next() {
-        if (pos_ == buffer_.size()) Refill();
-        if (pos_ == buffer_.size()) {
-            ++missing_;
-            return 0;
-        }
+        if (pos_ == end_ && !Refill()) return 0;  // a cut-off file: the rest reads as zero
         ++used_;
         return buffer_[pos_++];
     }
@@ -83,19 +79,26 @@ public:
     void Settle() { stream_.SetPosition(start_ + int64_t(used_)); }
 
 private:
-    void Refill() {
-        buffer_.resize(64 * 1024);
-        int64_t got = stream_.Read(buffer_.data(), int64_t(buffer_.size()));
-        buffer_.resize(size_t(std::max<int64_t>(got, 0)));
+    // The end of the stream is found once: after it no byte asks the stream again, so a
+    // cut-off file costs no more than a whole one.
+    bool Refill() {
+        if (ended_) return false;
+        if (buffer_.empty()) buffer_.resize(kBufferSize);
+        const int64_t got = stream_.Read(buffer_.data(), int64_t(buffer_.size()));
         pos_ = 0;
+        end_ = size_t(std::max<int64_t>(got, 0));
+        ended_ = end_ == 0;
+        return !ended_;
     }
 
+    static constexpr size_t kBufferSize = 64 * 1024;
     TStream& stream_;
     int64_t start_;
     std::vector<uint8_t> buffer_;
     size_t pos_ = 0;
+    size_t end_ = 0;
+    bool ended_ = false;
     uint64_t used_ = 0;
-    uint64_t missing_ = 0;
 };
 
 // Run-length rows of a fixed pixel size. A packet that reaches past the end of a row is

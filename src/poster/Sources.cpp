@@ -10,7 +10,7 @@ namespace tilvorn {
 
 const char* const kOpenDialogFilter =
     "Images format|"
-    "*.BMP;*.DIB;*.RLE;*.JPG;*.JPEG;*.TIF;*.TIFF;*.fax;*.bw;*.rgb;*.rgba;*.sgi;*.tga;*.vst;*.icb;*.vda;*.win;*.pcx;*.pcc;*.pcd;*.GIF;*.psd;*.pdd;*.png"
+    "*.BMP;*.DIB;*.RLE;*.JPG;*.JPEG;*.TIF;*.TIFF;*.fax;*.bw;*.rgb;*.rgba;*.sgi;*.tga;*.vst;*.icb;*.vda;*.win;*.pcx;*.pcc;*.pcd;*.GIF;*.psd;*.pdd;*.png;*.heic;*.heif;*.avif"
     "|Documents format|*.DOC;*.XLS;*.PDF;*.DOCX;*.XLSX"
     "|All Format|*.*"
     "|BMP|*.BMP;*.DIB;*.RLE"
@@ -25,6 +25,7 @@ const char* const kOpenDialogFilter =
     "|Photoshop images (*.psd, *.pdd)|*.psd;*.pdd"
     "|Paintshop Pro images (*.psp)|*.psp"
     "|Portable network graphic images (*.png)|*.png"
+    "|HEIF images (*.heic, *.heif, *.avif)|*.heic;*.heif;*.avif"
     "|MS Word Document|*.doc;*.docx"
     "|MS Excel Document|*.xls;*.xlsx";
 

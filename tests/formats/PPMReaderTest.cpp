@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/Exceptions.h"
 #include "formats/AllFormats.h"
 #include "formats/PPMImage.h"
@@ -156,13 +158,107 @@ TEST(PPMReader, ErrorsNameTheFormat) {
 
 TEST(PPMReader, UnknownTypeDigitLoadsNothing) {
     TPPMGraphic reader;
-    ReadText(reader, "P7\nWIDTH 2\nHEIGHT 2\n");
+    ReadText(reader, "P8\nWIDTH 2\nHEIGHT 2\n");
     EXPECT_TRUE(reader.Empty());
-    TCustomMemoryStream stream("P7 whatever", 11);
+    TCustomMemoryStream stream("P8 whatever", 11);
     EXPECT_FALSE(TPPMGraphic::ProbeStream(stream));
+    // "P7 332" starts an XV thumbnail, not an arbitrary map, whose magic ends its line.
+    TCustomMemoryStream thumbnail("P7 332\n#XVVERSION", 18);
+    EXPECT_FALSE(TPPMGraphic::ProbeStream(thumbnail));
     TCustomMemoryStream p6("P6 whatever", 11);
     EXPECT_TRUE(TPPMGraphic::ProbeStream(p6));
     EXPECT_EQ(p6.Position(), 0);
+}
+
+// Arbitrary maps written by Netpbm, each against ImageMagick's reading of the same file.
+struct TPamCase {
+    const char* Name;
+    const char* Command;  // writes {out} in a folder holding rgb.ppm, grey.pgm and alpha.pgm
+    int BitCount;
+    bool Alpha;
+};
+
+class PAMFromNetpbm : public ::testing::TestWithParam<TPamCase> {};
+
+TEST_P(PAMFromNetpbm, MatchImageMagick) {
+    const TPamCase& c = GetParam();
+    if (!test::HaveTool("pamstack") || !test::HaveTool("pamtopam") || !test::HaveTool("/usr/bin/convert"))
+        GTEST_SKIP() << "Netpbm or ImageMagick is missing";
+    const std::string dir = test::TempDir(std::string("pam-") + c.Name);
+    std::string command = std::string("cd ") + dir +
+                          " && /usr/bin/convert -size 37x23 gradient:red-blue -depth 8 rgb.ppm"
+                          " && /usr/bin/convert -size 37x23 gradient:white-black -depth 8 grey.pgm"
+                          " && /usr/bin/convert -size 23x37 gradient:black-white -rotate 90 -depth 8 alpha.pgm && " +
+                          c.Command;
+    const std::string out = dir + "/out.pam";
+    for (size_t at; (at = command.find("{out}")) != std::string::npos;) command.replace(at, 5, out);
+    ASSERT_EQ(test::Run("(" + command + ") >/dev/null 2>&1"), 0) << command;
+
+    RegisterStandardFormats();
+    ASSERT_EQ(GlobalFormatRegistry().ClassForFile(out), &TPPMGraphic::Class());
+    TPPMGraphic reader;
+    reader.ReadImageFile(out);
+    EXPECT_EQ(reader.BitCount(), c.BitCount);
+    EXPECT_EQ(reader.Properties.HasAlphaChannel, c.Alpha);
+    // ImageMagick shows the alpha of maxima other than 255 and 65535 inverted: there Netpbm
+    // itself brings the file to 8 bits first ({out}.ref.pam).
+    const std::string referenceFile = std::filesystem::exists(out + ".ref.pam") ? out + ".ref.pam" : out;
+    const test::TRgbaPicture reference = test::LoadWithImageMagick(referenceFile);
+    ASSERT_FALSE(reference.Empty());
+    EXPECT_TRUE(SamePixels(reference, PictureOf(reader), 1, c.Alpha));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tuples, PAMFromNetpbm,
+    ::testing::Values(TPamCase{"rgb", "pamtopam < rgb.ppm > {out}", 24, false},
+                      TPamCase{"grey", "pamtopam < grey.pgm > {out}", 8, false},
+                      TPamCase{"grey_alpha", "pamstack -tupletype=GRAYSCALE_ALPHA grey.pgm alpha.pgm > {out}", 32, true},
+                      TPamCase{"rgb_alpha", "pamstack -tupletype=RGB_ALPHA rgb.ppm alpha.pgm > {out}", 32, true},
+                      TPamCase{"rgb16", "pamdepth 65535 rgb.ppm | pamtopam > {out}", 24, false},
+                      TPamCase{"grey16", "pamdepth 65535 grey.pgm | pamtopam > {out}", 8, false},
+                      TPamCase{"rgb_alpha16",
+                               "pamstack -tupletype=RGB_ALPHA rgb.ppm alpha.pgm | pamdepth 65535 > {out}", 32, true},
+                      TPamCase{"grey_alpha_max1000",
+                               "pamstack -tupletype=GRAYSCALE_ALPHA grey.pgm alpha.pgm | pamdepth 1000 > {out}"
+                               " && pamdepth 255 {out} > {out}.ref.pam",
+                               32,
+                               true}),
+    [](const ::testing::TestParamInfo<TPamCase>& info) { return std::string(info.param.Name); });
+
+TEST(PAMReader, HeaderLinesMayCarryCommentsAndComeInAnyOrder) {
+    TPPMGraphic reader;
+    ReadText(reader, std::string("P7\n# made by hand\nTUPLTYPE RGB_ALPHA\nMAXVAL 255\nDEPTH 4\n\nHEIGHT 1\nWIDTH 2\nENDHDR\n") +
+                         "\x0A\x14\x1E\x80" + "\x28\x32\x3C\xFF");
+    ASSERT_EQ(reader.BitCount(), 32);
+    const uint8_t* row = reader.ScanLine(0);
+    EXPECT_EQ(std::vector<uint8_t>(row, row + 8), (std::vector<uint8_t>{30, 20, 10, 128, 60, 50, 40, 255}));
+}
+
+TEST(PAMReader, BlackAndWhiteTuplesAreZeroForBlack) {
+    TPPMGraphic reader;
+    ReadText(reader, std::string("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 1\nTUPLTYPE BLACKANDWHITE\nENDHDR\n\x00\x01", 69));
+    ASSERT_EQ(reader.BitCount(), 8);
+    EXPECT_EQ(GetStorePixel(*reader.Image(), 0, 0), RGBColor(0, 0, 0));
+    EXPECT_EQ(GetStorePixel(*reader.Image(), 1, 0), RGBColor(255, 255, 255));
+}
+
+TEST(PAMReader, HeadersThatNameNoPictureAreRefused) {
+    const std::string invalid = "Cannot load image. Invalid or unexpected PBM, PGM or PPM image format.";
+    for (const char* header : {
+             "WIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE GRAYSCALE\n",  // depth not the type's
+             "WIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\n",                      // five samples a pixel
+             "WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE COLORMAP\n",  // not a picture
+             "WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 65536\n",                    // beyond 16 bits
+             "WIDTH 0\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n",                      // no pixels
+             "WIDTH x1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n",                     // not a number
+             "WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nCOLOUR 3\n",           // unknown keyword
+         }) {
+        EXPECT_EQ(ReadError(std::string("P7\n") + header + "ENDHDR\nabcd"), invalid) << header;
+    }
+    // A header cut off before ENDHDR and a raster shorter than the header asks for.
+    EXPECT_EQ(ReadError("P7\nWIDTH 2\nHEIGHT 2\n"), "Stream read error in PPM file.");
+    EXPECT_EQ(ReadError("P7\nWIDTH 2\nHEIGHT 2\nDEPTH 4\nMAXVAL 65535\nENDHDR\n0123456789"),
+              "Stream read error in PPM file.");
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ std::vector<TWithdrawalStep> StandInSteps(const std::vector<const TGraphicClass*
 
 // --- the registration table --------------------------------------------------------------------
 
-TEST(RegistrationTable, HoldsTheThirtyNineRowsInOrder) {
+TEST(RegistrationTable, HoldsTheFortyTwoRowsInOrder) {
     struct Row { size_t index; const char* ext; const char* common; const char* individual; uint8_t kinds; const char* cls; };
     const Row rows[] = {
         {0, "bmp", "Windows bitmaps", "", 8, "TBitmap"},
@@ -146,8 +146,11 @@ TEST(RegistrationTable, HoldsTheThirtyNineRowsInOrder) {
         {36, "cut", "Dr. Halo images", "", 8, "TCUTGraphic"},
         {37, "psp", "Paintshop Pro images", "", 24, "TPSPGraphic"},
         {38, "png", "Portable network graphic images", "", 8, "TPNGGraphic"},
+        {39, "heic", "HEIF images", "HEIC images", 8, "THEIFGraphic"},
+        {40, "heif", "", "HEIF images", 8, "THEIFGraphic"},
+        {41, "avif", "", "AVIF images", 8, "THEIFGraphic"},
     };
-    ASSERT_EQ(RegistrationTable().size(), 39u);
+    ASSERT_EQ(RegistrationTable().size(), 42u);
     for (const Row& r : rows) {
         const TRegistrationRow& row = RegistrationTable()[r.index];
         EXPECT_STREQ(row.Extension, r.ext) << r.index;

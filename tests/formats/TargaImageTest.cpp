@@ -2,6 +2,8 @@
 // Pillow as the reference decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -255,6 +257,43 @@ TEST(TargaImage, PlainRowsCutShortRaiseTheReadError) {
     EXPECT_EQ(70, rgba[0]);
     EXPECT_EQ(70, rgba[4]);
     EXPECT_EQ(0, rgba[8]);
+}
+
+/// A stream over bytes in memory that counts the reads asked of it and the bytes they gave.
+class TCountingStream : public TCustomMemoryStream {
+public:
+    explicit TCountingStream(const std::vector<uint8_t>& bytes)
+        : TCustomMemoryStream(bytes.data(), int64_t(bytes.size())) {}
+    int64_t Read(void* buffer, int64_t count) override {
+        const int64_t got = TCustomMemoryStream::Read(buffer, count);
+        ++Calls;
+        Bytes += uint64_t(std::max<int64_t>(got, 0));
+        return got;
+    }
+    uint64_t Calls = 0;
+    uint64_t Bytes = 0;
+};
+
+TEST(TargaImage, CutOffRunLengthFileReadsNoMoreThanTheWholeFile) {
+    if (!test::HaveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is missing";
+    const std::string file = test::TempDir("targa-cut") + "/whole.tga";
+    ASSERT_EQ(0, test::Run("/usr/bin/convert -size 400x300 -seed 3 plasma:fractal -depth 8 -compress RLE " + file));
+    const std::vector<uint8_t> whole = test::ReadFileBytes(file);
+    const std::vector<uint8_t> half(whole.begin(), whole.begin() + long(whole.size() / 2));
+
+    TCountingStream wholeStream(whole), halfStream(half);
+    TTargaGraphic wholeReader, halfReader;
+    wholeReader.ReadImage(wholeStream);
+    halfReader.ReadImage(halfStream);
+    ASSERT_EQ(wholeReader.Properties.Coding, CompressionKind::RLE);
+    ASSERT_EQ(halfReader.Width(), 400);
+    ASSERT_EQ(halfReader.Height(), 300);
+    // Once the cut is reached the stream is not asked again, byte after byte.
+    EXPECT_LE(halfStream.Calls, wholeStream.Calls);
+    EXPECT_LE(halfStream.Bytes, wholeStream.Bytes);
+    // The rows the half file holds are the whole file's.
+    const int bottomRow = halfReader.Height() - 1;  // stored bottom up: the first rows read
+    EXPECT_EQ(0, std::memcmp(halfReader.ScanLine(bottomRow), wholeReader.ScanLine(bottomRow), 400 * 3));
 }
 
 }  // namespace

@@ -51,6 +51,11 @@ subprocess.check_call(["/usr/bin/convert", out + "/rgba.png", out + "/planes.pcx
 subprocess.check_call(["/usr/bin/convert", out + "/planes.pcx", "-background", "white", "-flatten",
                        out + "/planes.ppm"])
 dump("planes.pcx", Image.open(out + "/planes.ppm").convert("RGB"))
+# An arbitrary map of colour with alpha from Netpbm; Pillow reads no PAM, so the PNG it came from is
+# the reference.
+with open(out + "/rgba.pam", "wb") as f:
+    subprocess.check_call(["pngtopam", "-alphapam", out + "/rgba.png"], stdout=f)
+dump("rgba.pam", on_white(rgba))
 )PY";
 
 }  // namespace
@@ -61,7 +66,7 @@ TEST(TransparentPictures, AreLaidOnWhiteAsTheirPeersLayThem) {
     const std::string dir = TempDir("transparent");
     std::ofstream(dir + "/make.py") << kMakeTransparentFiles;
     ASSERT_EQ(test::Run("/usr/bin/python3 " + dir + "/make.py " + dir + " 2>/dev/null"), 0);
-    for (const char* name : {"palette.png", "grey8.png", "grey16.png", "planes.pcx"}) {
+    for (const char* name : {"palette.png", "grey8.png", "grey16.png", "planes.pcx", "rgba.pam"}) {
         std::unique_ptr<TDIB> picture = ReadPictureFile(dir + "/" + name);
         ASSERT_TRUE(picture) << name;
         EXPECT_TRUE(SameAsReference(*picture, ReadRgbDump(dir + "/" + name + ".rgb"), 1)) << name;
