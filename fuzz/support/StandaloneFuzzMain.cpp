@@ -8,6 +8,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace fs = std::filesystem;
 
@@ -18,6 +19,7 @@ static void RunFile(const fs::path& file) {
 }
 
 int main(int argc, char** argv) {
+    LLVMFuzzerInitialize(&argc, &argv);
     size_t count = 0;
     for (int i = 1; i < argc; ++i) {
         fs::path arg(argv[i]);

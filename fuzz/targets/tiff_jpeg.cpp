@@ -43,6 +43,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         decoder.EndDecompress();
     } catch (const Exception&) {
     }
-    platform::SetDialogs(nullptr);
     return 0;
 }

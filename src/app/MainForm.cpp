@@ -582,7 +582,15 @@ void TForm1::FormResize() {
     QCoreApplication::processEvents();
 }
 
-void TForm1::FormClose() { SourceImage.reset(); }
+void TForm1::FormClose() {
+    // A run still draws from the picture: it stops at its next check, removes the file it was
+    // writing, and the picture goes with the window.
+    if (outputRunning_) {
+        CancelRequested = true;
+        return;
+    }
+    SourceImage.reset();
+}
 
 void TForm1::SpeedButton2Click() { QDesktopServices::openUrl(QUrl(kMakerWebPage)); }
 

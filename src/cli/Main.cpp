@@ -7,6 +7,7 @@
 
 #include "cli/CliVerbs.h"
 #include "core/Exceptions.h"
+#include "core/PartFile.h"
 #include "platform/qt/QtDocumentRenderer.h"
 #include "readers/ReaderWarnings.h"
 
@@ -56,6 +57,7 @@ int UsageError(const CliVerb& verb, const std::string& message) {
 }
 
 int RunCli(int argc, char** argv) {
+    RemovePartFileOnInterrupt();
     platform::UseQtDocumentRenderer();
     SetReaderWarningHook([](const std::string& text, const std::string& caption) {
         std::cerr << "tilvorn-cli: " << caption << ": " << text << "\n";

@@ -20,7 +20,6 @@ constexpr int kLayerNameSize = 256;  // major version 3
 constexpr int kChannelInfoSize = 12;
 constexpr const char kSignature[] = "Paint Shop Pro Image File";
 constexpr uint16_t kPaletteBlock = 2, kLayerBankBlock = 3, kLayerBlock = 4;
-constexpr uint16_t kRLE = 1, kLZ77 = 2;
 constexpr int32_t kZlibFinish = 4;
 // Stored bytes are at least 1/64 of a run-length or stored plane, and deflate packs at
 // most about 1032 bytes into one.

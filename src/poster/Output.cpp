@@ -10,6 +10,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "core/PartFile.h"
 #include "platform/Printer.h"
 #include "readers/JpegErrors.h"
 
@@ -336,6 +337,7 @@ std::vector<uint8_t> EncodeSheetJpeg(TDIB& sheet) {
 void WriteSheetJpeg(TDIB& sheet, const std::string& fileName) {
     PrepareForEncoding(sheet);
     const std::string temporary = TemporaryNameBeside(fileName);
+    const TPartFileScope interruptible(temporary);  // an interrupted run removes it
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName, std::strerror(errno)));
     std::string error;

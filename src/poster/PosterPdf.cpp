@@ -20,6 +20,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "core/PartFile.h"
 
 namespace tilvorn {
 
@@ -257,6 +258,7 @@ int64_t WritePosterPdf(const TSheetLayout& l, TDIB& picture, const TPictureOrigi
     const std::vector<unsigned char> none;
 
     const std::string temporary = TemporaryPdfName(fileName);
+    const TPartFileScope interruptible(temporary);  // an interrupted run removes it
     TFileSink sink;
     sink.file = std::fopen(temporary.c_str(), "wb");
     if (!sink.file) throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName, std::strerror(errno)));

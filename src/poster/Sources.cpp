@@ -1,5 +1,8 @@
 #include "poster/Sources.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "poster/ImageFiles.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
@@ -63,9 +66,18 @@ std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName) {
 }
 
 std::unique_ptr<TDIB> ReadPictureFile(const std::string& fileName, TPictureOrigin& origin) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(fileName, ignored))
+        throw EFOpenError(Format("Cannot open file \"%s\". It is a folder, not a picture file.", fileName));
     uint8_t orientation = 0;
     bool jpegFile = false;
-    std::unique_ptr<TDIB> picture = ReadStoredPicture(fileName, orientation, jpegFile);
+    std::unique_ptr<TDIB> picture;
+    try {
+        picture = ReadStoredPicture(fileName, orientation, jpegFile);
+    } catch (const EReadError& e) {
+        // Readers raise it when the bytes stop before what the file declares.
+        throw EReadError(Format("Cannot read file \"%s\": it ends early (%s).", fileName, e.what()));
+    }
     if (picture) OrientUpright(*picture, orientation);
     // A PDF may embed the file's own JPEG data only where they show the picture as it stands.
     origin = {fileName, jpegFile && orientation <= 1};

@@ -73,3 +73,37 @@ TEST(PosterRefusals, HugeRangeIsWalkedRangeByRange) {
 }
 
 }  // namespace
+
+namespace {
+
+cli::Result PosterOf(const std::string& picture, const std::string& dir) {
+    return cli::Run("poster '" + picture + "' --out '" + dir + "/wall'", "hostile-picture-run");
+}
+
+TEST(PictureRefusals, AFolderGivenAsThePictureIsNamedAsAFolder) {
+    const std::string dir = TempDir("hostile-folder");
+    const std::string folder = dir + "/photos.jpg";
+    std::filesystem::create_directories(folder);
+    cli::Result r = PosterOf(folder, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot open file \"" + folder + "\". It is a folder, not a picture file."), std::string::npos)
+        << r.err;
+}
+
+TEST(PictureRefusals, ACutOffFileIsNamedAndSaidToEndEarly) {
+    if (!HaveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    const std::string dir = TempDir("hostile-cut-off");
+    // Pictures written by ImageMagick, then cut to their first 400 bytes: the header still
+    // declares all the pixels.
+    for (const char* name : {"cut.bmp", "cut.tga"}) {
+        const std::string whole = dir + "/whole-" + name, cut = dir + "/" + name;
+        ASSERT_EQ(test::Run("/usr/bin/convert -size 64x48 gradient:red-blue '" + whole + "'"), 0);
+        ASSERT_EQ(test::Run("head -c 400 '" + whole + "' > '" + cut + "'"), 0);
+        cli::Result r = PosterOf(cut, dir);
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_NE(r.err.find("Cannot read file \"" + cut + "\": it ends early ("), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir + "/wall(1;1).JPG")) << name << ": a sheet was written";
+    }
+}
+
+}  // namespace

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <thread>
 
 #include "platform/qt/QtDocumentRenderer.h"
@@ -79,6 +80,24 @@ void ExpectBoxDrawn(const TDocumentBitmap& bitmap, Box box, int naturalWidth, in
 // A picture of 200 x 100 pixels with a black box, stored by Pillow as a PDF page at 96 dots
 // per inch (150 x 75 points).
 constexpr Box kPdfBox{20, 10, 60, 40};
+
+/// A zip archive written by Python's zipfile holding the named entries, as office files are.
+void WriteZip(const std::string& path, std::initializer_list<const char*> entries) {
+    std::string script = "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n";
+    for (const char* entry : entries) script += std::string("    z.writestr('") + entry + "', '<x/>')\n";
+    WriteText(path + ".py", script);
+    ASSERT_EQ(Shell(std::string(kPython) + " '" + path + ".py' '" + path + "'"), 0);
+}
+
+/// The 512-byte header of a compound file (the container of .doc and .xls): its signature, the
+/// minor and major version, the byte-order mark and the sector shift, the rest zero.
+void WriteCompoundHeader(const std::string& path) {
+    std::string header(512, '\0');
+    const char start[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+    header.replace(0, 8, start, 8);
+    header[24] = 0x3E, header[26] = 3, header[28] = char(0xFE), header[29] = char(0xFF), header[30] = 9;
+    std::ofstream(path, std::ios::binary) << header;
+}
 
 std::string MakePillowPdf(const std::string& dir, int width = 200, int height = 100) {
     std::string path = dir + "/box.pdf";
@@ -152,11 +171,13 @@ TEST(QtDocumentRenderer, FilesNothingCanDrawSayWhatIsMissing) {
         const char* officeProgram;
         const char* expected;
     };
+    WriteZip(dir + "/letter.docx", {"[Content_Types].xml", "word/document.xml"});
+    WriteCompoundHeader(dir + "/sheet.XLS");
     const Case cases[] = {
         {"absent.pdf", nullptr, "", "Cannot open \"absent.pdf\": the file does not exist or cannot be read."},
-        {"letter.docx", "PK not really", "/nonexistent/soffice",
+        {"letter.docx", nullptr, "/nonexistent/soffice",
          "Cannot open \"letter.docx\": no office suite is installed to draw it (LibreOffice was not found)."},
-        {"sheet.XLS", "\xD0\xCF\x11\xE0", "no-such-office-program",
+        {"sheet.XLS", nullptr, "no-such-office-program",
          "Cannot open \"sheet.XLS\": no office suite is installed to draw it (LibreOffice was not found)."},
         {"broken.pdf", "%PDF-1.4\nthis is no PDF body\n", "",
          "Cannot open \"broken.pdf\": the PDF file is damaged or is not a PDF file."},
@@ -212,7 +233,7 @@ TEST(QtDocumentRenderer, ConvertedCopyLivesInATemporaryFolderUntilTheDocumentClo
     std::string office = MakeFakeOffice(dir, "while [ \"$1\" != --outdir ]; do shift; done\n"
                                              "cp " + pdf + " \"$2\"/letter.pdf\n");
     std::string letter = dir + "/letter.docx";
-    WriteText(letter, "PK");
+    WriteZip(letter, {"[Content_Types].xml", "word/document.xml"});
 
     TQtDocumentRenderer renderer({office, 20000, temporaryRoot});
     {
@@ -236,13 +257,59 @@ TEST(QtDocumentRenderer, ConvertedCopyLivesInATemporaryFolderUntilTheDocumentClo
         << arguments.front();
 }
 
+TEST(QtDocumentRenderer, OfficeFilesAreCheckedByContentBeforeTheOfficeSuiteStarts) {
+    std::string dir = TempDir("office-content");
+    // The office program would record that it ran; only files of the right content reach it.
+    std::string office = MakeFakeOffice(dir, "exit 0\n");
+    WriteZip(dir + "/real.docx", {"[Content_Types].xml", "word/document.xml"});
+    WriteZip(dir + "/real.odt", {"mimetype", "content.xml"});
+    WriteZip(dir + "/odf.docx", {"mimetype", "content.xml"});
+    WriteZip(dir + "/ooxml.ods", {"[Content_Types].xml", "xl/workbook.xml"});
+    WriteCompoundHeader(dir + "/real.doc");
+    WriteText(dir + "/real.rtf", "{\\rtf1\\ansi Hello}");
+    WriteText(dir + "/noise.docx", std::string("\x8F\x11\x00\xFE random bytes \x01\x02", 20));
+    WriteText(dir + "/pk.xlsx", "PK");
+    WriteText(dir + "/zip.doc", "PK\x03\x04 not a compound file");
+    WriteText(dir + "/text.rtf", "plain text, no rtf");
+    WriteText(dir + "/table.csv", "a;b\n1;2\n");
+    struct Case {
+        const char* name;
+        const char* refusal;  // nullptr: handed to the office suite
+    };
+    const Case cases[] = {
+        {"real.docx", nullptr},
+        {"real.odt", nullptr},
+        {"real.doc", nullptr},
+        {"real.rtf", nullptr},
+        {"table.csv", nullptr},
+        {"noise.docx", "Cannot open \"noise.docx\": its content does not match its .docx name (no zip archive with [Content_Types].xml)."},
+        {"pk.xlsx", "Cannot open \"pk.xlsx\": its content does not match its .xlsx name (no zip archive with [Content_Types].xml)."},
+        {"odf.docx", "Cannot open \"odf.docx\": its content does not match its .docx name (no zip archive with [Content_Types].xml)."},
+        {"ooxml.ods", "Cannot open \"ooxml.ods\": its content does not match its .ods name (no zip archive with a mimetype entry)."},
+        {"zip.doc", "Cannot open \"zip.doc\": its content does not match its .doc name (no compound-file signature)."},
+        {"text.rtf", "Cannot open \"text.rtf\": its content does not match its .rtf name (no {\\rtf at its start)."},
+    };
+    for (const Case& c : cases) {
+        fs::remove(dir + "/arguments");
+        TQtDocumentRenderer renderer({office, 20000, dir});
+        try {
+            renderer.Open(dir + "/" + c.name);
+            ADD_FAILURE() << c.name << " opened";
+        } catch (const EDocumentError& e) {
+            if (c.refusal) EXPECT_STREQ(e.what(), c.refusal);
+            else EXPECT_EQ(std::string(e.what()), "Cannot open \"" + std::string(c.name) + "\": LibreOffice could not convert it to PDF.");
+        }
+        EXPECT_EQ(fs::exists(dir + "/arguments"), c.refusal == nullptr) << c.name;
+    }
+}
+
 TEST(QtDocumentRenderer, FailedConversionRemovesItsTemporaryFolder) {
     std::string dir = TempDir("failing-office");
     std::string temporaryRoot = dir + "/temporary";
     fs::create_directories(temporaryRoot);
     std::string office = MakeFakeOffice(dir, "echo 'Error: source file could not be loaded' >&2\nexit 0\n");
     std::string sheet = dir + "/sheet.xlsx";
-    WriteText(sheet, "PK");
+    WriteZip(sheet, {"[Content_Types].xml", "xl/workbook.xml"});
     TQtDocumentRenderer renderer({office, 20000, temporaryRoot});
     try {
         renderer.Open(sheet);
@@ -268,7 +335,7 @@ TEST(QtDocumentRenderer, HangingOfficeIsEndedAtTheTimeLimitWhileTheEventLoopRuns
     // Like LibreOffice's launcher, the stand-in waits for a child of its own.
     std::string office = MakeFakeOffice(dir, "sleep 60 &\necho $! > " + dir + "/child\nwait\n");
     std::string letter = dir + "/letter.doc";
-    WriteText(letter, "\xD0\xCF\x11\xE0");
+    WriteCompoundHeader(letter);
 
     int ticks = 0;
     QTimer ticker;

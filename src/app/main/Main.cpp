@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "app/PageForm.h"
 #include "app/TwainQtHost.h"
+#include "core/PartFile.h"
 #include "formats/AllFormats.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtDocumentRenderer.h"
@@ -21,6 +22,7 @@ struct StandardFormats {
 
 int main(int argc, char* argv[]) {
     StandardFormats formats;
+    tilvorn::RemovePartFileOnInterrupt();
     QApplication application(argc, argv);
     QApplication::setApplicationDisplayName(tilvorn::kApplicationTitle);
     tilvorn::platform::UseQtDocumentRenderer();

@@ -15,6 +15,8 @@
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <initializer_list>
 #include <poppler-qt6.h>
 
 #ifdef Q_OS_UNIX
@@ -45,6 +47,7 @@ constexpr const char* kDrawFailed = "Cannot draw \"%s\" at %d x %d pixels: %s.";
 constexpr const char* kMissingPlugin = "Cannot open \"%s\": the Qt image plug-in for %s files is not installed.";
 constexpr const char* kUnknownKind = "Cannot open \"%s\": nothing installed here can draw this kind of file.";
 constexpr const char* kUnreadablePicture = "Cannot open \"%s\": %s.";
+constexpr const char* kNotOfficeContent = "Cannot open \"%s\": its content does not match its .%s name (%s).";
 
 constexpr double kNaturalDpi = 96.0;
 constexpr double kPointsPerInch = 72.0;
@@ -66,6 +69,69 @@ QString Suffix(const QString& fileName) { return QFileInfo(fileName).suffix().to
 template <std::size_t N>
 bool Contains(const char* const (&list)[N], const QString& suffix) {
     return std::any_of(std::begin(list), std::end(list), [&](const char* item) { return suffix == item; });
+}
+
+// What an office file must hold before LibreOffice is started on it: random bytes under an
+// office name would otherwise be drawn as a page of garbage text. Kinds not listed (CSV, the
+// flat XML ones, WordPerfect) are passed on as they are.
+enum class OfficeContent { ZipWith, CompoundFile, Rtf };
+struct TOfficeKind {
+    OfficeContent content;
+    const char* entry;  // the zip entry every such file has
+    const char* missing;
+    std::initializer_list<const char*> extensions;
+};
+const TOfficeKind kOfficeKinds[] = {
+    {OfficeContent::ZipWith, "[Content_Types].xml", "no zip archive with [Content_Types].xml",
+     {"docx", "docm", "dotx", "dotm", "xlsx", "xlsm", "xlsb", "xltx", "pptx", "ppsx", "vsdx"}},
+    {OfficeContent::ZipWith, "mimetype", "no zip archive with a mimetype entry",
+     {"odt", "ott", "ods", "ots", "odp", "otp", "odg", "sxw", "sxc", "sxi"}},
+    {OfficeContent::CompoundFile, nullptr, "no compound-file signature",
+     {"doc", "dot", "xls", "xlt", "ppt", "pps", "vsd", "pub", "wps"}},
+    {OfficeContent::Rtf, nullptr, "no {\\rtf at its start", {"rtf"}},
+};
+
+const TOfficeKind* OfficeKindOf(const QString& suffix) {
+    for (const TOfficeKind& kind : kOfficeKinds)
+        for (const char* extension : kind.extensions)
+            if (suffix == extension) return &kind;
+    return nullptr;
+}
+
+uint32_t Little(const QByteArray& bytes, qsizetype at, int size) {
+    uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | uint8_t(bytes[at + i]);
+    return value;
+}
+
+/// True when the file is a zip archive whose central directory names `entry`.
+bool ZipHoldsEntry(QFile& file, const QByteArray& entry) {
+    if (!file.peek(4).startsWith(QByteArray("PK\x03\x04", 4))) return false;
+    // The end record sits in the last 22 bytes plus a comment of up to 64 KiB.
+    const qint64 tailSize = std::min<qint64>(file.size(), 22 + 65535);
+    if (!file.seek(file.size() - tailSize)) return false;
+    const QByteArray tail = file.read(tailSize);
+    const qsizetype end = tail.lastIndexOf(QByteArray("PK\x05\x06", 4));
+    if (end < 0 || end + 22 > tail.size()) return false;
+    const qint64 directorySize = Little(tail, end + 12, 4), directoryAt = Little(tail, end + 16, 4);
+    if (directoryAt + directorySize > file.size() || !file.seek(directoryAt)) return false;
+    const QByteArray directory = file.read(directorySize);
+    for (qsizetype at = 0; at + 46 <= directory.size() && Little(directory, at, 4) == 0x02014B50;) {
+        const qsizetype nameSize = Little(directory, at + 28, 2);
+        if (at + 46 + nameSize > directory.size()) break;
+        if (directory.mid(at + 46, nameSize) == entry) return true;
+        at += 46 + nameSize + Little(directory, at + 30, 2) + Little(directory, at + 32, 2);
+    }
+    return false;
+}
+
+bool HoldsOfficeContent(QFile& file, const TOfficeKind& kind) {
+    switch (kind.content) {
+        case OfficeContent::ZipWith: return ZipHoldsEntry(file, kind.entry);
+        case OfficeContent::CompoundFile: return file.peek(8) == QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+        case OfficeContent::Rtf: return file.peek(5) == "{\\rtf";
+    }
+    return false;
 }
 
 bool LooksLikePdf(QFile& file) {
@@ -259,6 +325,10 @@ std::unique_ptr<TDocument> TQtDocumentRenderer::Open(const std::string& fileName
 
     QString suffix = Suffix(fileName);
     if (Contains(kOfficeExtensions, suffix)) {
+        const TOfficeKind* kind = OfficeKindOf(suffix);
+        if (kind && !HoldsOfficeContent(file, *kind))
+            throw EDocumentError(Format(kNotOfficeContent, shown, suffix.toStdString(), kind->missing));
+        file.close();
         std::string program = FindOfficeProgram();
         if (program.empty()) throw EDocumentError(Format(kNoOfficeSuite, shown));
 
