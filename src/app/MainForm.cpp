@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLocale>
 #include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -70,6 +71,7 @@ std::string Std(const QString& text) { return text.toStdString(); }
 TForm1::TForm1(TPageForm& pageForm, std::string languageDir, QWidget* parent)
     : QMainWindow(parent), PageForm(pageForm), languageDir_(std::move(languageDir)) {
     if (languageDir_.empty()) languageDir_ = Std(QCoreApplication::applicationDirPath());
+    systemLocale_ = Std(QLocale::system().name());
     setObjectName("Form1");
     setWindowTitle(kApplicationTitle);
     BuildControls();
@@ -419,6 +421,7 @@ void TForm1::ConnectHandlers() {
         connect(output, &QPushButton::clicked, this,
                 [this, output] { HandleEvent([this, output] { BitBtn4Click(output); }); });
     connect(qApp, &QApplication::focusChanged, this, &TForm1::OnFocusChanged);
+    ConnectDesktopWays();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -525,7 +528,14 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormActivate() {
-    if (Texts.LoadFromFileIfExists(LanguageFilePath(languageDir_))) {
+    // A file beside the program wins; else the shipped translation of the system's language;
+    // else the built-in texts.
+    std::string languageFile = LanguageFilePath(languageDir_);
+    if (!std::filesystem::exists(languageFile)) {
+        const std::string shipped = ShippedLanguageFile(languageDir_, systemLocale_);
+        if (!shipped.empty()) languageFile = shipped;
+    }
+    if (Texts.LoadFromFileIfExists(languageFile)) {
         QStringList lines;
         for (const std::string& line : Texts.Lines()) lines << QString::fromStdString(line);
         sMemo1->setPlainText(lines.join('\n'));

@@ -182,6 +182,13 @@ public:
     /// natural size for ".doc", ".xls" and ".pdf", its natural size otherwise (MainFormDocuments.cpp).
     /// Reads a picture file by the whole chain (readers, JPEG, bitmap, document) into SourceImage.
     void OpenPicture(const std::string& fileName);
+    /// The desktop's ways in (a file named at start, a file dropped on the window): opens the
+    /// file as the open button does. A file that is not there is reported, not ignored.
+    void OpenPictureFromDesktop(const std::string& fileName);
+    /// Ctrl+V: the clipboard picture, brought in as the clipboard source does.
+    void PastePictureShortcut();
+    /// False while an output run holds the picture.
+    bool AcceptsPictures() const;
 
     /// Cell [column, row] of StringGrid1.
     QString Cells(int column, int row) const;
@@ -193,6 +200,9 @@ public:
 
     void SetLanguageDir(std::string dir) { languageDir_ = std::move(dir); }
     const std::string& LanguageDir() const { return languageDir_; }
+    /// The system locale whose shipped translation is used when no "Tilvorn.lng" is beside the
+    /// program ("en_GB"; QLocale's at creation).
+    void SetSystemLocale(std::string locale) { systemLocale_ = std::move(locale); }
 
     /// Runs a handler under the default error report. Handlers started while another one
     /// runs (a control changed by a handler) pass their errors to the outer one.
@@ -205,6 +215,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildControls();
@@ -215,6 +227,8 @@ private:
     void BuildPreviewArea();
     void BuildStatusBar();
     void ConnectHandlers();
+    /// Dropping files or pictures on the window and the paste key (MainFormDesktop.cpp).
+    void ConnectDesktopWays();
     void PlaceCornerButtons();
     void FitGridToTexts();
     void FitCountsToTexts();
@@ -245,6 +259,7 @@ private:
     void LockForOutput(bool locked);
 
     std::string languageDir_;
+    std::string systemLocale_;
     TPreviewBuilder previewBuilder_;
     bool outputRunning_ = false;
     std::vector<std::pair<QWidget*, bool>> lockedControls_;  // enabled states before a run

@@ -145,4 +145,29 @@ std::string LanguageFilePath(const std::string& directory) {
     return (std::filesystem::path(directory) / kLanguageFileName).string();
 }
 
+namespace {
+
+/// Shipped language files by the language part of a locale name.
+struct ShippedLanguage {
+    const char* Language;
+    const char* File;
+};
+constexpr ShippedLanguage kShippedLanguages[] = {
+    {"en", "English.lng"},
+};
+
+}  // namespace
+
+std::string ShippedLanguageFile(const std::string& programDir, const std::string& locale) {
+    const std::string language = locale.substr(0, locale.find_first_of("_.@-"));
+    for (const ShippedLanguage& shipped : kShippedLanguages) {
+        if (language != shipped.Language) continue;
+        const std::filesystem::path file =
+            (std::filesystem::path(programDir) / ".." / "share" / "tilvorn" / shipped.File).lexically_normal();
+        std::error_code error;
+        return std::filesystem::is_regular_file(file, error) ? file.string() : std::string();
+    }
+    return {};
+}
+
 }  // namespace tilvorn

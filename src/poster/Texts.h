@@ -89,4 +89,9 @@ private:
 /// "<directory>/Tilvorn.lng".
 std::string LanguageFilePath(const std::string& directory);
 
+/// The shipped translation for a system locale ("en_GB.UTF-8", "en", "de_DE"): the file in
+/// "<programDir>/../share/tilvorn/" named for the locale's language, when one is installed.
+/// Empty when there is none: Russian is the built-in texts, other languages are not shipped.
+std::string ShippedLanguageFile(const std::string& programDir, const std::string& locale);
+
 }  // namespace tilvorn

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "WindowSupport.h"
 
 namespace tilvorn::test {
@@ -101,6 +103,45 @@ TEST_F(WindowTest, TheFileIsReadAgainAtEachReturnFromTheSheetWindow) {
     WhileSheetWindowShown([](TPageForm&) {});
     QTest::mouseClick(form->ChangePrinter, Qt::LeftButton);
     EXPECT_EQ(S(form->sButton2->text()), "All");
+}
+
+TEST_F(WindowTest, WithoutAFileBesideTheProgramTheSystemLanguagePicksTheShippedTranslation) {
+    namespace fs = std::filesystem;
+    const fs::path prefix = TempDir("installed");
+    const fs::path bin = prefix / "bin";
+    fs::create_directories(bin);
+    fs::create_directories(prefix / "share" / "tilvorn");
+    fs::copy_file(fs::path(TILVORN_SOURCE_DIR) / "data" / "lang" / "English.lng",
+                  prefix / "share" / "tilvorn" / "English.lng", fs::copy_options::overwrite_existing);
+    const std::string builtIn = BuiltInTexts()[kTextOpen];
+    struct Case {
+        const char* locale;
+        const char* besideTheProgram;  // a "Tilvorn.lng" beside it, or none
+        std::string open;
+    };
+    const Case cases[] = {
+        {"en_GB", nullptr, "Open"},
+        {"en_US", nullptr, "Open"},
+        {"ru_RU", nullptr, builtIn},
+        {"fr_FR", nullptr, builtIn},
+        {"en_GB", "Mine\n", "Mine"},  // the file beside the program still wins
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + (c.besideTheProgram ? " with a file" : ""));
+        const std::string beside = LanguageFilePath(bin.string());
+        fs::remove(beside);
+        if (c.besideTheProgram) WriteFileBytes(beside, std::vector<unsigned char>(c.besideTheProgram,
+                                                   c.besideTheProgram + std::strlen(c.besideTheProgram)));
+        page = std::make_unique<TPageForm>();
+        form = std::make_unique<TForm1>(*page, languageDir);  // nothing installed there
+        form->SetLanguageDir(bin.string());
+        form->SetSystemLocale(c.locale);
+        form->HandleEvent([this] { form->FormActivate(); });
+        EXPECT_TRUE(dialogs.messages.empty());
+        EXPECT_EQ(S(form->ChangeImage->text()), c.open);
+        form.reset();
+        page.reset();
+    }
 }
 
 }  // namespace

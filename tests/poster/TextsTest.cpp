@@ -129,3 +129,37 @@ TEST(InterfaceTexts, ShippedEnglishTranslationHasEveryEntry) {
 
 }  // namespace
 }  // namespace tilvorn
+
+namespace tilvorn::test {
+namespace {
+
+TEST(ShippedLanguages, TheSystemLanguagePicksTheTranslationInstalledBesideTheProgram) {
+    namespace fs = std::filesystem;
+    const fs::path prefix = TempDir("shippedprefix");
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "share" / "tilvorn");
+    WriteFileBytes((prefix / "share" / "tilvorn" / "English.lng").string(), {'O', 'p', 'e', 'n', '\n'});
+    const std::string english = (prefix / "share" / "tilvorn" / "English.lng").string();
+    const std::string bin = (prefix / "bin").string();
+    struct Case {
+        std::string programDir, locale, expected;
+    };
+    const Case cases[] = {
+        {bin, "en_GB", english},
+        {bin, "en_US.UTF-8", english},
+        {bin + "/", "en", english},
+        {bin, "ru_RU", ""},     // the built-in texts are Russian
+        {bin, "de_DE", ""},     // no German file is shipped
+        {bin, "C", ""},
+        {bin, "", ""},
+        {bin, "eng_XX", ""},    // a language code is matched whole
+        {(prefix / "nowhere" / "bin").string(), "en_GB", ""},  // not installed there
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.programDir + " " + c.locale);
+        EXPECT_EQ(ShippedLanguageFile(c.programDir, c.locale), c.expected);
+    }
+}
+
+}  // namespace
+}  // namespace tilvorn::test

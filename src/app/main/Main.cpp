@@ -1,5 +1,7 @@
-// tilvorn: the poster workbench. Takes no arguments.
+// tilvorn: the poster workbench. `tilvorn [FILE]`: a named file is opened at start as the open
+// button opens it (the desktop entry passes the file a user opens with the program).
 #include <QApplication>
+#include <QTimer>
 
 #include "app/MainForm.h"
 #include "app/PageForm.h"
@@ -41,6 +43,14 @@ int main(int argc, char* argv[]) {
     dialogs.SetParent(&form1);
     printer.SetDialogParent(&form1);
     form1.show();
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1) {
+        // Once the window is up, so its progress bar and any message box have a window.
+        const std::string file = arguments.at(1).toStdString();
+        QTimer::singleShot(0, &form1, [&form1, file] {
+            form1.HandleEvent([&form1, file] { form1.OpenPictureFromDesktop(file); });
+        });
+    }
     const int result = application.exec();
     tilvorn::twain::SetTwainHost(nullptr);
     return result;
