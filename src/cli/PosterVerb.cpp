@@ -65,6 +65,9 @@ const RegisterVerb kPoster{
      "  --depth 32|24|8       bits per pixel of the sheets (default 24; 8 is grey)\n"
      "  --enlarge HOW         smooth (default: interpolated between the picture's pixels)\n"
      "                        or blocks (a plain stretch softened by a box blur)\n"
+     "  --labels              assembly aids: each sheet names itself and its neighbours where\n"
+     "                        the assembled poster hides it, and a map sheet BASE(map).JPG\n"
+     "                        (the PDF's first page) shows the grid\n"
      "  --pdf FILE            also write the chosen sheets as one PDF file, a page per sheet\n"
      "                        (with or without --out)\n"
      "  --dry-run             print the layout only",
@@ -84,6 +87,7 @@ struct TPosterOptions {
     bool dryRun = false;
     TEnlargement enlargement = TEnlargement::Smooth;
     std::string pdf;
+    bool labels = false;
 };
 
 TEnlargement EnlargementOption(const std::string& text) {
@@ -166,6 +170,7 @@ TPosterOptions ParseOptions(const std::vector<std::string>& args) {
             if (o.depth != 32 && o.depth != 24 && o.depth != 8) throw EConvertError("--depth: expects 32, 24 or 8");
         } else if (a == "--enlarge") o.enlargement = EnlargementOption(value());
         else if (a == "--pdf") o.pdf = value();
+        else if (a == "--labels") o.labels = true;
         else if (a == "--dry-run") o.dryRun = true;
         else if (!a.empty() && a[0] == '-') throw EConvertError("unknown option " + a);
         else if (o.picture.empty()) o.picture = a;
@@ -314,6 +319,7 @@ int RunPoster(const std::vector<std::string>& args) {
 
     TSheetLayout s = SheetLayoutOf(sheet, layout);
     s.Enlargement = o.enlargement;
+    s.Labels = o.labels;
     TTerminalProgress progress;
     if (!o.out.empty()) RunOutput(TOutputMode::Save, s, picture, pages, o.depth, o.out, progress);
     if (!o.pdf.empty()) WritePdf(o, s, picture, origin, pages, progress);

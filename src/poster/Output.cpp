@@ -12,6 +12,7 @@
 #include "core/Format.h"
 #include "core/PartFile.h"
 #include "platform/Printer.h"
+#include "poster/Marks.h"
 #include "readers/JpegErrors.h"
 
 namespace tilvorn {
@@ -241,6 +242,7 @@ void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorD
     FillWhite(sheet);
     DrawGuideLines(l, r, sheet);
     if (l.Enlargement == TEnlargement::Smooth && DrawPageWindowSmoothly(l, r, picture, sheet)) {
+        if (l.Labels) DrawSheetLabels(l, page, sheet);
         for (int s = 1; s <= 3; ++s) report(s);
         return;
     }
@@ -256,6 +258,7 @@ void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorD
         if (!fragment.Empty()) fragment.Blur(colorDepth, FragmentBlurRadius(l));
         report(2);
         CopyPageWindow(l, r, fragment, sheet);
+        if (l.Labels) DrawSheetLabels(l, page, sheet);
         report(3);
     }  // the fragment goes before the sheet is output
 }
@@ -368,9 +371,9 @@ void WriteSheetJpeg(TDIB& sheet, const std::string& fileName) {
 
 namespace {
 
-void PrintSheet(const TSheetLayout& l, TDIB& sheet, int64_t page) {
+void PrintSheet(const TSheetLayout& l, TDIB& sheet, const std::string& title) {
     platform::TPrinter& printer = platform::Printer();
-    printer.SetTitle(PrintJobTitle(page, l.Columns));
+    printer.SetTitle(title);
     printer.BeginDoc();
     try {
         // One dot beyond the paper's physical corner on each axis.
@@ -392,6 +395,15 @@ int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, c
     bool batchPrompt = true;
     int64_t done = 0;
     TDIB sheet;
+    if (layout.Labels && !pages.empty()) {
+        ComposeAssemblyMap(layout, picture, pages, colorDepth, sheet);
+        if (mode == TOutputMode::Save) {
+            WriteSheetJpeg(sheet, MapFileName(base));
+            host.Saved(MapFileName(base));
+        } else {
+            PrintSheet(layout, sheet, kMapJobTitle);
+        }
+    }
     for (size_t i = 0; i < pages.size(); ++i) {
         const int page = pages[i];
         host.SheetProgress(0);
@@ -405,7 +417,7 @@ int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, c
             WriteSheetJpeg(sheet, fileName);
             host.Saved(fileName);
         } else {
-            PrintSheet(layout, sheet, page);
+            PrintSheet(layout, sheet, PrintJobTitle(page, layout.Columns));
             if (BatchPromptDue(page, layout.Columns) && batchPrompt) {
                 int answer = host.BatchPrompt();
                 if (answer == kIdAbort) abort = true;

@@ -25,6 +25,7 @@ struct TSheetLayout {
     int OffsetLeftPx = 0, OffsetTopPx = 0;
     int64_t Columns = 1;
     TEnlargement Enlargement = TEnlargement::Smooth;
+    bool Labels = false;  // assembly aids: labels on the sheets and a map sheet before them
     double PxPerMmX = 0, PxPerMmY = 0;  // the sheet's pixels per millimetre
 };
 
@@ -101,7 +102,8 @@ enum class TOutputMode { Save, Print };
 
 /// Composes and outputs every page of pages (ascending) in order; saving writes
 /// SheetFileName(base, …), printing makes one job per sheet on platform::Printer(). Answers
-/// the number of sheets output. An error ends the run and propagates; sheets output before
+/// the number of sheets output. With layout.Labels the assembly map comes first, saved as
+/// BASE(map).JPG or printed as a job titled "(map)". An error ends the run and propagates; sheets output before
 /// it stay.
 int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, const std::vector<int>& pages,
                   int colorDepth, const std::string& base, TOutputHost& host);

@@ -21,6 +21,7 @@
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/PartFile.h"
+#include "poster/Marks.h"
 
 namespace tilvorn {
 
@@ -278,6 +279,13 @@ int64_t WritePosterPdf(const TSheetLayout& l, TDIB& picture, const TPictureOrigi
     bool cancelled = false;
     try {
         host.OverallProgress(0, maximum);
+        if (l.Labels && !shown.empty()) {  // the assembly map is the first page
+            cairo_save(cr);
+            cairo_scale(cr, pageWidth / l.SheetWidthPx, pageHeight / l.SheetHeightPx);
+            DrawAssemblyMap(cr, l, picture, shown, grey);
+            cairo_restore(cr);
+            cairo_show_page(cr);
+        }
         for (size_t i = 0; i < shown.size() && !cancelled; ++i) {
             const TPageRegion r = RegionOfPage(l, shown[i]);
             host.SheetProgress(0);
@@ -286,6 +294,7 @@ int64_t WritePosterPdf(const TSheetLayout& l, TDIB& picture, const TPictureOrigi
             DrawGuideLines(cr, l, r);
             host.SheetProgress(1);
             DrawPicturePart(cr, l, r, picture, parts[i], cutOf[i] == SIZE_MAX ? none : cuts[cutOf[i]], grey);
+            if (l.Labels) DrawLabels(cr, SheetLabelsOf(l, shown[i]));
             host.SheetProgress(2);
             cairo_restore(cr);
             cairo_show_page(cr);

@@ -18,7 +18,8 @@ std::string PosterPdfTitle(const TPictureOrigin& origin);
 /// fileName through a temporary file beside it, renamed when complete. colorDepth 8 gives grey
 /// pages. Progress and cancelling as RunOutput; a cancelled run or an error leaves no file
 /// under fileName. Errors raise EFCreateError or EWriteError with the system's reason.
-/// Answers the number of pages written.
+/// With layout.Labels the assembly map is the first page and each sheet carries its labels.
+/// Answers the number of sheet pages written.
 int64_t WritePosterPdf(const TSheetLayout& layout, TDIB& picture, const TPictureOrigin& origin,
                        const std::vector<int>& pages, int colorDepth, const std::string& fileName,
                        TOutputHost& host);
