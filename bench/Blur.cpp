@@ -39,8 +39,8 @@ TDIB& Page() {
 }
 
 void Rate(benchmark::State& state) {
-    state.counters["MP/s"] = benchmark::Counter(double(kWidth) * kHeight / 1e6,
-                                                benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MP/s"] =
+        benchmark::Counter(double(kWidth) * kHeight / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Blur(bitCount, radius) of a private copy of the page, as the program blurs a sheet.

@@ -35,7 +35,8 @@ void ConvertPage(benchmark::State& state, TColorManager& cm, size_t sourceRowByt
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kWidth * kHeight);
-    state.counters["MP/s"] = benchmark::Counter(double(kWidth) * kHeight / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MP/s"] =
+        benchmark::Counter(double(kWidth) * kHeight / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_PlainCopyRGB(benchmark::State& state) {
@@ -48,7 +49,8 @@ void BM_PlainCopyRGB(benchmark::State& state) {
         benchmark::DoNotOptimize(target.data());
         benchmark::ClobberMemory();
     }
-    state.counters["MP/s"] = benchmark::Counter(double(kWidth) * kHeight / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MP/s"] =
+        benchmark::Counter(double(kWidth) * kHeight / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_RGBToBGR(benchmark::State& state) {

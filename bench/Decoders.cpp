@@ -62,8 +62,7 @@ void BM_ZlibInflate(benchmark::State& state) {
         z.avail_in = static_cast<uInt>(stream.size());
         z.next_out = target.data();
         z.avail_out = static_cast<uInt>(target.size());
-        if (inflate(&z, Z_PARTIAL_FLUSH) != Z_STREAM_END)
-            state.SkipWithError("inflate did not reach the stream end");
+        if (inflate(&z, Z_PARTIAL_FLUSH) != Z_STREAM_END) state.SkipWithError("inflate did not reach the stream end");
         inflateEnd(&z);
         benchmark::DoNotOptimize(target.data());
     }
@@ -79,8 +78,7 @@ void BM_LZ77Decoder(benchmark::State& state) {
         TSourcePos source(stream.data(), stream.size());
         TDestPos dest(target.data(), target.size());
         decoder.Decompress(source, dest, int32_t(stream.size()), int32_t(target.size()));
-        if (decoder.InflateStatus != Z_STREAM_END)
-            state.SkipWithError("the decoder did not reach the stream end");
+        if (decoder.InflateStatus != Z_STREAM_END) state.SkipWithError("the decoder did not reach the stream end");
         decoder.EndDecompress();
         benchmark::DoNotOptimize(target.data());
     }
@@ -91,7 +89,7 @@ void BM_LZ77Decoder(benchmark::State& state) {
 BENCHMARK(BM_ZlibInflate)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LZ77Decoder)->Unit(benchmark::kMillisecond);
 
-constexpr uint32_t kFaxWidth = 1728;   // A4 at 200 DPI, the fax standard width
+constexpr uint32_t kFaxWidth = 1728;  // A4 at 200 DPI, the fax standard width
 constexpr uint32_t kFaxHeight = 2339;  // 297 mm at 200 lines per inch
 
 /// A typed A4 page: lines of word-like black marks with margins, as a fax page of text.
@@ -119,8 +117,9 @@ const Bytes& FaxPageCoded() {
         const std::string dir = "/tmp/tilvorn_bench_fax";
         std::system(("mkdir -p " + dir).c_str());
         const Bytes rows = FaxPageRows();
-        std::ofstream(dir + "/page.pbm", std::ios::binary)
-            << "P4\n" << kFaxWidth << " " << kFaxHeight << "\n" << std::string(rows.begin(), rows.end());
+        std::ofstream(dir + "/page.pbm", std::ios::binary) << "P4\n"
+                                                           << kFaxWidth << " " << kFaxHeight << "\n"
+                                                           << std::string(rows.begin(), rows.end());
         if (std::system(("pbmtog3 " + dir + "/page.pbm > " + dir + "/page.g3 2>/dev/null").c_str()) != 0)
             return Bytes();
         std::ifstream in(dir + "/page.g3", std::ios::binary);
@@ -145,8 +144,7 @@ void BM_Fax3DecodeA4Page(benchmark::State& state) {
         decoder.Decompress(source, dest, int32_t(input.size()), int32_t(target.size()));
         benchmark::DoNotOptimize(target.data());
     }
-    if (target != expected)
-        state.SkipWithError("the decoded page differs from the page");
+    if (target != expected) state.SkipWithError("the decoded page differs from the page");
     state.counters["coded_bytes"] = double(coded.size());
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(coded.size()));
 }

@@ -118,11 +118,17 @@ void BM_Pillow(benchmark::State& state, const char* name) {
 }
 
 BENCHMARK_CAPTURE(BM_TilvornPSD, psd_packbits_rgb, "picture.psd")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pillow, psd_packbits_rgb, "picture.psd")->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pillow, psd_packbits_rgb, "picture.psd")
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_TilvornSGI, sgi_rle, "picture.sgi")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pillow, sgi_rle, "picture.sgi")->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_TilvornPCX, pcx_24bit_rle, "picture.pcx")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pillow, pcx_24bit_rle, "picture.pcx")->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pillow, pcx_24bit_rle, "picture.pcx")
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -37,10 +37,10 @@ bool MakeFiles() {
             !Run("/usr/bin/convert -size 4000x3000 -seed 11 plasma:fractal -depth 8 -compress none " + dir +
                  "/picture.tif"))
             return false;
-        if (!fs::exists(kDir / "picture.png") && !Run("/usr/bin/convert " + dir + "/picture.tif " + dir + "/picture.png"))
+        if (!fs::exists(kDir / "picture.png") &&
+            !Run("/usr/bin/convert " + dir + "/picture.tif " + dir + "/picture.png"))
             return false;
-        if (!fs::exists(kDir / "deflate.tif") &&
-            !Run("tiffcp -c zip " + dir + "/picture.tif " + dir + "/deflate.tif"))
+        if (!fs::exists(kDir / "deflate.tif") && !Run("tiffcp -c zip " + dir + "/picture.tif " + dir + "/deflate.tif"))
             return false;
         if (!fs::exists(kDir / "packbits.tif") &&
             !Run("tiffcp -c packbits " + dir + "/picture.tif " + dir + "/packbits.tif"))

@@ -15,7 +15,6 @@ int FuzzReader(const uint8_t* data, size_t size) {
         Reader::ProbeStream(stream);
         reader.ReadImage(stream);
         if (!reader.Empty()) reader.ScanLine(reader.Height() - 1);
-    } catch (const tilvorn::Exception&) {
-    }
+    } catch (const tilvorn::Exception&) {}
     return 0;
 }

@@ -22,8 +22,7 @@ struct TDecodeRequest {
 
 /// Splits fuzz input into a request; false when it is too short.
 inline bool MakeRequest(const uint8_t* data, size_t size, TDecodeRequest& request) {
-    if (size < 4)
-        return false;
+    if (size < 4) return false;
     request.Parameter = data[0];
     request.Target.resize(size_t(data[1]) * 64 + (data[2] & 0x3F));
     request.Coded.assign(data + 4, data + size);
@@ -31,10 +30,18 @@ inline bool MakeRequest(const uint8_t* data, size_t size, TDecodeRequest& reques
     const int32_t coded = static_cast<int32_t>(request.Coded.size());
     const int32_t target = static_cast<int32_t>(request.Target.size());
     switch (data[3] & 3) {
-    case 0: request.PackedSize = coded, request.UnpackedSize = target; break;
-    case 1: request.PackedSize = coded * 2 + 7, request.UnpackedSize = target * 2 + 300; break;
-    case 2: request.PackedSize = coded / 2, request.UnpackedSize = target / 2; break;
-    default: request.PackedSize = -1, request.UnpackedSize = -(data[3] >> 2); break;
+        case 0:
+            request.PackedSize = coded, request.UnpackedSize = target;
+            break;
+        case 1:
+            request.PackedSize = coded * 2 + 7, request.UnpackedSize = target * 2 + 300;
+            break;
+        case 2:
+            request.PackedSize = coded / 2, request.UnpackedSize = target / 2;
+            break;
+        default:
+            request.PackedSize = -1, request.UnpackedSize = -(data[3] >> 2);
+            break;
     }
     return true;
 }
@@ -44,8 +51,7 @@ inline bool MakeRequest(const uint8_t* data, size_t size, TDecodeRequest& reques
 template <typename Make>
 int FuzzDecoder(const uint8_t* data, size_t size, Make make) {
     TDecodeRequest request;
-    if (!MakeRequest(data, size, request))
-        return 0;
+    if (!MakeRequest(data, size, request)) return 0;
     std::unique_ptr<TDecoder> decoder = make(request.Parameter);
     try {
         decoder->BeginDecompress();
@@ -57,8 +63,7 @@ int FuzzDecoder(const uint8_t* data, size_t size, Make make) {
         if (dest.Pos < request.Target.data() || dest.Pos > request.Target.data() + request.Target.size())
             __builtin_trap();
         decoder->EndDecompress();
-    } catch (const Exception&) {
-    }
+    } catch (const Exception&) {}
     return 0;
 }
 

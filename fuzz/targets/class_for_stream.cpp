@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stream.SetPosition(start);
     try {
         tilvorn::GlobalFormatRegistry().ClassForStream(stream);
-    } catch (const tilvorn::Exception&) {
-    }
+    } catch (const tilvorn::Exception&) {}
     if (stream.Position() != start) std::abort();
     return 0;
 }

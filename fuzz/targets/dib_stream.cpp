@@ -14,7 +14,7 @@ void Exercise(TDIB& dib) {
     TDIB target;
     target.SetSize(17, 13, 24);
     target.Canvas().StretchDraw(Rect(-3, 2, 20, 11), dib);  // drawn while still compressed
-    dib.ScanLine(0);                                         // decoded
+    dib.ScanLine(0);  // decoded
     TMemoryStream out;
     dib.SaveToStream(out);
     dib.Blur(8, 2);
@@ -32,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             else
                 dib.ReadData(stream);
             Exercise(dib);
-        } catch (const Exception&) {
-        }
+        } catch (const Exception&) {}
     }
     return 0;
 }

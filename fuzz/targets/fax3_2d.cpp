@@ -4,5 +4,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tilvorn;
-    return fuzz::FuzzDecoder(data, size, [](uint8_t parameter) -> std::unique_ptr<TDecoder> { return std::make_unique<TCCITTFax2DDecoder>(1 | (parameter & 4), (parameter & 1) != 0, 1 + (parameter >> 1) * 7u, false); });
+    return fuzz::FuzzDecoder(data, size, [](uint8_t parameter) -> std::unique_ptr<TDecoder> {
+        return std::make_unique<TCCITTFax2DDecoder>(1 | (parameter & 4), (parameter & 1) != 0,
+                                                    1 + (parameter >> 1) * 7u, false);
+    });
 }

@@ -11,7 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tilvorn::TPNGGraphic reader;
     try {
         reader.ReadImage(stream);
-    } catch (const tilvorn::Exception&) {
-    }
+    } catch (const tilvorn::Exception&) {}
     return 0;
 }

@@ -3,5 +3,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tilvorn;
-    return fuzz::FuzzDecoder(data, size, [](uint8_t parameter) -> std::unique_ptr<TDecoder> { return std::make_unique<TSGIRLEDecoder>(parameter & 1 ? 16 : 8); });
+    return fuzz::FuzzDecoder(data, size, [](uint8_t parameter) -> std::unique_ptr<TDecoder> {
+        return std::make_unique<TSGIRLEDecoder>(parameter & 1 ? 16 : 8);
+    });
 }

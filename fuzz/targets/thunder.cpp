@@ -3,5 +3,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tilvorn;
-    return fuzz::FuzzDecoder(data, size, [](uint8_t parameter) -> std::unique_ptr<TDecoder> { return std::make_unique<TThunderDecoder>(parameter % 40, parameter & 0x80 ? (parameter % 40) * 2 - 1 : -1); });
+    return fuzz::FuzzDecoder(data, size, [](uint8_t parameter) -> std::unique_ptr<TDecoder> {
+        return std::make_unique<TThunderDecoder>(parameter % 40, parameter & 0x80 ? (parameter % 40) * 2 - 1 : -1);
+    });
 }

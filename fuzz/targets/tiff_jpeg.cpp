@@ -11,8 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tilvorn;
-    if (size < 6)
-        return 0;
+    if (size < 6) return 0;
 
     TImageProperties properties;
     static const ColorModel models[] = {ColorModel::YCbCr, ColorModel::RGB, ColorModel::Gray, ColorModel::CMYK};
@@ -24,16 +23,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     properties.ImageHeight = 1 + data[3] % 64;
     properties.StripRowCounts = {properties.ImageHeight};
     properties.LineBytes = properties.ImageWidth * (properties.PlaneLayout == 2 ? 1 : properties.SampleCount);
-    if (data[0] & 8)
-        properties.ChromaSubsampling = {uint8_t(1 + (data[0] >> 4 & 1)), uint8_t(1 + (data[0] >> 5 & 1))};
+    if (data[0] & 8) properties.ChromaSubsampling = {uint8_t(1 + (data[0] >> 4 & 1)), uint8_t(1 + (data[0] >> 5 & 1))};
     size_t tables = size_t(data[4]) << 8 | data[5];
     size_t at = 6;
     tables = std::min(tables, size - at);
     properties.JpegTableBytes.assign(data + at, data + at + tables);
     at += tables;
     std::vector<uint8_t> strip(data + at, data + size);
-    std::vector<uint8_t> target(size_t(properties.LineBytes) * (data[0] & 0x40 ? properties.ImageHeight / 2 + 1
-                                                                               : properties.ImageHeight));
+    std::vector<uint8_t> target(size_t(properties.LineBytes) *
+                                (data[0] & 0x40 ? properties.ImageHeight / 2 + 1 : properties.ImageHeight));
     try {
         TTIFFJPEGDecoder decoder(properties);
         decoder.BeginDecompress();
@@ -41,7 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TDestPos dest(target.data(), target.size());
         decoder.Decompress(source, dest, int32_t(strip.size()), int32_t(properties.LineBytes * properties.ImageHeight));
         decoder.EndDecompress();
-    } catch (const Exception&) {
-    }
+    } catch (const Exception&) {}
     return 0;
 }

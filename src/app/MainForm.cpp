@@ -45,9 +45,9 @@ QFrame* NewPanel(QWidget* parent, const char* name) {
 /// Keeps a panel at least as wide as the design's 176 pixels; its contents may widen it.
 void KeepDesignWidth(QGridLayout* grid) {
     QMargins margins = grid->contentsMargins();
-    grid->addItem(new QSpacerItem(176 - margins.left() - margins.right() - 2, 0, QSizePolicy::Fixed,
-                                  QSizePolicy::Fixed),
-                  grid->rowCount(), 0, 1, -1);
+    grid->addItem(
+        new QSpacerItem(176 - margins.left() - margins.right() - 2, 0, QSizePolicy::Fixed, QSizePolicy::Fixed),
+        grid->rowCount(), 0, 1, -1);
 }
 
 /// A grid inside widget with the tight spacing of the top strip.
@@ -268,9 +268,8 @@ void TForm1::BuildCutPanel() {
     RowCount = count("RowCount");
     Label8 = Named(new QLabel(QStringLiteral("="), sGroupBox3), "Label8");
     AllCount = count("AllCount");
-    for (QWidget* w : {static_cast<QWidget*>(ColCount), static_cast<QWidget*>(Label7),
-                       static_cast<QWidget*>(RowCount), static_cast<QWidget*>(Label8),
-                       static_cast<QWidget*>(AllCount)})
+    for (QWidget* w : {static_cast<QWidget*>(ColCount), static_cast<QWidget*>(Label7), static_cast<QWidget*>(RowCount),
+                       static_cast<QWidget*>(Label8), static_cast<QWidget*>(AllCount)})
         counts->addWidget(w);
     FitCountsToTexts();
     grid->addWidget(sComboBox2, 0, 0, 1, 3);
@@ -505,8 +504,7 @@ void TForm1::closeEvent(QCloseEvent* e) {
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
     if ((watched == sScrollBox1 || watched == sScrollBox1->viewport()) && e->type() == QEvent::Resize)
         PlaceCornerButtons();
-    if (watched == DIBView1 && e->type() == QEvent::MouseButtonRelease)
-        HandleEvent([this] { DIBView1Click(); });
+    if (watched == DIBView1 && e->type() == QEvent::MouseButtonRelease) HandleEvent([this] { DIBView1Click(); });
     return QMainWindow::eventFilter(watched, e);
 }
 
@@ -618,10 +616,17 @@ void TForm1::sScrollBar2Change() {
 
 void TForm1::ComboBox1Change() {
     switch (sComboBox3->currentIndex()) {
-        case 0: ColorDepth = 32; break;
-        case 1: ColorDepth = 24; break;
-        case 2: ColorDepth = 8; break;
-        default: break;
+        case 0:
+            ColorDepth = 32;
+            break;
+        case 1:
+            ColorDepth = 24;
+            break;
+        case 2:
+            ColorDepth = 8;
+            break;
+        default:
+            break;
     }
 }
 
@@ -734,8 +739,8 @@ TSheetGeometry TForm1::CurrentSheet() const {
 
 TLayout TForm1::CurrentLayout() const {
     TLayout layout;
-    layout.Conversion = {SheetWidthMm, SheetHeightMm, MarginXPx,    MarginYPx,  UsableWidthMm,
-                         UsableHeightMm, PrintWidthPx, PrintHeightPx, OverlapXPx, OverlapYPx};
+    layout.Conversion = {SheetWidthMm,   SheetHeightMm, MarginXPx,     MarginYPx,  UsableWidthMm,
+                         UsableHeightMm, PrintWidthPx,  PrintHeightPx, OverlapXPx, OverlapYPx};
     layout.Poster = {PosterWidthPx, PosterHeightPx};
     layout.Scale = {ScaleXNum, ScaleXDen, ScaleYNum, ScaleYDen};
     return layout;
@@ -798,16 +803,16 @@ void TForm1::RecomputeLayout() {
         ColCount->setText(QString::number(counts.Columns));
         RowCount->setText(QString::number(counts.Rows));
         DrawPreviewGrid(DIBView1->DIB(), int(std::clamp<int64_t>(counts.Columns, 0, INT32_MAX)),
-                        int(std::clamp<int64_t>(counts.Rows, 0, INT32_MAX)), UsableWidthMm, OverlapXMm,
-                        UsableHeightMm, OverlapYMm, NewWidth->Value(), NewHeight->Value());
+                        int(std::clamp<int64_t>(counts.Rows, 0, INT32_MAX)), UsableWidthMm, OverlapXMm, UsableHeightMm,
+                        OverlapYMm, NewWidth->Value(), NewHeight->Value());
         int64_t pages = int64_t{StrToInt(Std(ColCount->text()))} * StrToInt(Std(RowCount->text()));
         AllCount->setText(QString::number(pages));
         FitCountsToTexts();
         TPosterPixels poster = PosterPixels(NewWidth->Value(), NewHeight->Value(), PxPerMmX, PxPerMmY);
         PosterWidthPx = poster.PosterWidthPx;
         PosterHeightPx = poster.PosterHeightPx;
-        TPosterScale scale = PosterScale(poster, SourceImage ? SourceImage->Width() : 0,
-                                         SourceImage ? SourceImage->Height() : 0);
+        TPosterScale scale =
+            PosterScale(poster, SourceImage ? SourceImage->Width() : 0, SourceImage ? SourceImage->Height() : 0);
         ScaleXNum = scale.ScaleXNum;
         ScaleXDen = scale.ScaleXDen;
         ScaleYNum = scale.ScaleYNum;
@@ -857,10 +862,10 @@ void TForm1::NewWidthExit() {
         if (!ParseIntText(Std(edit->Text()))) {
             const QString typed = edit->Text();
             RestoreShownSize();
-            throw EConvertError(Format("The poster %s \"%s\" is not a whole number of millimetres from 1 to "
-                                       "2147483647; the size goes back to %d x %d mm.",
-                                       edit == NewWidth ? "width" : "height", Std(typed).c_str(),
-                                       NewWidth->Value(), NewHeight->Value()));
+            throw EConvertError(Format(
+                "The poster %s \"%s\" is not a whole number of millimetres from 1 to "
+                "2147483647; the size goes back to %d x %d mm.",
+                edit == NewWidth ? "width" : "height", Std(typed).c_str(), NewWidth->Value(), NewHeight->Value()));
         }
     }
     try {
@@ -908,8 +913,10 @@ void TForm1::StringGrid1Exit() {
 
 void TForm1::ApplySplitMode() {
     // A fitted poster stays fitted to the new sheet, margins and overlaps.
-    if (sComboBox2->currentIndex() > 0) sComboBox2Change();
-    else RecomputeLayout();
+    if (sComboBox2->currentIndex() > 0)
+        sComboBox2Change();
+    else
+        RecomputeLayout();
 }
 
 void TForm1::sComboBox2Change() {
@@ -971,8 +978,10 @@ void TForm1::sButton1Click() {
 void TForm1::DIBView1Click() {
     SetAsString1.SetAsString(Std(sEdit5->text()));
     if (auto page = ParseIntText(Std(PanelText(kTextColorDepth)))) {
-        if (SetAsString1.Contains(*page)) SetAsString1.Exclude(*page);
-        else SetAsString1.Include(*page);
+        if (SetAsString1.Contains(*page))
+            SetAsString1.Exclude(*page);
+        else
+            SetAsString1.Include(*page);
     }
     sEdit5->setText(QString::fromStdString(SetAsString1.AsString()));
     ShowSheetsToProduce();

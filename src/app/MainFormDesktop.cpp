@@ -45,8 +45,7 @@ void TForm1::ConnectDesktopWays() {
 void TForm1::OpenPictureFromDesktop(const std::string& fileName) {
     if (!AcceptsPictures()) return;
     std::error_code error;
-    if (!std::filesystem::is_regular_file(fileName, error))
-        throw EFOpenError(Format(kNoSuchFile, fileName));
+    if (!std::filesystem::is_regular_file(fileName, error)) throw EFOpenError(Format(kNoSuchFile, fileName));
     sOpenDialog1.fileName = fileName;
     OpenPicture(fileName);
     PictureArrived();
@@ -60,8 +59,7 @@ void TForm1::PastePictureShortcut() {
 
 void TForm1::dragEnterEvent(QDragEnterEvent* e) {
     const QMimeData* data = e->mimeData();
-    if (AcceptsPictures() && data && (!DroppedFile(*data).empty() || data->hasImage()))
-        e->acceptProposedAction();
+    if (AcceptsPictures() && data && (!DroppedFile(*data).empty() || data->hasImage())) e->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* e) {

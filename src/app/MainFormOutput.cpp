@@ -40,10 +40,9 @@ void TForm1::DIBView1MouseMove(int x, int y) {
     if (sComboBox2->currentIndex() == -1) return;
     try {
         TDIB& preview = DIBView1->DIB();
-        std::optional<TPointerCell> cell =
-            PointerCell(x, y, DIBView1->width(), DIBView1->height(), preview.Width(), preview.Height(),
-                        UsableWidthMm, OverlapXMm, UsableHeightMm, OverlapYMm, NewWidth->Value(),
-                        NewHeight->Value(), Std(ColCount->text()));
+        std::optional<TPointerCell> cell = PointerCell(
+            x, y, DIBView1->width(), DIBView1->height(), preview.Width(), preview.Height(), UsableWidthMm, OverlapXMm,
+            UsableHeightMm, OverlapYMm, NewWidth->Value(), NewHeight->Value(), Std(ColCount->text()));
         if (!cell) return;
         SetPanelText(1, QString::number(cell->Column));
         SetPanelText(3, QString::number(cell->Row));
@@ -83,10 +82,10 @@ void TForm1::LockForOutput(bool locked) {
     // what it shows, which a disabled panel around it (or the lock itself) would decide.
     if (locked) {
         lockedControls_.clear();
-        for (QWidget* w : {static_cast<QWidget*>(sPanel3), static_cast<QWidget*>(sPanel4),
-                           static_cast<QWidget*>(sPanel5), static_cast<QWidget*>(sBitBtn1),
-                           static_cast<QWidget*>(sBitBtn2), static_cast<QWidget*>(DIBView1),
-                           static_cast<QWidget*>(sSpeedButton2), static_cast<QWidget*>(ChangeImage)}) {
+        for (QWidget* w :
+             {static_cast<QWidget*>(sPanel3), static_cast<QWidget*>(sPanel4), static_cast<QWidget*>(sPanel5),
+              static_cast<QWidget*>(sBitBtn1), static_cast<QWidget*>(sBitBtn2), static_cast<QWidget*>(DIBView1),
+              static_cast<QWidget*>(sSpeedButton2), static_cast<QWidget*>(ChangeImage)}) {
             // Its own state: isEnabled() of a control in a panel locked just before is false.
             lockedControls_.emplace_back(w, !w->testAttribute(Qt::WA_ForceDisabled));
             w->setEnabled(false);
@@ -101,8 +100,8 @@ void TForm1::BitBtn4Click(QObject* sender) {
     if (outputRunning_) return;
     BatchPromptEnabled = true;
     const bool save = sender == sBitBtn2;
-    sProgressBar2->setMaximum(ClampInt(int64_t{StrToIntDef(Std(RowCount->text()), 0)} *
-                                       StrToIntDef(Std(ColCount->text()), 0) * 3));
+    sProgressBar2->setMaximum(
+        ClampInt(int64_t{StrToIntDef(Std(RowCount->text()), 0)} * StrToIntDef(Std(ColCount->text()), 0) * 3));
     sProgressBar2->setValue(0);
     std::string base;
     if (save) {
@@ -126,9 +125,9 @@ void TForm1::BitBtn4Click(QObject* sender) {
             std::string text;
             for (int entry = kTextBatchFirstLine; entry <= kTextBatchLastLine; ++entry)
                 text += (entry > kTextBatchFirstLine ? "\r" : "") + form_.Texts.Entry(entry);
-            auto answer = platform::Dialogs().MessageBox(text, form_.Texts.Entry(kTextBatchCaption),
-                                                         platform::MessageButtons::AbortRetryIgnore,
-                                                         platform::MessageIcon::None);
+            auto answer =
+                platform::Dialogs().MessageBox(text, form_.Texts.Entry(kTextBatchCaption),
+                                               platform::MessageButtons::AbortRetryIgnore, platform::MessageIcon::None);
             if (answer == platform::MessageResult::Ignore) form_.BatchPromptEnabled = false;
             return int(answer);
         }
@@ -164,11 +163,14 @@ void TForm1::BitBtn4Click(QObject* sender) {
     // Read when the first page is made, as every page's place depends on it.
     layout.Columns = StrToInt(Std(ColCount->text()));
     if (!SourceImage) throw EInvalidOperation("There is no picture to output");
-    layout.Enlargement = EnlargeChoice && EnlargeChoice->currentIndex() == 1 ? TEnlargement::Blocks : TEnlargement::Smooth;
+    layout.Enlargement =
+        EnlargeChoice && EnlargeChoice->currentIndex() == 1 ? TEnlargement::Blocks : TEnlargement::Smooth;
     TWindowOutput host(*this);
     std::vector<int> chosen(pages.begin(), pages.end());
-    if (save && NamesPdf(base)) WritePosterPdf(layout, *SourceImage, PictureOrigin, chosen, ColorDepth, base, host);
-    else RunOutput(save ? TOutputMode::Save : TOutputMode::Print, layout, *SourceImage, chosen, ColorDepth, base, host);
+    if (save && NamesPdf(base))
+        WritePosterPdf(layout, *SourceImage, PictureOrigin, chosen, ColorDepth, base, host);
+    else
+        RunOutput(save ? TOutputMode::Save : TOutputMode::Print, layout, *SourceImage, chosen, ColorDepth, base, host);
 }
 
 }  // namespace tilvorn

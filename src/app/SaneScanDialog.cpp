@@ -15,7 +15,8 @@ struct ModeText {
     TScanMode mode;
     const char* text;
 };
-constexpr ModeText kModeTexts[] = {{TScanMode::Color, "Color"}, {TScanMode::Gray, "Gray"}, {TScanMode::Lineart, "Line art"}};
+constexpr ModeText kModeTexts[] = {
+    {TScanMode::Color, "Color"}, {TScanMode::Gray, "Gray"}, {TScanMode::Lineart, "Line art"}};
 
 // Resolutions a poster is usually scanned at, offered where the device has a range.
 constexpr int kUsualResolutions[] = {50, 75, 100, 150, 200, 300, 400, 600, 1200, 2400};
@@ -69,7 +70,8 @@ TSaneScanDialog::TSaneScanDialog(QWidget* parent, TSaneSession& session, const s
     connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    auto kept = std::find_if(devices_.begin(), devices_.end(), [&](const TSaneDeviceInfo& d) { return d.name == preferred; });
+    auto kept =
+        std::find_if(devices_.begin(), devices_.end(), [&](const TSaneDeviceInfo& d) { return d.name == preferred; });
     DeviceList->setCurrentIndex(kept == devices_.end() ? 0 : int(kept - devices_.begin()));
     OpenDevice();
     connect(DeviceList, &QComboBox::currentIndexChanged, this, &TSaneScanDialog::OpenDevice);

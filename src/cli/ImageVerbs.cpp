@@ -16,20 +16,21 @@ void LoadPicture(TDIB& dib, const std::string& fileName) { ReadInputPicture(file
 int RunConvert(const std::vector<std::string>& args);
 int RunBlur(const std::vector<std::string>& args);
 
-const RegisterVerb kConvert{{"convert", "Read a bitmap file and write it back",
-                             "Usage: tilvorn-cli convert [--reader EXT] IN.bmp OUT.bmp\n\n"
-                             "Reads IN.bmp (1, 4, 8, 16, 24 or 32 bits; RLE8 and RLE4; OS/2 and\n"
-                             "Windows headers; top-down or bottom-up) and writes it to OUT.bmp with\n"
-                             "the same bit depth. RLE pictures are written compressed as they came.\n"
-                             "IN may also be a JPEG file (read as 24 bits) or any picture that an image reader recognises by its\n"
-                             "content (TIFF, PNG, Targa, ...): it is written as 24 bits, laid on white.\n"
-                             "Any other file but a bitmap or JPEG one is drawn as a document, as the\n"
-                             "window draws it (PDF, Word, Excel and other office files, GIF, SVG, ...):\n"
-                             ".doc, .xls and .pdf at six times their first page at 96 dpi, others at it.\n"
-                             "--reader EXT reads IN with the image reader registered for the extension\n"
-                             "EXT whatever its content, e.g. --reader cut for Dr. Halo pictures, which\n"
-                             "no content test recognises (their colours come from IN's .pal file).",
-                             &RunConvert}};
+const RegisterVerb kConvert{
+    {"convert", "Read a bitmap file and write it back",
+     "Usage: tilvorn-cli convert [--reader EXT] IN.bmp OUT.bmp\n\n"
+     "Reads IN.bmp (1, 4, 8, 16, 24 or 32 bits; RLE8 and RLE4; OS/2 and\n"
+     "Windows headers; top-down or bottom-up) and writes it to OUT.bmp with\n"
+     "the same bit depth. RLE pictures are written compressed as they came.\n"
+     "IN may also be a JPEG file (read as 24 bits) or any picture that an image reader recognises by its\n"
+     "content (TIFF, PNG, Targa, ...): it is written as 24 bits, laid on white.\n"
+     "Any other file but a bitmap or JPEG one is drawn as a document, as the\n"
+     "window draws it (PDF, Word, Excel and other office files, GIF, SVG, ...):\n"
+     ".doc, .xls and .pdf at six times their first page at 96 dpi, others at it.\n"
+     "--reader EXT reads IN with the image reader registered for the extension\n"
+     "EXT whatever its content, e.g. --reader cut for Dr. Halo pictures, which\n"
+     "no content test recognises (their colours come from IN's .pal file).",
+     &RunConvert}};
 
 const RegisterVerb kBlur{{"blur", "Box-blur a bitmap file",
                           "Usage: tilvorn-cli blur IN.bmp OUT.bmp BITCOUNT RADIUS\n\n"

@@ -32,46 +32,45 @@ namespace {
 
 int RunPoster(const std::vector<std::string>& args);
 
-const RegisterVerb kPoster{
-    {"poster", "Cut a picture into poster sheets and save them as JPEG files or one PDF",
-     "Usage: tilvorn-cli poster PICTURE --out BASE [options]\n"
-     "       tilvorn-cli poster PICTURE --pdf FILE [--out BASE] [options]\n\n"
-     "Reads PICTURE as the window does (image readers by content, then JPEG and bitmap\n"
-     "files, then documents), lays the poster out and saves one JPEG file per chosen sheet,\n"
-     "named BASE(COLUMN;ROW).JPG. First it prints the layout as key=value lines: columns,\n"
-     "rows, pages, poster_mm, poster_px, sheet_px, margins_px, overlaps_px, scale_x, scale_y,\n"
-     "picture_dpi (picture pixels per inch on paper);\n"
-     "then the path of each file written. Progress goes to stderr when it is a terminal.\n\n"
-     "Options:\n"
-     "  --out BASE            base name of the sheet files (required without --pdf, also\n"
-     "                        with --dry-run)\n"
-     "  --width MM            poster width in millimetres (default: the picture's width in\n"
-     "                        pixels, one millimetre per pixel)\n"
-     "  --height MM           poster height in millimetres; only with --no-keep-scale (with\n"
-     "                        the proportion kept the height follows the width)\n"
-     "  --keep-scale          keep the picture's proportion (default)\n"
-     "  --no-keep-scale       let width and height be set independently\n"
-     "  --split MODE          as-is (default), width (whole sheets across) or height (whole\n"
-     "                        sheets down)\n"
-     "  --sheet SHEET         typed sheet: A4 (default), A4L (A4 landscape) or WxH in mm\n"
-     "  --dpi N               resolution of the typed sheet (default 300)\n"
-     "  --printer NAME        take the sheet from an installed printer instead (paper,\n"
-     "                        resolution and unprintable strips); NAME PDF is an A4 printer\n"
-     "                        at 300 DPI with 5 mm strips when no printer has that name\n"
-     "  --margins X,Y         margins in mm (default: the least that clears the unprintable\n"
-     "                        strips, at least 1)\n"
-     "  --overlaps X,Y        overlaps in mm (default 5,5)\n"
-     "  --pages LIST          pages to save, e.g. 1-3,5 (default: all)\n"
-     "  --depth 32|24|8       bits per pixel of the sheets (default 24; 8 is grey)\n"
-     "  --enlarge HOW         smooth (default: interpolated between the picture's pixels)\n"
-     "                        or blocks (a plain stretch softened by a box blur)\n"
-     "  --labels              assembly aids: each sheet names itself and its neighbours where\n"
-     "                        the assembled poster hides it, and a map sheet BASE(map).JPG\n"
-     "                        (the PDF's first page) shows the grid\n"
-     "  --pdf FILE            also write the chosen sheets as one PDF file, a page per sheet\n"
-     "                        (with or without --out)\n"
-     "  --dry-run             print the layout only",
-     &RunPoster}};
+const RegisterVerb kPoster{{"poster", "Cut a picture into poster sheets and save them as JPEG files or one PDF",
+                            "Usage: tilvorn-cli poster PICTURE --out BASE [options]\n"
+                            "       tilvorn-cli poster PICTURE --pdf FILE [--out BASE] [options]\n\n"
+                            "Reads PICTURE as the window does (image readers by content, then JPEG and bitmap\n"
+                            "files, then documents), lays the poster out and saves one JPEG file per chosen sheet,\n"
+                            "named BASE(COLUMN;ROW).JPG. First it prints the layout as key=value lines: columns,\n"
+                            "rows, pages, poster_mm, poster_px, sheet_px, margins_px, overlaps_px, scale_x, scale_y,\n"
+                            "picture_dpi (picture pixels per inch on paper);\n"
+                            "then the path of each file written. Progress goes to stderr when it is a terminal.\n\n"
+                            "Options:\n"
+                            "  --out BASE            base name of the sheet files (required without --pdf, also\n"
+                            "                        with --dry-run)\n"
+                            "  --width MM            poster width in millimetres (default: the picture's width in\n"
+                            "                        pixels, one millimetre per pixel)\n"
+                            "  --height MM           poster height in millimetres; only with --no-keep-scale (with\n"
+                            "                        the proportion kept the height follows the width)\n"
+                            "  --keep-scale          keep the picture's proportion (default)\n"
+                            "  --no-keep-scale       let width and height be set independently\n"
+                            "  --split MODE          as-is (default), width (whole sheets across) or height (whole\n"
+                            "                        sheets down)\n"
+                            "  --sheet SHEET         typed sheet: A4 (default), A4L (A4 landscape) or WxH in mm\n"
+                            "  --dpi N               resolution of the typed sheet (default 300)\n"
+                            "  --printer NAME        take the sheet from an installed printer instead (paper,\n"
+                            "                        resolution and unprintable strips); NAME PDF is an A4 printer\n"
+                            "                        at 300 DPI with 5 mm strips when no printer has that name\n"
+                            "  --margins X,Y         margins in mm (default: the least that clears the unprintable\n"
+                            "                        strips, at least 1)\n"
+                            "  --overlaps X,Y        overlaps in mm (default 5,5)\n"
+                            "  --pages LIST          pages to save, e.g. 1-3,5 (default: all)\n"
+                            "  --depth 32|24|8       bits per pixel of the sheets (default 24; 8 is grey)\n"
+                            "  --enlarge HOW         smooth (default: interpolated between the picture's pixels)\n"
+                            "                        or blocks (a plain stretch softened by a box blur)\n"
+                            "  --labels              assembly aids: each sheet names itself and its neighbours where\n"
+                            "                        the assembled poster hides it, and a map sheet BASE(map).JPG\n"
+                            "                        (the PDF's first page) shows the grid\n"
+                            "  --pdf FILE            also write the chosen sheets as one PDF file, a page per sheet\n"
+                            "                        (with or without --out)\n"
+                            "  --dry-run             print the layout only",
+                            &RunPoster}};
 
 struct TPosterOptions {
     std::string picture, out;
@@ -119,9 +118,10 @@ int NumberInRange(const std::string& option, int64_t value, int64_t least, int64
 int Number(const std::string& option, const std::string& text) {
     std::optional<int64_t> value = ParseIntText(text);
     const size_t digits = text.find_first_not_of("+-") == 1 || text.find_first_not_of("+-") == 0
-                              ? text.find_first_not_of("+-") : std::string::npos;
+        ? text.find_first_not_of("+-")
+        : std::string::npos;
     const bool allDigits = digits != std::string::npos && digits < text.size() &&
-                           text.find_first_not_of("0123456789", digits) == std::string::npos;
+        text.find_first_not_of("0123456789", digits) == std::string::npos;
     if (!value && allDigits)  // a whole number, only too large for 32 bits
         throw EConvertError(Format("%s: %s is out of range; it must be between %d and %d", option, text,
                                    int64_t(INT32_MIN), int64_t(INT32_MAX)));
@@ -144,37 +144,61 @@ TPosterOptions ParseOptions(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) throw EConvertError(a + " needs a value");
             return args[++i];
         };
-        if (a == "--out") o.out = value();
-        else if (a == "--width") o.width = Number(a, value());
-        else if (a == "--height") o.height = Number(a, value());
-        else if (a == "--keep-scale") o.keepScale = true;
-        else if (a == "--no-keep-scale") o.keepScale = false;
+        if (a == "--out")
+            o.out = value();
+        else if (a == "--width")
+            o.width = Number(a, value());
+        else if (a == "--height")
+            o.height = Number(a, value());
+        else if (a == "--keep-scale")
+            o.keepScale = true;
+        else if (a == "--no-keep-scale")
+            o.keepScale = false;
         else if (a == "--split") {
             const std::string& m = value();
-            if (m == "as-is") o.split = TSplitMode::AsIs;
-            else if (m == "width") o.split = TSplitMode::PageWidth;
-            else if (m == "height") o.split = TSplitMode::PageHeight;
-            else throw EConvertError("--split: expects as-is, width or height, not '" + m + "'");
+            if (m == "as-is")
+                o.split = TSplitMode::AsIs;
+            else if (m == "width")
+                o.split = TSplitMode::PageWidth;
+            else if (m == "height")
+                o.split = TSplitMode::PageHeight;
+            else
+                throw EConvertError("--split: expects as-is, width or height, not '" + m + "'");
         } else if (a == "--sheet") {
             const std::string& s = value();
-            if (s == "A4") o.sheetWidthMm = 210, o.sheetHeightMm = 297;
-            else if (s == "A4L") o.sheetWidthMm = 297, o.sheetHeightMm = 210;
-            else std::tie(o.sheetWidthMm, o.sheetHeightMm) = Pair(a, s, 'x');
-        } else if (a == "--dpi") o.dpi = Number(a, value());
-        else if (a == "--printer") o.printer = value();
-        else if (a == "--margins") o.margins = Pair(a, value(), ',');
-        else if (a == "--overlaps") o.overlaps = Pair(a, value(), ',');
-        else if (a == "--pages") o.pages = value();
+            if (s == "A4")
+                o.sheetWidthMm = 210, o.sheetHeightMm = 297;
+            else if (s == "A4L")
+                o.sheetWidthMm = 297, o.sheetHeightMm = 210;
+            else
+                std::tie(o.sheetWidthMm, o.sheetHeightMm) = Pair(a, s, 'x');
+        } else if (a == "--dpi")
+            o.dpi = Number(a, value());
+        else if (a == "--printer")
+            o.printer = value();
+        else if (a == "--margins")
+            o.margins = Pair(a, value(), ',');
+        else if (a == "--overlaps")
+            o.overlaps = Pair(a, value(), ',');
+        else if (a == "--pages")
+            o.pages = value();
         else if (a == "--depth") {
             o.depth = Number(a, value());
             if (o.depth != 32 && o.depth != 24 && o.depth != 8) throw EConvertError("--depth: expects 32, 24 or 8");
-        } else if (a == "--enlarge") o.enlargement = EnlargementOption(value());
-        else if (a == "--pdf") o.pdf = value();
-        else if (a == "--labels") o.labels = true;
-        else if (a == "--dry-run") o.dryRun = true;
-        else if (!a.empty() && a[0] == '-') throw EConvertError("unknown option " + a);
-        else if (o.picture.empty()) o.picture = a;
-        else throw EConvertError("more than one picture: " + a);
+        } else if (a == "--enlarge")
+            o.enlargement = EnlargementOption(value());
+        else if (a == "--pdf")
+            o.pdf = value();
+        else if (a == "--labels")
+            o.labels = true;
+        else if (a == "--dry-run")
+            o.dryRun = true;
+        else if (!a.empty() && a[0] == '-')
+            throw EConvertError("unknown option " + a);
+        else if (o.picture.empty())
+            o.picture = a;
+        else
+            throw EConvertError("more than one picture: " + a);
     }
     if (o.picture.empty()) throw EConvertError("expects a PICTURE");
     if (o.out.empty() && o.pdf.empty()) throw EConvertError("expects --out BASE or --pdf FILE");
@@ -311,8 +335,7 @@ int RunPoster(const std::vector<std::string>& args) {
               << "picture_dpi=" << PictureDpi(sheet, layout) << std::endl;
     if (o.dryRun) return 0;
 
-    const TIntArray chosen = o.pages ? ChosenPages(*o.pages, int32_t(layout.Pages))
-                                     : TIntArray{};
+    const TIntArray chosen = o.pages ? ChosenPages(*o.pages, int32_t(layout.Pages)) : TIntArray{};
     std::vector<int> pages(chosen.begin(), chosen.end());
     if (!o.pages)
         for (int64_t page = 1; page <= layout.Pages; ++page) pages.push_back(int(page));

@@ -13,9 +13,7 @@
 
 namespace tilvorn::cli {
 
-void ReadInputPicture(const std::string& fileName, TDIB& picture) {
-    picture.Assign(*LoadPictureFile(fileName));
-}
+void ReadInputPicture(const std::string& fileName, TDIB& picture) { picture.Assign(*LoadPictureFile(fileName)); }
 
 void ReadInputPictureWith(const std::string& readerExtension, const std::string& fileName, TDIB& picture) {
     RegisterStandardFormats();

@@ -81,7 +81,8 @@ public:
     CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
 
 private:
-    struct sigaction previous_ {}, previousTerm_ {};
+    struct sigaction previous_ {
+    }, previousTerm_{};
 };
 
 bool ParseMode(const std::string& word, TScanMode& mode) {

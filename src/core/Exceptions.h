@@ -12,10 +12,10 @@ public:
     std::string Message() const { return what(); }
 };
 
-#define TILVORN_EXCEPTION(Name, Base)                                        \
-    class Name : public Base {                                               \
-    public:                                                                  \
-        explicit Name(const std::string& message) : Base(message) {}         \
+#define TILVORN_EXCEPTION(Name, Base)                                \
+    class Name : public Base {                                       \
+    public:                                                          \
+        explicit Name(const std::string& message) : Base(message) {} \
     }
 
 TILVORN_EXCEPTION(EInvalidGraphic, Exception);

@@ -25,8 +25,8 @@ HGLOBAL GlobalAlloc(unsigned flags, size_t bytes) {
     auto* block = new (std::nothrow) GlobalBlock{kMagic, 0, bytes, nullptr};
     if (!block) return nullptr;
     size_t allocation = bytes == 0 ? 1 : bytes;
-    block->data = static_cast<unsigned char*>((flags & GMEM_ZEROINIT) ? std::calloc(allocation, 1)
-                                                                       : std::malloc(allocation));
+    block->data =
+        static_cast<unsigned char*>((flags & GMEM_ZEROINIT) ? std::calloc(allocation, 1) : std::malloc(allocation));
     if (!block->data) {
         delete block;
         return nullptr;

@@ -11,9 +11,12 @@ namespace {
 
 int DigitValue(char c, int base) {
     int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        v = c - 'A' + 10;
     return v < base ? v : -1;
 }
 
@@ -53,8 +56,6 @@ int32_t StrToInt(std::string_view text) {
     throw EConvertError(Format("'%s' is not a valid integer value", std::string(text)));
 }
 
-int32_t StrToIntDef(std::string_view text, int32_t fallback) {
-    return ParseIntText(text).value_or(fallback);
-}
+int32_t StrToIntDef(std::string_view text, int32_t fallback) { return ParseIntText(text).value_or(fallback); }
 
 }  // namespace tilvorn

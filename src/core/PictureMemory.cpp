@@ -51,8 +51,8 @@ uint64_t PictureBytes(uint64_t width, uint64_t height, int bitCount) {
 }
 
 std::string PictureTooLargeText(uint64_t width, uint64_t height, int bitCount) {
-    return Format("The picture is %d × %d pixels, %s at %d bits; one picture may take at most %s.", width,
-                  height, SizeText(PictureBytes(width, height, bitCount)), bitCount, SizeText(PictureMemoryLimit()));
+    return Format("The picture is %d × %d pixels, %s at %d bits; one picture may take at most %s.", width, height,
+                  SizeText(PictureBytes(width, height, bitCount)), bitCount, SizeText(PictureMemoryLimit()));
 }
 
 void CheckPictureMemory(uint64_t width, uint64_t height, int bitCount) {

@@ -16,8 +16,7 @@ public:
     ~TKeepPosition() {
         try {
             stream_.SetPosition(position_);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     TKeepPosition(const TKeepPosition&) = delete;
     TKeepPosition& operator=(const TKeepPosition&) = delete;

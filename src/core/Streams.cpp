@@ -122,8 +122,7 @@ TFileStream::TFileStream(const std::string& fileName, FileMode mode) : fileName_
     file_ = std::fopen(fileName.c_str(), how);
     if (!file_) {
         std::string reason = std::strerror(errno);
-        if (mode == FileMode::Create)
-            throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName, reason));
+        if (mode == FileMode::Create) throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName, reason));
         throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName, reason));
     }
 }

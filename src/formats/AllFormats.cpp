@@ -85,21 +85,11 @@ std::span<const TWithdrawalStep> ShutdownOrder() {
     // The reader classes one by one, the bitmap's "rle" and "dib", then PNG; the rest goes
     // with the registry's RemoveAll.
     static const TWithdrawalStep steps[] = {
-        {"", &TPSPGraphic::Class()},
-        {"", &TPSDGraphic::Class()},
-        {"", &TTargaGraphic::Class()},
-        {"", &TTIFFGraphic::Class()},
-        {"", &TSGIGraphic::Class()},
-        {"", &TPCXGraphic::Class()},
-        {"", &TAutodeskGraphic::Class()},
-        {"", &TPCDGraphic::Class()},
-        {"", &TPPMGraphic::Class()},
-        {"", &TCUTGraphic::Class()},
-        {"", &TRLAGraphic::Class()},
-        {"rle", &BitmapGraphicClass()},
-        {"dib", &BitmapGraphicClass()},
-        {"", &TPNGGraphic::Class()},
-        {"", &THEIFGraphic::Class()},
+        {"", &TPSPGraphic::Class()},      {"", &TPSDGraphic::Class()}, {"", &TTargaGraphic::Class()},
+        {"", &TTIFFGraphic::Class()},     {"", &TSGIGraphic::Class()}, {"", &TPCXGraphic::Class()},
+        {"", &TAutodeskGraphic::Class()}, {"", &TPCDGraphic::Class()}, {"", &TPPMGraphic::Class()},
+        {"", &TCUTGraphic::Class()},      {"", &TRLAGraphic::Class()}, {"rle", &BitmapGraphicClass()},
+        {"dib", &BitmapGraphicClass()},   {"", &TPNGGraphic::Class()}, {"", &THEIFGraphic::Class()},
     };
     return steps;
 }

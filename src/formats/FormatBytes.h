@@ -88,8 +88,7 @@ inline std::vector<uint8_t> ReadAvailable(TStream& stream, uint64_t count) {
 /// anything of its size is allocated.
 inline void CheckDecodedSize(uint64_t decodedBytes, uint64_t storedBytes, uint64_t maxExpansion,
                              const char* formatName) {
-    if (decodedBytes / maxExpansion > storedBytes + 1024)
-        RaiseImageErrorFmt(readertext::InvalidImage, formatName);
+    if (decodedBytes / maxExpansion > storedBytes + 1024) RaiseImageErrorFmt(readertext::InvalidImage, formatName);
 }
 
 /// MulDiv(row, 100, height) of the progress reports.

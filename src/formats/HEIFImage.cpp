@@ -121,8 +121,7 @@ void THEIFGraphic::ReadImage(TStream& stream) {
     const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
     int stride = 0;
     const uint8_t* planes = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    if (!planes || width <= 0 || height <= 0)
-        RaiseImageErrorFmt(kDecodeError, "the decoded picture has no pixels");
+    if (!planes || width <= 0 || height <= 0) RaiseImageErrorFmt(kDecodeError, "the decoded picture has no pixels");
 
     Properties.ImageWidth = uint32_t(width);
     Properties.ImageHeight = uint32_t(height);

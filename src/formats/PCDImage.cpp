@@ -14,8 +14,8 @@ namespace {
 constexpr int64_t kSector = 2048;
 constexpr int kInfoSize = 6144;
 constexpr int kProbeSize = 2051;
-constexpr int64_t kBaseSector = 96;          // where the Base image starts in an image pack
-constexpr int64_t kOverviewBaseSector = 5;   // ... and in an overview file
+constexpr int64_t kBaseSector = 96;  // where the Base image starts in an image pack
+constexpr int64_t kOverviewBaseSector = 5;  // ... and in an overview file
 constexpr uint32_t kBaseWidth = 768, kBaseHeight = 512;
 constexpr uint32_t kChromaWidth = kBaseWidth / 2, kChromaHeight = kBaseHeight / 2;
 constexpr uint32_t kBaseIndex = 2;

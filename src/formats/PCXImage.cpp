@@ -22,11 +22,21 @@ constexpr uint16_t kGreyPaletteInfo = 2;
 constexpr uint64_t kMaxRunExpansion = 32;
 
 // The 16 colours of the platform's default palette, for files without palette information.
-constexpr std::array<TPaletteEntry, 16> kDefault16 = {{{0, 0, 0},       {128, 0, 0},   {0, 128, 0},
-                                                       {128, 128, 0},   {0, 0, 128},   {128, 0, 128},
-                                                       {0, 128, 128},   {192, 192, 192}, {128, 128, 128},
-                                                       {255, 0, 0},     {0, 255, 0},   {255, 255, 0},
-                                                       {0, 0, 255},     {255, 0, 255}, {0, 255, 255},
+constexpr std::array<TPaletteEntry, 16> kDefault16 = {{{0, 0, 0},
+                                                       {128, 0, 0},
+                                                       {0, 128, 0},
+                                                       {128, 128, 0},
+                                                       {0, 0, 128},
+                                                       {128, 0, 128},
+                                                       {0, 128, 128},
+                                                       {192, 192, 192},
+                                                       {128, 128, 128},
+                                                       {255, 0, 0},
+                                                       {0, 255, 0},
+                                                       {255, 255, 0},
+                                                       {0, 0, 255},
+                                                       {255, 0, 255},
+                                                       {0, 255, 255},
                                                        {255, 255, 255}}};
 
 bool IsManufacturer(uint8_t value) { return value == 10 || value == 205; }
@@ -54,7 +64,7 @@ bool TPCXGraphic::ProbeContent(TStream& stream) {
     if (!ReadProbeBytes(stream, header.Bytes.data(), kHeaderSize)) return false;
     const uint8_t version = header.Version();
     return (header.Manufacturer() == 10 || header.Manufacturer() == 12) &&
-           (version == 0 || version == 2 || version == 3 || version == 5) && header.Encoding() <= 1;
+        (version == 0 || version == 2 || version == 3 || version == 5) && header.Encoding() <= 1;
 }
 
 bool TPCXGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
@@ -107,10 +117,10 @@ void TPCXGraphic::ReadImage(TStream& stream) {
     BitmapPixelFormat format = bitPlanes ? BitmapPixelFormat::Bits4 : Converter.PixelFormatFor(1);
     // Indexed data fills only 1-, 4- and 8-bit rows and colour data only 24- and 32-bit rows;
     // any other pairing would have the converter write rows of another size.
-    const bool fits = indexed ? (format == BitmapPixelFormat::Bits1 || format == BitmapPixelFormat::Bits4 ||
-                                 format == BitmapPixelFormat::Bits8)
-                              : (header.BitsPerPixel() == 8 &&
-                                 (format == BitmapPixelFormat::Bits24 || format == BitmapPixelFormat::Bits32));
+    const bool fits = indexed
+        ? (format == BitmapPixelFormat::Bits1 || format == BitmapPixelFormat::Bits4 ||
+           format == BitmapPixelFormat::Bits8)
+        : (header.BitsPerPixel() == 8 && (format == BitmapPixelFormat::Bits24 || format == BitmapPixelFormat::Bits32));
     if (!fits) RaiseImageErrorFmt(readertext::InvalidColorFormat, kColorFormatName);
     // Each plane's line must hold the row's pixels.
     if (uint64_t(header.BytesPerLine()) * 8 < uint64_t(Properties.ImageWidth) * header.BitsPerPixel())
@@ -122,10 +132,11 @@ void TPCXGraphic::ReadImage(TStream& stream) {
         dataSize = std::max<int64_t>(0, dataSize - kClosingPaletteSize);
     const uint32_t lineSize = uint32_t(header.Planes()) * header.BytesPerLine();
     const uint64_t decodedSize = uint64_t(Properties.ImageHeight) * lineSize;
-    CheckDecodedSize(decodedSize, uint64_t(dataSize),
-                     Properties.Coding == CompressionKind::RLE ? kMaxRunExpansion : 1, kFormatName);
+    CheckDecodedSize(decodedSize, uint64_t(dataSize), Properties.Coding == CompressionKind::RLE ? kMaxRunExpansion : 1,
+                     kFormatName);
 
-    if (format != BitmapPixelFormat::Bits24 && format != BitmapPixelFormat::Bits32) ApplyPalette(stream, header, format);
+    if (format != BitmapPixelFormat::Bits24 && format != BitmapPixelFormat::Bits32)
+        ApplyPalette(stream, header, format);
     SetImageSize(Properties.ImageWidth, Properties.ImageHeight);
 
     std::vector<uint8_t> data(decodedSize, 0);
@@ -168,7 +179,8 @@ void TPCXGraphic::ApplyPalette(TStream& stream, const Header& header, BitmapPixe
         if (header.PaletteInfo() == kGreyPaletteInfo)
             SetPaletteEntries(Converter.BuildGrayPalette(false));
         else
-            SetPaletteEntries(Converter.BuildPalette({header.Palette16()}, RawPaletteFormat::Interleaved8Triple, 16, false));
+            SetPaletteEntries(
+                Converter.BuildPalette({header.Palette16()}, RawPaletteFormat::Interleaved8Triple, 16, false));
     } else if (bitCount == 8) {
         TKeepPosition keep(stream);
         const int64_t end = stream.Size();

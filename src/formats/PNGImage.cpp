@@ -31,7 +31,7 @@ struct TPngLayout {
     uint8_t ColorType;
     uint8_t Depth;
     ColorModel Model;  // the file's model, and the converter's source
-    uint8_t Samples;   // the converter's samples on both sides; grey with alpha converts as one
+    uint8_t Samples;  // the converter's samples on both sides; grey with alpha converts as one
     bool Alpha;
     PngSamples Kind;
     ColorModel TargetModel;
@@ -39,8 +39,8 @@ struct TPngLayout {
     BitmapPixelFormat Format;
     PngPalette Palette;
     uint8_t PixelBytes;  // bytes of a whole pixel in a row, 1 below a byte: the filters' distance
-    bool WidenGrey;      // grey with alpha: the grey is repeated into red, green and blue, so the
-                         // pixels convert as RGBA into 32 bits and keep their alpha
+    bool WidenGrey;  // grey with alpha: the grey is repeated into red, green and blue, so the
+        // pixels convert as RGBA into 32 bits and keep their alpha
 };
 
 std::span<const TPngLayout> Layouts() {
@@ -207,7 +207,8 @@ bool TPNGGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
     Properties.SampleCount = type ? type->Samples : 1;
     Properties.PixelBits = uint8_t(Properties.SampleCount * bitDepth_);
     Properties.HasAlphaChannel = type && type->Alpha;
-    Properties.Coding = (chunkData_.size() > 10 && chunkData_[10] == 0) ? CompressionKind::LZ77 : CompressionKind::Unknown;
+    Properties.Coding =
+        (chunkData_.size() > 10 && chunkData_[10] == 0) ? CompressionKind::LZ77 : CompressionKind::Unknown;
     Properties.FilterKind = chunkData_.size() > 11 ? chunkData_[11] : 0;
     Properties.IsInterlaced = chunkData_.size() > 12 && chunkData_[12] != 0;
     if (Properties.ImageWidth == 0 || Properties.ImageHeight == 0) return false;
@@ -331,8 +332,7 @@ void TPNGGraphic::ReadImage(TStream& Stream) {
             if (self.decoder_) {
                 try {
                     self.decoder_->EndDecompress();
-                } catch (...) {
-                }
+                } catch (...) {}
                 self.decoder_.reset();
             }
             self.chunkData_.clear();
@@ -382,8 +382,8 @@ void TPNGGraphic::LoadImageData() {
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
     // Refuse a size that cannot be right before asking for its memory: deflate makes at
     // most about 1032 bytes from one, so the rest of the file bounds what it can fill.
-    const uint64_t rowBytes = (uint64_t(width) * bitDepth_ + 7) / 8 * (bitDepth_ == 16 ? sourceBytesPerPixel_ / 2
-                                                                                         : sourceBytesPerPixel_) + 1;
+    const uint64_t rowBytes =
+        (uint64_t(width) * bitDepth_ + 7) / 8 * (bitDepth_ == 16 ? sourceBytesPerPixel_ / 2 : sourceBytesPerPixel_) + 1;
     const uint64_t rest = uint64_t(std::max<int64_t>(LoadStream->Size() - LoadStream->Position(), 0));
     if (rowBytes > (uint64_t(1) << 31) || uint64_t(width) * height > 1032 * (rest + 64) * 8)
         RaiseImageErrorFmt(readertext::InvalidImage, kPNGName);
@@ -431,8 +431,8 @@ void TPNGGraphic::FillBackground(uint32_t firstRow) {
     canvas.Unlock();
 }
 
-void TPNGGraphic::ReadRows(uint32_t firstRow, uint32_t rowStep, uint32_t firstColumn, uint32_t columnStep,
-                           uint8_t mask, bool reportProgress) {
+void TPNGGraphic::ReadRows(uint32_t firstRow, uint32_t rowStep, uint32_t firstColumn, uint32_t columnStep, uint8_t mask,
+                           bool reportProgress) {
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
     const uint32_t pixels = (width + columnStep - firstColumn - 1) / columnStep;
     const uint32_t k = bitDepth_ == 16 ? sourceBytesPerPixel_ / 2 : sourceBytesPerPixel_;
@@ -540,8 +540,7 @@ void TPNGGraphic::EndImageDataChunk() {
 // Leaves the current chunk header on the first chunk after the image data, checking the
 // data of any IDAT chunks not needed for the rows.
 void TPNGGraphic::SkipRemainingImageData() {
-    while (ReadImageDataPiece()) {
-    }
+    while (ReadImageDataPiece()) {}
     // The chunk loop goes on with this header: step back so it reads it again.
     if (!streamEnded_) LoadStream->Seek(-8, SeekOrigin::Current);
 }

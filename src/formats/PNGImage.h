@@ -67,7 +67,7 @@ private:
     const uint8_t* inflateInput_ = nullptr;
     uint32_t inflateLeft_ = 0;
     bool insideImageData_ = false;  // an IDAT chunk's bytes are being read
-    uint32_t imageDataLeft_ = 0;     // of that chunk, not read yet
+    uint32_t imageDataLeft_ = 0;  // of that chunk, not read yet
     bool dataExhausted_ = false;
     bool streamEnded_ = false;
     bool imageLoaded_ = false;

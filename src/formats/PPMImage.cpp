@@ -28,8 +28,8 @@ struct TTupleType {
     uint32_t Depth;
 };
 constexpr TTupleType kTupleTypes[] = {
-    {"BLACKANDWHITE", 1}, {"GRAYSCALE", 1}, {"RGB", 3}, {"BLACKANDWHITE_ALPHA", 2}, {"GRAYSCALE_ALPHA", 2},
-    {"RGB_ALPHA", 4},
+    {"BLACKANDWHITE", 1},       {"GRAYSCALE", 1},       {"RGB", 3},
+    {"BLACKANDWHITE_ALPHA", 2}, {"GRAYSCALE_ALPHA", 2}, {"RGB_ALPHA", 4},
 };
 
 bool HasAlpha(uint32_t depth) { return depth == 2 || depth == 4; }
@@ -46,7 +46,8 @@ std::pair<std::string, std::string> SplitKeyword(const std::string& line) {
 
 /// A header number of a P7 file; 0 (never valid there) when the text is not a number.
 uint32_t HeaderNumber(const std::string& text) {
-    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return IsDigit(uint8_t(c)); }))
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return IsDigit(uint8_t(c)); }))
         return 0;
     return uint32_t(std::stoul(text));
 }
@@ -138,12 +139,18 @@ bool TPPMGraphic::ReadArbitraryHeader() {
         const auto [key, value] = SplitKeyword(line);
         if (key.empty() || key[0] == '#') continue;
         if (key == "ENDHDR") break;
-        if (key == "WIDTH") width = HeaderNumber(value);
-        else if (key == "HEIGHT") height = HeaderNumber(value);
-        else if (key == "DEPTH") depth = HeaderNumber(value);
-        else if (key == "MAXVAL") maxValue = HeaderNumber(value);
-        else if (key == "TUPLTYPE") tupleType = value;
-        else return false;
+        if (key == "WIDTH")
+            width = HeaderNumber(value);
+        else if (key == "HEIGHT")
+            height = HeaderNumber(value);
+        else if (key == "DEPTH")
+            depth = HeaderNumber(value);
+        else if (key == "MAXVAL")
+            maxValue = HeaderNumber(value);
+        else if (key == "TUPLTYPE")
+            tupleType = value;
+        else
+            return false;
     }
     // Without a tuple type the depth says what the samples are; a named type must have its
     // depth, and types other than grey and colour (with or without alpha) are not pictures.

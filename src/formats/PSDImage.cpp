@@ -22,15 +22,23 @@ constexpr uint64_t kMaxRunExpansion = 64;
 
 ColorModel ModelOfMode(uint16_t mode, uint16_t channels) {
     switch (mode) {
-        case 0: return ColorModel::Gray;  // bitmap, with MinIsWhite
-        case 1: return ColorModel::Gray;
-        case 2: return ColorModel::Indexed;
+        case 0:
+            return ColorModel::Gray;  // bitmap, with MinIsWhite
+        case 1:
+            return ColorModel::Gray;
+        case 2:
+            return ColorModel::Indexed;
         case 3:
-        case 7: return channels == 3 ? ColorModel::RGB : ColorModel::RGBA;  // RGB, multichannel
-        case 4: return ColorModel::CMYK;
-        case 8: return ColorModel::Gray;  // duotone
-        case 9: return ColorModel::CIELab;
-        default: return ColorModel::Unknown;
+        case 7:
+            return channels == 3 ? ColorModel::RGB : ColorModel::RGBA;  // RGB, multichannel
+        case 4:
+            return ColorModel::CMYK;
+        case 8:
+            return ColorModel::Gray;  // duotone
+        case 9:
+            return ColorModel::CIELab;
+        default:
+            return ColorModel::Unknown;
     }
 }
 
@@ -40,10 +48,13 @@ bool IsPaletteModel(ColorModel model) { return model == ColorModel::Indexed || m
 uint32_t PlanesOf(ColorModel model) {
     switch (model) {
         case ColorModel::RGB:
-        case ColorModel::CIELab: return 3;
+        case ColorModel::CIELab:
+            return 3;
         case ColorModel::RGBA:
-        case ColorModel::CMYK: return 4;
-        default: return 1;
+        case ColorModel::CMYK:
+            return 4;
+        default:
+            return 1;
     }
 }
 
@@ -166,8 +177,12 @@ void TPSDGraphic::SetUpConverter() {
     Converter.SetTargetSamples(samples);
     Converter.SetSourceModel(Properties.Model);
     switch (Properties.Model) {
-        case ColorModel::RGB: Converter.SetTargetModel(ColorModel::BGR); break;
-        case ColorModel::RGBA: Converter.SetTargetModel(ColorModel::BGRA); break;
+        case ColorModel::RGB:
+            Converter.SetTargetModel(ColorModel::BGR);
+            break;
+        case ColorModel::RGBA:
+            Converter.SetTargetModel(ColorModel::BGRA);
+            break;
         case ColorModel::CMYK:
             Converter.SetTargetModel(ColorModel::BGR);
             Converter.SetTargetSamples(3);
@@ -177,7 +192,9 @@ void TPSDGraphic::SetUpConverter() {
             Converter.SourceFlags.Include(ConversionFlag::LabLumaByteScale);
             Converter.SourceFlags.Include(ConversionFlag::LabChromaBias);
             break;
-        default: Converter.SetTargetModel(Properties.Model); break;
+        default:
+            Converter.SetTargetModel(Properties.Model);
+            break;
     }
 }
 

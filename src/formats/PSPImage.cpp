@@ -36,11 +36,16 @@ bool SignatureMatches(const uint8_t* bytes) {
 
 CompressionKind CodingOf(uint16_t compression) {
     switch (compression) {
-        case 0: return CompressionKind::None;
-        case 1: return CompressionKind::RLE;
-        case 2: return CompressionKind::LZ77;
-        case 3: return CompressionKind::JPEG;
-        default: return CompressionKind::Unknown;
+        case 0:
+            return CompressionKind::None;
+        case 1:
+            return CompressionKind::RLE;
+        case 2:
+            return CompressionKind::LZ77;
+        case 3:
+            return CompressionKind::JPEG;
+        default:
+            return CompressionKind::Unknown;
     }
 }
 
@@ -120,11 +125,18 @@ void TPSPGraphic::ReadImage(TStream& stream) {
 
     const uint32_t width = Properties.ImageWidth, bits = Properties.PixelBits;
     switch (bits) {
-        case 1: rowLength_ = (width + 7) / 8; break;
-        case 4: rowLength_ = width / 2 + 1; break;
+        case 1:
+            rowLength_ = (width + 7) / 8;
+            break;
+        case 4:
+            rowLength_ = width / 2 + 1;
+            break;
         case 8:
-        case 24: rowLength_ = width; break;
-        default: RaiseImageErrorFmt(readertext::InvalidColorFormat, kFormatName);
+        case 24:
+            rowLength_ = width;
+            break;
+        default:
+            RaiseImageErrorFmt(readertext::InvalidColorFormat, kFormatName);
     }
     Converter.SourceFlags = {};
     Converter.SetSourceBits(Properties.SampleBits);
@@ -135,8 +147,7 @@ void TPSPGraphic::ReadImage(TStream& stream) {
     Converter.SetTargetModel(Properties.Model == ColorModel::RGB ? ColorModel::BGR : Properties.Model);
     SetPixelFormat(Converter.PixelFormatFor(1));
 
-    const uint64_t expansion =
-        Properties.Coding == CompressionKind::LZ77 ? kMaxDeflateExpansion : kMaxRunExpansion;
+    const uint64_t expansion = Properties.Coding == CompressionKind::LZ77 ? kMaxDeflateExpansion : kMaxRunExpansion;
     CheckDecodedSize(uint64_t(rowLength_) * Properties.ImageHeight * Properties.SampleCount,
                      uint64_t(BytesLeft(stream)), expansion, kFormatName);
     SetImageSize(width, Properties.ImageHeight);
@@ -253,8 +264,7 @@ void TPSPGraphic::ReadChannel(TStream& stream) {
                 ~TEnd() {
                     try {
                         decoder.EndDecompress();
-                    } catch (...) {
-                    }
+                    } catch (...) {}
                 }
             } end{decoder};
             TSourcePos source(stored.data(), stored.size());

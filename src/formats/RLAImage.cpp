@@ -158,7 +158,8 @@ void TRLAGraphic::ReadImage(TStream& stream) {
         stream.SetPosition(int64_t(StartPosition) + BE32(&table[uint64_t(i) * 4]));
         const uint32_t y = Properties.StoredBottomUp ? height - 1 - i : i;
         for (auto& channel : channels) std::fill(channel.begin(), channel.end(), 0);
-        for (uint32_t c = 0; c < colourChannels_; ++c) readChannel(bits, c < kColourPlanes ? channels[c].data() : nullptr);
+        for (uint32_t c = 0; c < colourChannels_; ++c)
+            readChannel(bits, c < kColourPlanes ? channels[c].data() : nullptr);
         if (alpha) readChannel(matteBits, channels[3].data());
         Converter.ConvertPixels({channels[0].data(), channels[1].data(), channels[2].data(), channels[3].data()},
                                 ScanLine(int(y)), width);

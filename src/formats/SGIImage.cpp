@@ -22,9 +22,9 @@ constexpr uint64_t kMaxExpansion = 64;
 /// first plane as grey, one sample.
 struct TSgiMode {
     uint16_t Channels;
-    ColorModel Model;   // the file's, as the properties name it
+    ColorModel Model;  // the file's, as the properties name it
     ColorModel Target;  // the bitmap's
-    bool Colour;        // all planes converted, not the first one alone
+    bool Colour;  // all planes converted, not the first one alone
 };
 
 constexpr TSgiMode kModes[] = {

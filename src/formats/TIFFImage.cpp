@@ -46,17 +46,40 @@ enum : uint16_t {
 };
 
 enum : uint16_t {
-    TypeByte = 1, TypeAscii, TypeShort, TypeLong, TypeRational, TypeSByte, TypeUndefined,
-    TypeSShort, TypeSLong, TypeSRational, TypeFloat, TypeDouble,
+    TypeByte = 1,
+    TypeAscii,
+    TypeShort,
+    TypeLong,
+    TypeRational,
+    TypeSByte,
+    TypeUndefined,
+    TypeSShort,
+    TypeSLong,
+    TypeSRational,
+    TypeFloat,
+    TypeDouble,
 };
 
 uint32_t TypeSize(uint16_t type) {
     switch (type) {
-        case TypeByte: case TypeAscii: case TypeSByte: case TypeUndefined: return 1;
-        case TypeShort: case TypeSShort: return 2;
-        case TypeLong: case TypeSLong: case TypeFloat: return 4;
-        case TypeRational: case TypeSRational: case TypeDouble: return 8;
-        default: return 0;
+        case TypeByte:
+        case TypeAscii:
+        case TypeSByte:
+        case TypeUndefined:
+            return 1;
+        case TypeShort:
+        case TypeSShort:
+            return 2;
+        case TypeLong:
+        case TypeSLong:
+        case TypeFloat:
+            return 4;
+        case TypeRational:
+        case TypeSRational:
+        case TypeDouble:
+            return 8;
+        default:
+            return 0;
     }
 }
 
@@ -66,39 +89,69 @@ uint32_t Get32(const uint8_t* p, bool big) { return big ? BE32(p) : LE32(p); }
 
 CompressionKind CodingFor(uint32_t compression) {
     switch (compression) {
-        case 1: return CompressionKind::None;
-        case 2: return CompressionKind::FaxRLE;
-        case 3: return CompressionKind::Fax3;
-        case 4: return CompressionKind::Fax4;
-        case 5: return CompressionKind::LZW;
-        case 6: return CompressionKind::OldJPEG;
-        case 7: return CompressionKind::JPEG;
-        case 8: case 32946: return CompressionKind::LZ77;
-        case 32766: return CompressionKind::NeXT;
-        case 32771: return CompressionKind::FaxRLEW;
-        case 32773: return CompressionKind::PackBits;
-        case 32809: return CompressionKind::ThunderScan;
-        case 32895: return CompressionKind::IT8CTPAD;
-        case 32896: return CompressionKind::IT8LW;
-        case 32897: return CompressionKind::IT8MP;
-        case 32898: return CompressionKind::IT8BL;
-        case 32908: return CompressionKind::PixarFilm;
-        case 32909: return CompressionKind::PixarLog;
-        case 32947: return CompressionKind::DCS;
-        case 34661: return CompressionKind::JBIG;
-        default: return CompressionKind::Unknown;
+        case 1:
+            return CompressionKind::None;
+        case 2:
+            return CompressionKind::FaxRLE;
+        case 3:
+            return CompressionKind::Fax3;
+        case 4:
+            return CompressionKind::Fax4;
+        case 5:
+            return CompressionKind::LZW;
+        case 6:
+            return CompressionKind::OldJPEG;
+        case 7:
+            return CompressionKind::JPEG;
+        case 8:
+        case 32946:
+            return CompressionKind::LZ77;
+        case 32766:
+            return CompressionKind::NeXT;
+        case 32771:
+            return CompressionKind::FaxRLEW;
+        case 32773:
+            return CompressionKind::PackBits;
+        case 32809:
+            return CompressionKind::ThunderScan;
+        case 32895:
+            return CompressionKind::IT8CTPAD;
+        case 32896:
+            return CompressionKind::IT8LW;
+        case 32897:
+            return CompressionKind::IT8MP;
+        case 32898:
+            return CompressionKind::IT8BL;
+        case 32908:
+            return CompressionKind::PixarFilm;
+        case 32909:
+            return CompressionKind::PixarLog;
+        case 32947:
+            return CompressionKind::DCS;
+        case 34661:
+            return CompressionKind::JBIG;
+        default:
+            return CompressionKind::Unknown;
     }
 }
 
 ColorModel ModelFor(uint32_t photometric, uint32_t samples) {
     switch (photometric) {
-        case 0: case 1: return ColorModel::Gray;
-        case 2: return samples < 4 ? ColorModel::RGB : ColorModel::RGBA;
-        case 3: return ColorModel::Indexed;
-        case 5: return ColorModel::CMYK;
-        case 6: return ColorModel::YCbCr;
-        case 8: return ColorModel::CIELab;
-        default: return ColorModel::Unknown;
+        case 0:
+        case 1:
+            return ColorModel::Gray;
+        case 2:
+            return samples < 4 ? ColorModel::RGB : ColorModel::RGBA;
+        case 3:
+            return ColorModel::Indexed;
+        case 5:
+            return ColorModel::CMYK;
+        case 6:
+            return ColorModel::YCbCr;
+        case 8:
+            return ColorModel::CIELab;
+        default:
+            return ColorModel::Unknown;
     }
 }
 
@@ -117,9 +170,15 @@ void UndoDifferencingWide(uint8_t* row, uint32_t samplesPerPixel, uint32_t width
 void UndoDifferencingBytes(uint8_t* row, uint32_t bytesPerPixel, uint32_t width) {
     if (width < 2 || bytesPerPixel == 0) return;
     switch (bytesPerPixel) {
-        case 1: UndoDifferencing1(row, width - 1); break;
-        case 3: UndoDifferencing3(row, width - 1); break;
-        case 4: UndoDifferencing4(row, width - 1); break;
+        case 1:
+            UndoDifferencing1(row, width - 1);
+            break;
+        case 3:
+            UndoDifferencing3(row, width - 1);
+            break;
+        case 4:
+            UndoDifferencing4(row, width - 1);
+            break;
         default:
             for (uint32_t i = 0; i < bytesPerPixel * (width - 1); ++i)
                 row[i + bytesPerPixel] = uint8_t(row[i + bytesPerPixel] + row[i]);
@@ -143,7 +202,7 @@ struct TSampleForm {
     uint32_t Bits = 8;
     bool FileBigEndian = false;  // multi-byte samples as the file stores them
     bool RowsBigEndian = false;  // ... and as the rows hold them once prediction is undone
-    bool Float = false;          // IEEE single-precision samples, 0..1
+    bool Float = false;  // IEEE single-precision samples, 0..1
     bool Lab16 = false;
 };
 
@@ -152,9 +211,12 @@ void UndoPrediction(uint8_t* row, uint32_t kind, const TSampleForm& form, uint32
     if (kind == 3) {
         if (form.Bits == 32 || form.Bits == 16) UndoFloatPrediction(row, samplesPerPixel, width, form.Bits / 8);
     } else if (kind == 2) {
-        if (form.Bits == 8) UndoDifferencingBytes(row, samplesPerPixel, width);
-        else if (form.Bits == 16) UndoDifferencingWide<2>(row, samplesPerPixel, width, form.FileBigEndian);
-        else if (form.Bits == 32) UndoDifferencingWide<4>(row, samplesPerPixel, width, form.FileBigEndian);
+        if (form.Bits == 8)
+            UndoDifferencingBytes(row, samplesPerPixel, width);
+        else if (form.Bits == 16)
+            UndoDifferencingWide<2>(row, samplesPerPixel, width, form.FileBigEndian);
+        else if (form.Bits == 32)
+            UndoDifferencingWide<4>(row, samplesPerPixel, width, form.FileBigEndian);
     }
 }
 
@@ -198,8 +260,8 @@ void LayPremultipliedOnWhite(uint8_t* bgra, uint32_t width) {
 
 // Turns rows of YCbCr blocks (h × v luma samples, then Cb and Cr) into rows of one Y, Cb, Cr
 // triple per pixel; blocks reaching past the right edge or the last row are cut.
-void SpreadYCbCrBlocks(const uint8_t* stored, uint32_t storedRows, uint32_t storedRowBytes, uint32_t width,
-                       uint32_t h, uint32_t v, std::vector<uint8_t>& out) {
+void SpreadYCbCrBlocks(const uint8_t* stored, uint32_t storedRows, uint32_t storedRowBytes, uint32_t width, uint32_t h,
+                       uint32_t v, std::vector<uint8_t>& out) {
     const size_t outRowBytes = size_t(width) * 3;
     out.assign(size_t(storedRows) * v * outRowBytes + 64, 0);
     const uint32_t blocksPerRow = (width + h - 1) / h;
@@ -233,13 +295,20 @@ TSampleForm SampleFormOf(const TImageProperties& p, bool big, uint32_t sampleFor
 // Bits of one bitmap pixel for each pixel format the readers use.
 uint32_t BitmapBitsFor(BitmapPixelFormat format) {
     switch (format) {
-        case BitmapPixelFormat::Bits1: return 1;
-        case BitmapPixelFormat::Bits4: return 4;
-        case BitmapPixelFormat::Bits8: return 8;
-        case BitmapPixelFormat::Bits15: return 16;
-        case BitmapPixelFormat::Bits24: return 24;
-        case BitmapPixelFormat::Bits32: return 32;
-        default: return 0;
+        case BitmapPixelFormat::Bits1:
+            return 1;
+        case BitmapPixelFormat::Bits4:
+            return 4;
+        case BitmapPixelFormat::Bits8:
+            return 8;
+        case BitmapPixelFormat::Bits15:
+            return 16;
+        case BitmapPixelFormat::Bits24:
+            return 24;
+        case BitmapPixelFormat::Bits32:
+            return 32;
+        default:
+            return 0;
     }
 }
 
@@ -325,11 +394,21 @@ std::vector<double> TTIFFGraphic::ReadValues(TStream& Stream, const TTIFFEntry& 
     for (uint64_t i = 0; i < count; ++i) {
         const uint8_t* p = &bytes[size_t(i * size)];
         switch (entry.Type) {
-            case TypeSByte: values.push_back(int8_t(p[0])); break;
-            case TypeShort: values.push_back(Get16(p, big)); break;
-            case TypeSShort: values.push_back(int16_t(Get16(p, big))); break;
-            case TypeLong: values.push_back(Get32(p, big)); break;
-            case TypeSLong: values.push_back(int32_t(Get32(p, big))); break;
+            case TypeSByte:
+                values.push_back(int8_t(p[0]));
+                break;
+            case TypeShort:
+                values.push_back(Get16(p, big));
+                break;
+            case TypeSShort:
+                values.push_back(int16_t(Get16(p, big)));
+                break;
+            case TypeLong:
+                values.push_back(Get32(p, big));
+                break;
+            case TypeSLong:
+                values.push_back(int32_t(Get32(p, big)));
+                break;
             case TypeRational: {
                 uint32_t d = Get32(p + 4, big);
                 values.push_back(d ? double(Get32(p, big)) / d : 0.0);
@@ -355,7 +434,9 @@ std::vector<double> TTIFFGraphic::ReadValues(TStream& Stream, const TTIFFEntry& 
                 values.push_back(d);
                 break;
             }
-            default: values.push_back(p[0]); break;
+            default:
+                values.push_back(p[0]);
+                break;
         }
     }
     return values;
@@ -372,8 +453,14 @@ uint32_t TTIFFGraphic::GetCountAndOffset(TStream&, uint16_t tag, uint32_t defaul
     if (!entry) return defaultValue;
     if (entry->Count != 1) return entry->Value;
     switch (entry->Type) {
-        case TypeByte: case TypeShort: case TypeSShort: case TypeLong: case TypeSLong: return entry->Value;
-        default: return defaultValue;
+        case TypeByte:
+        case TypeShort:
+        case TypeSShort:
+        case TypeLong:
+        case TypeSLong:
+            return entry->Value;
+        default:
+            return defaultValue;
     }
 }
 
@@ -381,11 +468,17 @@ double TTIFFGraphic::GetNumber(TStream& Stream, uint16_t tag, double defaultValu
     const TTIFFEntry* entry = FindTag(tag);
     if (!entry || entry->Count != 1) return defaultValue;
     switch (entry->Type) {
-        case TypeByte: case TypeShort: case TypeLong: case TypeRational: case TypeSRational: case TypeFloat: {
+        case TypeByte:
+        case TypeShort:
+        case TypeLong:
+        case TypeRational:
+        case TypeSRational:
+        case TypeFloat: {
             std::vector<double> values = ReadValues(Stream, *entry);
             return values.empty() ? defaultValue : values[0];
         }
-        default: return defaultValue;
+        default:
+            return defaultValue;
     }
 }
 
@@ -394,10 +487,15 @@ std::vector<uint32_t> TTIFFGraphic::GetIntegerList(TStream& Stream, uint16_t tag
     const TTIFFEntry* entry = FindTag(tag);
     if (!entry) return list;
     switch (entry->Type) {
-        case TypeByte: case TypeShort: case TypeSShort: case TypeLong: case TypeSLong:
+        case TypeByte:
+        case TypeShort:
+        case TypeSShort:
+        case TypeLong:
+        case TypeSLong:
             for (double v : ReadValues(Stream, *entry)) list.push_back(uint32_t(int64_t(v)));
             break;
-        default: break;
+        default:
+            break;
     }
     return list;
 }
@@ -558,7 +656,10 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
             if (p.SampleCount == 2 && !planar) source = ColorModel::GrayAlpha;
             targetSamples = 1;
             break;
-        case ColorModel::RGB: case ColorModel::CMY: case ColorModel::CMYK: case ColorModel::CIELab:
+        case ColorModel::RGB:
+        case ColorModel::CMY:
+        case ColorModel::CMYK:
+        case ColorModel::CIELab:
         case ColorModel::YCbCr:
             target = ColorModel::BGR;
             targetSamples = 3;
@@ -572,7 +673,9 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
     }
     // Grey and index samples of odd widths cross byte boundaries; they are not read.
     const bool paletteTarget = target == ColorModel::Indexed || target == ColorModel::Gray;
-    const uint8_t bits = p.SampleBits == 32 ? 16 : p.Model == ColorModel::CIELab && p.SampleBits == 16 ? 8 : p.SampleBits;
+    const uint8_t bits = p.SampleBits == 32                   ? 16
+        : p.Model == ColorModel::CIELab && p.SampleBits == 16 ? 8
+                                                              : p.SampleBits;
     if (paletteTarget && !(bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16))
         RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
     if (paletteTarget && p.SampleCount > 2) RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
@@ -616,8 +719,8 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
                 colorMap_[c * 256 + i] = Get16(&bytes[i * 2], big);
             }
         }
-        SetPaletteEntries(Converter.BuildPalette({colorMap_, colorMap_ + 256, colorMap_ + 512}, RawPaletteFormat::Planar16,
-                                                 used, false));
+        SetPaletteEntries(Converter.BuildPalette({colorMap_, colorMap_ + 256, colorMap_ + 512},
+                                                 RawPaletteFormat::Planar16, used, false));
     } else if (paletteTarget || source == ColorModel::GrayAlpha) {
         SetPaletteEntries(Converter.BuildGrayPalette(p.Flags.Contains(ImageFlag::MinIsWhite)));
     }
@@ -643,7 +746,8 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     const uint64_t blockLineBytes64 = (uint64_t(bitsPerPixel) * blockWidth + 7) / 8;
     if (lineBytes64 > 0x7FFFFFF || blockLineBytes64 > 0x7FFFFFF || (tiled && p.TileH > 0x10000))
         RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
-    if (tiled && (uint64_t(bitsPerPixel) * blockWidth) % 8 != 0) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
+    if (tiled && (uint64_t(bitsPerPixel) * blockWidth) % 8 != 0)
+        RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
     const uint32_t lineBytes = uint32_t(lineBytes64);
     const uint32_t blockLineBytes = uint32_t(blockLineBytes64);
     p.LineBytes = lineBytes;
@@ -653,8 +757,8 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     const uint32_t hStep = p.ChromaSubsampling.size() == 2 ? std::max<uint32_t>(p.ChromaSubsampling[0], 1) : 1;
     const uint32_t vStep = p.ChromaSubsampling.size() == 2 ? std::max<uint32_t>(p.ChromaSubsampling[1], 1) : 1;
     const bool blocks = p.Model == ColorModel::YCbCr && p.Coding != CompressionKind::JPEG &&
-                        p.Coding != CompressionKind::OldJPEG && !planar && p.SampleBits == 8 && p.SampleCount == 3 &&
-                        (hStep != 1 || vStep != 1);
+        p.Coding != CompressionKind::OldJPEG && !planar && p.SampleBits == 8 && p.SampleCount == 3 &&
+        (hStep != 1 || vStep != 1);
     const uint32_t unitRows = blocks ? vStep : 1;  // picture rows per stored row
     const uint32_t storedRowBytes =
         blocks ? uint32_t((uint64_t(blockWidth) + hStep - 1) / hStep * (hStep * vStep + 2)) : blockLineBytes;
@@ -672,30 +776,48 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     const bool reversed = p.Flags.Contains(ImageFlag::ReversedBits);
     std::unique_ptr<TDecoder> decoder;
     switch (p.Coding) {
-        case CompressionKind::None: break;
-        case CompressionKind::FaxRLE: decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, false, blockWidth); break;
-        case CompressionKind::FaxRLEW: decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, true, blockWidth); break;
+        case CompressionKind::None:
+            break;
+        case CompressionKind::FaxRLE:
+            decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, false, blockWidth);
+            break;
+        case CompressionKind::FaxRLEW:
+            decoder = std::make_unique<TCCITTMHDecoder>(t4Options, reversed, true, blockWidth);
+            break;
         case CompressionKind::Fax3:
             if (t4Options & 1)
                 decoder = std::make_unique<TCCITTFax2DDecoder>(t4Options, reversed, blockWidth, false);
             else
                 decoder = std::make_unique<TCCITTFax3Decoder>(t4Options, reversed, false, blockWidth);
             break;
-        case CompressionKind::Fax4: decoder = std::make_unique<TCCITTFax2DDecoder>(0, reversed, blockWidth, true); break;
-        case CompressionKind::LZW: decoder = std::make_unique<TLZWDecoder>(); break;
-        case CompressionKind::JPEG: decoder = std::make_unique<TTIFFJPEGDecoder>(p); break;
-        case CompressionKind::LZ77: decoder = std::make_unique<TLZ77Decoder>(1, true); break;
-        case CompressionKind::PackBits: decoder = std::make_unique<TPackbitsRLEDecoder>(); break;
+        case CompressionKind::Fax4:
+            decoder = std::make_unique<TCCITTFax2DDecoder>(0, reversed, blockWidth, true);
+            break;
+        case CompressionKind::LZW:
+            decoder = std::make_unique<TLZWDecoder>();
+            break;
+        case CompressionKind::JPEG:
+            decoder = std::make_unique<TTIFFJPEGDecoder>(p);
+            break;
+        case CompressionKind::LZ77:
+            decoder = std::make_unique<TLZ77Decoder>(1, true);
+            break;
+        case CompressionKind::PackBits:
+            decoder = std::make_unique<TPackbitsRLEDecoder>();
+            break;
         // Each row is coded on its own from a delta base of 0, odd widths included.
-        case CompressionKind::ThunderScan: decoder = std::make_unique<TThunderDecoder>(int32_t((blockWidth + 1) / 2), int32_t(blockWidth)); break;
-        default: RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kTIFFName);
+        case CompressionKind::ThunderScan:
+            decoder = std::make_unique<TThunderDecoder>(int32_t((blockWidth + 1) / 2), int32_t(blockWidth));
+            break;
+        default:
+            RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kTIFFName);
     }
     if (tiled && p.Coding == CompressionKind::JPEG)
         RaiseImageErrorFmt(readertext::FeatureNotSupported, readertext::CompressionSchemeIs, kTIFFName);
     // The fax decoders read either bit order themselves; every other coding gets its bytes
     // in the order the file states.
     const bool faxCoding = p.Coding == CompressionKind::FaxRLE || p.Coding == CompressionKind::FaxRLEW ||
-                           p.Coding == CompressionKind::Fax3 || p.Coding == CompressionKind::Fax4;
+        p.Coding == CompressionKind::Fax3 || p.Coding == CompressionKind::Fax4;
     const bool reverseBytes = reversed && !faxCoding && p.Coding != CompressionKind::JPEG;
     struct Ending {  // the decoder is closed on every way out, after the phase ends
         TDecoder* decoder;
@@ -703,8 +825,7 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
             if (decoder) {
                 try {
                     decoder->EndDecompress();
-                } catch (...) {
-                }
+                } catch (...) {}
             }
         }
     } ending{decoder.get()};
@@ -772,9 +893,9 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     const bool premultiplied = associatedAlpha_ && BitCount() == 32;  // only colour pixels carry their alpha
     for (uint32_t band = 0; band < bands && p.RowCursor < height; ++band) {
         p.StripCursor = band;
-        const uint32_t listedRows = tiled ? p.TileH
-                                          : band < p.StripRowCounts.size() ? p.StripRowCounts[band]
-                                                                           : p.StripRowCounts.back();
+        const uint32_t listedRows = tiled    ? p.TileH
+            : band < p.StripRowCounts.size() ? p.StripRowCounts[band]
+                                             : p.StripRowCounts.back();
         // Never more rows than the picture still needs, whatever the file claims.
         const uint32_t rows = std::min(std::max<uint32_t>(listedRows, 1), height - p.RowCursor);
         size_t deliveredRows = rows;
@@ -820,7 +941,7 @@ bool TEPSGraphic::ProbeContent(TStream& Stream) {
     static const uint8_t kMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
     // A preview may follow the header directly, as most writers place it.
     return std::memcmp(header, kMagic, 4) == 0 && start + 30 <= int64_t(Get32(header + 20, false)) &&
-           Get32(header + 24, false) > 0;
+        Get32(header + 24, false) > 0;
 }
 
 void TEPSGraphic::ReadImage(TStream& Stream) {

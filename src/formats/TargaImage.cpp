@@ -38,7 +38,6 @@ struct TargaHeader {
 
 constexpr size_t kHeaderSize = 18;
 
-
 TargaHeader ParseHeader(const uint8_t* b) {
     TargaHeader h;
     h.IdLength = b[0];
@@ -54,9 +53,7 @@ TargaHeader ParseHeader(const uint8_t* b) {
     return h;
 }
 
-bool IsKnownImageType(uint8_t type) {
-    return type <= 3 || (type >= 9 && type <= 11);
-}
+bool IsKnownImageType(uint8_t type) { return type <= 3 || (type >= 9 && type <= 11); }
 
 bool IsMapEntrySize(uint8_t bits) { return bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 
@@ -144,10 +141,9 @@ private:
 TPalette BuildMapPalette(TColorManager& converter, const std::vector<uint8_t>& map, uint8_t entrySize,
                          uint32_t length) {
     if (entrySize == 24 || entrySize == 32)
-        return converter.BuildPalette({map.data()},
-                                      entrySize == 24 ? RawPaletteFormat::Interleaved8Triple
-                                                      : RawPaletteFormat::Interleaved8Quad,
-                                      length, true);
+        return converter.BuildPalette(
+            {map.data()}, entrySize == 24 ? RawPaletteFormat::Interleaved8Triple : RawPaletteFormat::Interleaved8Quad,
+            length, true);
     TPalette palette;
     for (uint32_t i = 0; i < std::min<uint32_t>(length, 256); ++i) {
         const uint16_t v = LE16(&map[size_t(i) * 2]);

@@ -16,8 +16,8 @@ namespace {
 
 // Colours of one source row, handed to fn(x, r, g, b).
 template <typename Fn>
-void ForEachColor(const uint8_t* row, int width, int bitCount, const TColorTable& table,
-                  const DIBPixelFormat& format, Fn&& fn) {
+void ForEachColor(const uint8_t* row, int width, int bitCount, const TColorTable& table, const DIBPixelFormat& format,
+                  Fn&& fn) {
     switch (bitCount) {
         case 1:
             for (int x = 0; x < width; ++x) {
@@ -45,8 +45,7 @@ void ForEachColor(const uint8_t* row, int width, int bitCount, const TColorTable
             for (int x = 0; x < width; ++x) {
                 uint32_t pixel = bitCount == 16 ? uint32_t(row[2 * x] | row[2 * x + 1] << 8)
                                                 : uint32_t(row[4 * x]) | uint32_t(row[4 * x + 1]) << 8 |
-                                                      uint32_t(row[4 * x + 2]) << 16 |
-                                                      uint32_t(row[4 * x + 3]) << 24;
+                        uint32_t(row[4 * x + 2]) << 16 | uint32_t(row[4 * x + 3]) << 24;
                 uint8_t r, g, b;
                 format.Unpack(pixel, r, g, b);
                 fn(x, r, g, b);
@@ -241,8 +240,8 @@ private:
 template <int C, typename RowFn, typename Put, typename ProgressFn>
 void RunBlur(const SourceRows& source, int width, int height, int64_t radius, RowFn&& row, Put&& put,
              ProgressFn&& progress) {
-    uint64_t window = uint64_t(std::min<int64_t>(2 * radius + 1, width)) *
-                      uint64_t(std::min<int64_t>(2 * radius + 1, height));
+    uint64_t window =
+        uint64_t(std::min<int64_t>(2 * radius + 1, width)) * uint64_t(std::min<int64_t>(2 * radius + 1, height));
     if (window * 255 * C < (uint64_t(1) << 32))
         BoxBlur<uint32_t, C>(source, width, height, radius).Run(row, put, progress);
     else
@@ -331,12 +330,24 @@ void TDIB::Blur(int bitCount, int radius) {
     DIBPixelFormat format = CurrentPixelFormat();
     int w = Width(), h = Height();
     switch (bitCount) {
-        case 24: RunBlur<3>(rows, w, h, r, row, Put24{}, progress); break;
-        case 32: RunBlur<3>(rows, w, h, r, row, Put32{format}, progress); break;
-        case 16: RunBlur<3>(rows, w, h, r, row, Put16{format}, progress); break;
-        case 8: RunBlur<1>(rows, w, h, r, row, PutGrey8{}, progress); break;
-        case 4: RunBlur<1>(rows, w, h, r, row, PutGrey4{}, progress); break;
-        default: RunBlur<1>(rows, w, h, r, row, PutGrey1{}, progress); break;
+        case 24:
+            RunBlur<3>(rows, w, h, r, row, Put24{}, progress);
+            break;
+        case 32:
+            RunBlur<3>(rows, w, h, r, row, Put32{format}, progress);
+            break;
+        case 16:
+            RunBlur<3>(rows, w, h, r, row, Put16{format}, progress);
+            break;
+        case 8:
+            RunBlur<1>(rows, w, h, r, row, PutGrey8{}, progress);
+            break;
+        case 4:
+            RunBlur<1>(rows, w, h, r, row, PutGrey4{}, progress);
+            break;
+        default:
+            RunBlur<1>(rows, w, h, r, row, PutGrey1{}, progress);
+            break;
     }
 }
 

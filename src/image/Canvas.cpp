@@ -13,10 +13,14 @@ namespace {
 
 uint32_t ReadRaw(const uint8_t* row, int bitCount, int x) {
     switch (bitCount) {
-        case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-        case 4: return (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
-        case 8: return row[x];
-        case 16: return uint32_t(row[2 * x]) | uint32_t(row[2 * x + 1]) << 8;
+        case 1:
+            return (row[x >> 3] >> (7 - (x & 7))) & 1;
+        case 4:
+            return (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
+        case 8:
+            return row[x];
+        case 16:
+            return uint32_t(row[2 * x]) | uint32_t(row[2 * x + 1]) << 8;
         case 24: {
             const uint8_t* p = row + 3 * x;
             return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
@@ -40,7 +44,9 @@ void WriteRaw(uint8_t* row, int bitCount, int x, uint32_t v) {
             row[x >> 1] = (x & 1) ? uint8_t((row[x >> 1] & 0xF0) | (v & 0x0F))
                                   : uint8_t((row[x >> 1] & 0x0F) | ((v & 0x0F) << 4));
             break;
-        case 8: row[x] = uint8_t(v); break;
+        case 8:
+            row[x] = uint8_t(v);
+            break;
         case 16:
             row[2 * x] = uint8_t(v);
             row[2 * x + 1] = uint8_t(v >> 8);
@@ -61,11 +67,14 @@ void WriteRaw(uint8_t* row, int bitCount, int x, uint32_t v) {
 
 TColor RawToColor(const TDIBStore& s, uint32_t raw) {
     switch (s.BitCount) {
-        case 1: case 4: case 8: {
+        case 1:
+        case 4:
+        case 8: {
             const RGBQUAD& q = s.ColorTable[raw & 0xFF];
             return RGBColor(q.rgbRed, q.rgbGreen, q.rgbBlue);
         }
-        case 24: return RGBColor(uint8_t(raw >> 16), uint8_t(raw >> 8), uint8_t(raw));
+        case 24:
+            return RGBColor(uint8_t(raw >> 16), uint8_t(raw >> 8), uint8_t(raw));
         default: {
             uint8_t r, g, b;
             s.PixelFormat.Unpack(raw, r, g, b);
@@ -81,15 +90,19 @@ public:
     explicit ColorWriter(const TDIBStore& s) : s_(s) {}
     uint32_t Raw(TColor c) {
         switch (s_.BitCount) {
-            case 1: case 4: case 8: {
+            case 1:
+            case 4:
+            case 8: {
                 auto it = cache_.find(c);
                 if (it != cache_.end()) return it->second;
                 uint32_t index = uint32_t(NearestColorIndex(s_.ColorTable, s_.PaletteCount, c));
                 cache_.emplace(c, index);
                 return index;
             }
-            case 24: return uint32_t(ColorBlue(c)) | uint32_t(ColorGreen(c)) << 8 | uint32_t(ColorRed(c)) << 16;
-            default: return s_.PixelFormat.Pack(ColorRed(c), ColorGreen(c), ColorBlue(c));
+            case 24:
+                return uint32_t(ColorBlue(c)) | uint32_t(ColorGreen(c)) << 8 | uint32_t(ColorRed(c)) << 16;
+            default:
+                return s_.PixelFormat.Pack(ColorRed(c), ColorGreen(c), ColorBlue(c));
         }
     }
 
@@ -102,10 +115,14 @@ uint8_t* RowOf(const TDIBStore& s, int y) { return s.TopRow + int64_t(y) * s.Row
 
 uint32_t ApplyCopyMode(TCopyMode mode, uint32_t src, uint32_t dst) {
     switch (mode) {
-        case TCopyMode::cmSrcCopy: return src;
-        case TCopyMode::cmSrcInvert: return src ^ dst;
-        case TCopyMode::cmSrcAnd: return src & dst;
-        case TCopyMode::cmSrcPaint: return src | dst;
+        case TCopyMode::cmSrcCopy:
+            return src;
+        case TCopyMode::cmSrcInvert:
+            return src ^ dst;
+        case TCopyMode::cmSrcAnd:
+            return src & dst;
+        case TCopyMode::cmSrcPaint:
+            return src | dst;
     }
     return src;
 }
@@ -116,8 +133,8 @@ int SampleIndex(int i, int sourceStart, int sourceLength, int targetLength) {
 }
 
 // Stretches sourceRect of an uncompressed source into dest of target, clipped to both.
-void StretchStore(TDIBStore& target, const TRect& dest, const TDIBStore& source,
-                  const TRect& sourceRect, TCopyMode mode) {
+void StretchStore(TDIBStore& target, const TRect& dest, const TDIBStore& source, const TRect& sourceRect,
+                  TCopyMode mode) {
     int dw = dest.Width(), dh = dest.Height(), sw = sourceRect.Width(), sh = sourceRect.Height();
     if (dw == 0 || dh == 0 || sw == 0 || sh == 0 || !target.Pixels || !source.Pixels) return;
     // A negative extent on one side only mirrors the picture along that axis.
@@ -135,10 +152,9 @@ void StretchStore(TDIBStore& target, const TRect& dest, const TDIBStore& source,
         columns[size_t(i - x0)] = SampleIndex(k, sLeft, sw, dw);
     }
     bool sameLayout = source.BitCount == target.BitCount &&
-                      (source.BitCount > 8 ? source.PixelFormat.SameMasks(target.PixelFormat)
-                                           : std::equal(source.ColorTable.begin(),
-                                                        source.ColorTable.begin() + source.PaletteCount,
-                                                        target.ColorTable.begin()));
+        (source.BitCount > 8 ? source.PixelFormat.SameMasks(target.PixelFormat)
+                             : std::equal(source.ColorTable.begin(), source.ColorTable.begin() + source.PaletteCount,
+                                          target.ColorTable.begin()));
     ColorWriter writer(target);
     for (int j = y0; j < y1; ++j) {
         int sy = SampleIndex(mirrorY ? dh - 1 - j : j, sTop, sh, dh);
@@ -150,7 +166,8 @@ void StretchStore(TDIBStore& target, const TRect& dest, const TDIBStore& source,
             if (sx < 0 || sx >= source.Width) continue;
             uint32_t raw = ReadRaw(srcRow, source.BitCount, sx);
             if (!sameLayout) raw = writer.Raw(RawToColor(source, raw));
-            if (mode != TCopyMode::cmSrcCopy) raw = ApplyCopyMode(mode, raw, ReadRaw(dstRow, target.BitCount, left + i));
+            if (mode != TCopyMode::cmSrcCopy)
+                raw = ApplyCopyMode(mode, raw, ReadRaw(dstRow, target.BitCount, left + i));
             WriteRaw(dstRow, target.BitCount, left + i, raw);
         }
     }
@@ -282,8 +299,8 @@ void TCanvas::StretchBlt(const TRect& dest, TDIBStore& source, const TRect& sour
     source.Release();
 }
 
-void TCanvas::StretchDIBits(const TRect& dest, const TRect& sourceRect, const uint8_t* info,
-                            int infoSize, const uint8_t* bits, int bitsSize) {
+void TCanvas::StretchDIBits(const TRect& dest, const TRect& sourceRect, const uint8_t* info, int infoSize,
+                            const uint8_t* bits, int bitsSize) {
     TDIBStore& target = Surface();
     TDIBStore view;
     view.Reference();  // a stack object: never released to zero

@@ -31,7 +31,6 @@ int MaskWidth(uint32_t mask) {
     return width;
 }
 
-
 }  // namespace
 
 // ---- pixel formats ----
@@ -64,9 +63,8 @@ DIBPixelFormat DIBPixelFormat::FromMasks(uint32_t red, uint32_t green, uint32_t 
 }
 
 uint32_t DIBPixelFormat::Pack(uint8_t r, uint8_t g, uint8_t b) const {
-    return (ShiftLeft(r, RedShift) & uint32_t(RedMask)) |
-           (ShiftLeft(g, GreenShift) & uint32_t(GreenMask)) |
-           (ShiftLeft(b, -BlueShift) & uint32_t(BlueMask));
+    return (ShiftLeft(r, RedShift) & uint32_t(RedMask)) | (ShiftLeft(g, GreenShift) & uint32_t(GreenMask)) |
+        (ShiftLeft(b, -BlueShift) & uint32_t(BlueMask));
 }
 
 void DIBPixelFormat::Unpack(uint32_t pixel, uint8_t& r, uint8_t& g, uint8_t& b) const {
@@ -163,8 +161,7 @@ HPALETTE TPaletteCache::AcquirePalette(const TColorTable& table, int count) {
         }
     }
     std::vector<PALETTEENTRY> entries(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
-        entries[i] = {table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, 0};
+    for (int i = 0; i < count; ++i) entries[i] = {table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, 0};
     TPaletteCacheItem item;
     item.Key = key;
     item.Count = count;
@@ -251,12 +248,15 @@ namespace {
 
 void CheckPixelFormat(int bitCount, const DIBPixelFormat& f) {
     switch (bitCount) {
-        case 1: case 4: case 8: case 24: case 32:
+        case 1:
+        case 4:
+        case 8:
+        case 24:
+        case 32:
             if (!f.SameMasks(pf888)) throw EInvalidGraphicOperation("PixelFormat in invalid");
             break;
         case 16:
-            if (!f.SameMasks(pf555) && !f.SameMasks(pf565))
-                throw EInvalidGraphicOperation("PixelFormat in invalid");
+            if (!f.SameMasks(pf555) && !f.SameMasks(pf565)) throw EInvalidGraphicOperation("PixelFormat in invalid");
             break;
         default:
             throw EInvalidGraphicOperation(Format("Bitcount in invalid (%d)", bitCount));
@@ -339,8 +339,8 @@ void TDIBStore::CopyFrom(const TDIBStore& source, bool memoryImage) {
         MemoryImage = memoryImage;
         return;
     }
-    Allocate(source.Width, source.Height, source.BitCount, source.PixelFormat, source.ColorTable,
-             memoryImage, source.Compressed);
+    Allocate(source.Width, source.Height, source.BitCount, source.PixelFormat, source.ColorTable, memoryImage,
+             source.Compressed);
     if (Compressed)
         SetCompressedData(source.Pixels, source.Size);
     else
@@ -352,8 +352,7 @@ void TDIBStore::Expand(const TDIBStore& source, bool memoryImage) {
         CopyFrom(source, memoryImage);
         return;
     }
-    Allocate(source.Width, source.Height, source.BitCount, source.PixelFormat, source.ColorTable,
-             memoryImage, false);
+    Allocate(source.Width, source.Height, source.BitCount, source.PixelFormat, source.ColorTable, memoryImage, false);
     std::memset(Pixels, 0, size_t(Size));  // pixels the data never sets are 0
     DecodeRLE(source.Pixels, source.Size, source.Compression(), *this);
 }
@@ -378,8 +377,7 @@ HPALETTE TDIBStore::GetPalette() {
 // ---- the graphic base ----
 
 void TGraphic::Assign(const TGraphic* source) {
-    throw EConvertError(Format("Cannot assign a %s to a %s", source ? source->ClassName() : "nil",
-                               ClassName()));
+    throw EConvertError(Format("Cannot assign a %s to a %s", source ? source->ClassName() : "nil", ClassName()));
 }
 
 void TGraphic::LoadFromFile(const std::string& fileName) {
@@ -459,8 +457,7 @@ void TDIB::SetHeight(int height) {
 }
 
 void TDIB::PrepareForWrite(bool keepMemoryImage) {
-    if (image_->RefCount <= 1 && !image_->Compressed && (keepMemoryImage || !image_->MemoryImage))
-        return;
+    if (image_->RefCount <= 1 && !image_->Compressed && (keepMemoryImage || !image_->MemoryImage)) return;
     auto* image = new TDIBStore;
     try {
         image->Expand(*image_, keepMemoryImage && image_->MemoryImage);
@@ -500,8 +497,7 @@ void TDIB::Draw(TCanvas& canvas, const TRect& rect) {
     try {
         TRect source{0, 0, image->Width, image->Height};
         if (image->MemoryImage)
-            canvas.StretchDIBits(rect, source, image->Header.data(), image->HeaderSize,
-                                 image->Pixels, image->Size);
+            canvas.StretchDIBits(rect, source, image->Header.data(), image->HeaderSize, image->Pixels, image->Size);
         else
             canvas.StretchBlt(rect, *image, source);
     } catch (...) {
@@ -555,8 +551,7 @@ void TDIB::AssignBitmap(const TBitmap& bitmap) {
 uint8_t* TDIB::ScanLine(int y) {
     PrepareForWrite(true);
     if (y < 0 || y >= image_->Height)
-        throw EInvalidGraphicOperation(
-            Format("Index of the scanning line exceeded the range. (%d)", y));
+        throw EInvalidGraphicOperation(Format("Index of the scanning line exceeded the range. (%d)", y));
     return image_->TopRow + int64_t(y) * image_->RowStep;
 }
 
@@ -609,13 +604,12 @@ void TDIB::ProgressStart(const std::string& name) {
 
 void TDIB::ProgressRow(int y) {
     uint32_t now = TickCount();
-    bool redraw = uint32_t(now - progressRedrawTime_) > 200u &&
-                  uint32_t(progressRow_ - progressRedrawRow_) > 32u &&
-                  (progressRow_ < Height() / 3 || progressRedrawRow_ != 0);
+    bool redraw = uint32_t(now - progressRedrawTime_) > 200u && uint32_t(progressRow_ - progressRedrawRow_) > 32u &&
+        (progressRow_ < Height() / 3 || progressRedrawRow_ != 0);
     int percent = int(int64_t(y) * 100 / Height());
     if (percent != progressPercent_ || redraw) {
-        Progress(TProgressStage::psRunning, uint8_t(percent), redraw,
-                 {0, progressRedrawRow_, Width(), progressRow_}, progressName_);
+        Progress(TProgressStage::psRunning, uint8_t(percent), redraw, {0, progressRedrawRow_, Width(), progressRow_},
+                 progressName_);
         if (redraw) {
             progressRedrawRow_ = progressRow_;
             progressRedrawTime_ = now;
@@ -626,8 +620,7 @@ void TDIB::ProgressRow(int y) {
 }
 
 void TDIB::ProgressEnd() {
-    Progress(TProgressStage::psEnding, 100, true, {0, progressRedrawRow_, Width(), Height()},
-             progressName_);
+    Progress(TProgressStage::psEnding, 100, true, {0, progressRedrawRow_, Width(), Height()}, progressName_);
 }
 
 // ---- the platform bitmap ----

@@ -41,9 +41,7 @@ constexpr TColor clRed = 0x0000FF;
 constexpr TColor clLime = 0x00FF00;
 constexpr TColor clBlue = 0xFF0000;
 constexpr TColor clGray = 0x808080;
-constexpr TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) {
-    return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
-}
+constexpr TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) { return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16); }
 constexpr uint8_t ColorRed(TColor c) { return uint8_t(c); }
 constexpr uint8_t ColorGreen(TColor c) { return uint8_t(c >> 8); }
 constexpr uint8_t ColorBlue(TColor c) { return uint8_t(c >> 16); }
@@ -65,9 +63,7 @@ struct TRect {
     bool operator==(const TRect&) const = default;
 };
 inline TRect Rect(int left, int top, int right, int bottom) { return {left, top, right, bottom}; }
-inline TRect Bounds(int left, int top, int width, int height) {
-    return {left, top, left + width, top + height};
-}
+inline TRect Bounds(int left, int top, int width, int height) { return {left, top, left + width, top + height}; }
 
 /// One colour-table entry in file and memory order: blue, green, red, reserved.
 struct RGBQUAD {
@@ -96,8 +92,7 @@ struct DIBPixelFormat {
     /// Only the widths of the masks count (their positions are not kept).
     static DIBPixelFormat FromMasks(uint32_t red, uint32_t green, uint32_t blue);
     bool SameMasks(const DIBPixelFormat& other) const {
-        return RedMask == other.RedMask && GreenMask == other.GreenMask &&
-               BlueMask == other.BlueMask;
+        return RedMask == other.RedMask && GreenMask == other.GreenMask && BlueMask == other.BlueMask;
     }
     uint32_t Pack(uint8_t r, uint8_t g, uint8_t b) const;
     void Unpack(uint32_t pixel, uint8_t& r, uint8_t& g, uint8_t& b) const;
@@ -108,9 +103,7 @@ extern const DIBPixelFormat pf555;
 extern const DIBPixelFormat pf565;
 
 /// Bytes of one row: bits rounded up to whole 32-bit words.
-constexpr int DIBRowBytes(int width, int bitCount) {
-    return int(((int64_t(width) * bitCount + 31) >> 5) * 4);
-}
+constexpr int DIBRowBytes(int width, int bitCount) { return int(((int64_t(width) * bitCount + 31) >> 5) * 4); }
 
 // ---------------------------------------------------------------------------------------------
 // Palettes
@@ -221,8 +214,8 @@ public:
     /// Re-initialises, then allocates (see TDIB::SetSize for the checks and their errors:
     /// "PixelFormat in invalid", "Bitcount in invalid (%d)", "Out of memory", "%s cannot be
     /// made"). A compressed store gets no pixel memory: the reader supplies it.
-    void Allocate(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat,
-                  const TColorTable& colorTable, bool memoryImage, bool compressed);
+    void Allocate(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat, const TColorTable& colorTable,
+                  bool memoryImage, bool compressed);
     /// A copy of source (its size, format, table and bytes) of the given kind.
     void CopyFrom(const TDIBStore& source, bool memoryImage);
     /// Like CopyFrom, but compressed sources are decoded into uncompressed pixels.
@@ -278,9 +271,8 @@ enum class TProgressStage { psStarting, psRunning, psEnding };
 class TGraphic;
 /// Progress notification: stage, percentage 0-100, redraw-now flag, the rows finished since
 /// the last redraw, and the message text.
-using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percent,
-                                          bool redrawNow, const TRect& rect,
-                                          const std::string& message)>;
+using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percent, bool redrawNow,
+                                          const TRect& rect, const std::string& message)>;
 using TNotifyEvent = std::function<void(TGraphic& sender)>;
 
 /// The base of every picture: something with a size that can draw itself into a rectangle of
@@ -380,14 +372,16 @@ public:
 
     /// Draws a packed DIB (BITMAPINFO at info, pixel data at bits, RLE data included) from
     /// sourceRect into dest; the memory-image path of TDIB::Draw and of scanner blocks.
-    void StretchDIBits(const TRect& dest, const TRect& sourceRect, const uint8_t* info,
-                       int infoSize, const uint8_t* bits, int bitsSize);
+    void StretchDIBits(const TRect& dest, const TRect& sourceRect, const uint8_t* info, int infoSize,
+                       const uint8_t* bits, int bitsSize);
     /// Copies sourceRect of a drawable picture into dest; the drawable path of TDIB::Draw.
     void StretchBlt(const TRect& dest, TDIBStore& source, const TRect& sourceRect);
 
     // Locking only counts here: there is one thread, and nothing else draws concurrently.
     void Lock() { ++lockCount_; }
-    void Unlock() { if (lockCount_ > 0) --lockCount_; }
+    void Unlock() {
+        if (lockCount_ > 0) --lockCount_;
+    }
     bool Locked() const { return lockCount_ > 0; }
 
     /// The picture drawn into (the counterpart of the device context); nullptr when detached.
@@ -477,8 +471,7 @@ public:
     /// caller's.
     virtual void LoadFromClipboardFormat(uint16_t format, platform::HGLOBAL data, HPALETTE palette);
     /// A new movable block holding the packed DIB; the caller owns it.
-    virtual void SaveToClipboardFormat(uint16_t& format, platform::HGLOBAL& data,
-                                       HPALETTE& palette);
+    virtual void SaveToClipboardFormat(uint16_t& format, platform::HGLOBAL& data, HPALETTE& palette);
 
     /// Box blur with the given radius, written in bitCount; grey for 8 bits and fewer.
     void Blur(int bitCount, int radius);

@@ -79,8 +79,7 @@ void TDIBStore::ReadFromStream(TStream& stream, bool memoryImage, int64_t pixelO
     if (core) {
         uint8_t triples[3 * 256];
         stream.ReadBuffer(triples, 3 * int64_t(count));
-        for (uint32_t i = 0; i < count; ++i)
-            table[i] = {triples[3 * i], triples[3 * i + 1], triples[3 * i + 2], 0};
+        for (uint32_t i = 0; i < count; ++i) table[i] = {triples[3 * i], triples[3 * i + 1], triples[3 * i + 2], 0};
     } else {
         stream.ReadBuffer(table.data(), 4 * int64_t(count));
     }
@@ -91,8 +90,7 @@ void TDIBStore::ReadFromStream(TStream& stream, bool memoryImage, int64_t pixelO
     bool compressed = info.biCompression == BI_RLE8 || info.biCompression == BI_RLE4;
     CheckBitCountAndFormat(info.biBitCount, format);
     if (info.biCompression > BI_BITFIELDS) throw EInvalidGraphic(kDIBInvalid);
-    if (compressed && info.biBitCount != (info.biCompression == BI_RLE8 ? 8 : 4))
-        throw EInvalidGraphic(kDIBInvalid);
+    if (compressed && info.biBitCount != (info.biCompression == BI_RLE8 ? 8 : 4)) throw EInvalidGraphic(kDIBInvalid);
     if (info.biWidth == 0 || height == 0) {
         Reset();
         MemoryImage = memoryImage;

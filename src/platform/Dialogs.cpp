@@ -15,25 +15,31 @@ void SetDialogs(TDialogs* dialogs) { current = dialogs; }
 
 MessageResult FirstButton(MessageButtons buttons) {
     switch (buttons) {
-        case MessageButtons::AbortRetryIgnore: return MessageResult::Abort;
+        case MessageButtons::AbortRetryIgnore:
+            return MessageResult::Abort;
         case MessageButtons::YesNo:
-        case MessageButtons::YesNoCancel: return MessageResult::Yes;
-        case MessageButtons::RetryCancel: return MessageResult::Retry;
+        case MessageButtons::YesNoCancel:
+            return MessageResult::Yes;
+        case MessageButtons::RetryCancel:
+            return MessageResult::Retry;
         case MessageButtons::Ok:
-        case MessageButtons::OkCancel: break;
+        case MessageButtons::OkCancel:
+            break;
     }
     return MessageResult::Ok;
 }
 
-MessageResult TConsoleDialogs::MessageBox(const std::string& text, const std::string& caption,
-                                          MessageButtons buttons, MessageIcon icon) {
-    if (caption.empty()) std::fprintf(stderr, "%s\n", text.c_str());
-    else std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+MessageResult TConsoleDialogs::MessageBox(const std::string& text, const std::string& caption, MessageButtons buttons,
+                                          MessageIcon icon) {
+    if (caption.empty())
+        std::fprintf(stderr, "%s\n", text.c_str());
+    else
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     return FirstButton(buttons);
 }
 
-MessageResult TScriptedDialogs::MessageBox(const std::string& text, const std::string& caption,
-                                           MessageButtons buttons, MessageIcon icon) {
+MessageResult TScriptedDialogs::MessageBox(const std::string& text, const std::string& caption, MessageButtons buttons,
+                                           MessageIcon icon) {
     messages.push_back({text, caption, buttons, icon});
     if (answers.empty()) return FirstButton(buttons);
     MessageResult r = answers.front();

@@ -25,8 +25,8 @@ struct FileDialogRequest {
 class TDialogs {
 public:
     virtual ~TDialogs() = default;
-    virtual MessageResult MessageBox(const std::string& text, const std::string& caption,
-                                     MessageButtons buttons, MessageIcon icon) = 0;
+    virtual MessageResult MessageBox(const std::string& text, const std::string& caption, MessageButtons buttons,
+                                     MessageIcon icon) = 0;
     /// Shows an open dialog; true and the chosen name in request.fileName when the user picked one.
     virtual bool OpenFile(FileDialogRequest& request) = 0;
     /// Shows a save dialog; true and the chosen name in request.fileName when the user picked one.

@@ -7,7 +7,8 @@
 namespace tilvorn::platform {
 
 TDocumentBitmap::TDocumentBitmap(int width, int height)
-    : width_(width), height_(height),
+    : width_(width),
+      height_(height),
       pixels_(static_cast<std::size_t>(width > 0 ? width : 0) * (height > 0 ? height : 0) * 3, 0xFF) {}
 
 namespace {
@@ -81,8 +82,7 @@ ScopedDocumentRenderer::~ScopedDocumentRenderer() { g_renderer = previous_; }
 std::unique_ptr<TDocument> TScriptedDocumentRenderer::Open(const std::string& fileName) {
     opened.push_back(fileName);
     auto it = scripts.find(fileName);
-    if (it == scripts.end())
-        throw EDocumentError(Format(kNothingDraws, Shown(fileName).c_str()));
+    if (it == scripts.end()) throw EDocumentError(Format(kNothingDraws, Shown(fileName).c_str()));
     if (!it->second.openError.empty()) throw EDocumentError(it->second.openError);
     return std::make_unique<TScriptedDocument>(*this, it->second);
 }

@@ -16,14 +16,14 @@ namespace tilvorn::platform {
 
 /// The capability indexes of the platform's GetDeviceCaps.
 enum class DeviceCap : int {
-    HORZRES = 8,           // printable width, dots
-    VERTRES = 10,          // printable height, dots
-    LOGPIXELSX = 88,       // dots per inch across
-    LOGPIXELSY = 90,       // dots per inch down
-    PHYSICALWIDTH = 110,   // paper width, dots
+    HORZRES = 8,  // printable width, dots
+    VERTRES = 10,  // printable height, dots
+    LOGPIXELSX = 88,  // dots per inch across
+    LOGPIXELSY = 90,  // dots per inch down
+    PHYSICALWIDTH = 110,  // paper width, dots
     PHYSICALHEIGHT = 111,  // paper height, dots
-    PHYSICALOFFSETX = 112, // left unprintable strip, dots
-    PHYSICALOFFSETY = 113, // top unprintable strip, dots
+    PHYSICALOFFSETX = 112,  // left unprintable strip, dots
+    PHYSICALOFFSETY = 113,  // top unprintable strip, dots
 };
 
 inline constexpr const char* kNoDefaultPrinter = "There is no default printer currently selected";

@@ -114,8 +114,8 @@ void RenderDocument(TDocumentWindow& window, const std::string& fileName, TDocum
     OleContainer1.SetSize(kContainerWidth, kContainerHeight);
     OleContainer1.CreateObjectFromFile(*document);
     if (OleContainer1.Width < 1 || OleContainer1.Height < 1)
-        throw platform::EDocumentError(
-            Format("Cannot open \"%s\": its first page is empty.", std::filesystem::path(fileName).filename().string()));
+        throw platform::EDocumentError(Format("Cannot open \"%s\": its first page is empty.",
+                                              std::filesystem::path(fileName).filename().string()));
     OleContainer2.SetSize(static_cast<long long>(OleContainer1.Width) * kStretchFactor,
                           static_cast<long long>(OleContainer1.Height) * kStretchFactor);
 

@@ -94,8 +94,8 @@ bool EnlargeSmoothly(TDIB& picture, const TEnlargeWindow& window, TDIB& sheet) {
     if (x1 - x0 > kMaxSourceSide || y1 - y0 > kMaxSourceSide || w.Width > kMaxSourceSide) return false;
 
     std::vector<uint32_t> words = SourceWords(picture, x0, y0, x1, y1);
-    TPixmanImage source{pixman_image_create_bits(PIXMAN_x8r8g8b8, int(x1 - x0), int(y1 - y0), words.data(),
-                                                 int((x1 - x0) * 4))};
+    TPixmanImage source{
+        pixman_image_create_bits(PIXMAN_x8r8g8b8, int(x1 - x0), int(y1 - y0), words.data(), int((x1 - x0) * 4))};
     std::vector<uint32_t> band(size_t(w.Width) * kBandRows);
     TPixmanImage target{
         pixman_image_create_bits(PIXMAN_x8r8g8b8, int(w.Width), kBandRows, band.data(), int(w.Width * 4))};

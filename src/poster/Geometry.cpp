@@ -26,8 +26,7 @@ namespace {
 constexpr double kInt64Limit = 9223372036854775807.0;
 
 void RequireConvertible(double value) {
-    if (!std::isfinite(value) || value >= kInt64Limit || value < -kInt64Limit)
-        throw EInvalidOp(kInvalidOpError);
+    if (!std::isfinite(value) || value >= kInt64Limit || value < -kInt64Limit) throw EInvalidOp(kInvalidOpError);
 }
 
 int64_t CheckedMul(int64_t a, int64_t b) {
@@ -85,8 +84,7 @@ TSheetGeometry SheetFromPaper(int widthMm, int heightMm, double pxPerMm) {
 int DefaultMarginMm(int offsetNearPx, int offsetFarPx, double pxPerMm) {
     int margin = CheckedInt32(CheckedTrunc(FloatDivide(offsetNearPx, pxPerMm)) + 1);
     // A far strip exactly as wide as the margin is already cleared.
-    if (offsetFarPx > margin * pxPerMm)
-        margin = CheckedInt32(CheckedTrunc(FloatDivide(offsetFarPx, pxPerMm)) + 1);
+    if (offsetFarPx > margin * pxPerMm) margin = CheckedInt32(CheckedTrunc(FloatDivide(offsetFarPx, pxPerMm)) + 1);
     return margin;
 }
 
@@ -136,15 +134,17 @@ TPosterPixels PosterPixels(int newWidth, int newHeight, double pxPerMmX, double 
     int64_t width = CheckedTrunc(newWidth * pxPerMmX);
     int64_t height = CheckedTrunc(newHeight * pxPerMmY);
     if (width < 1 || height < 1)
-        throw Exception(Format("A poster of %d x %d mm has no printer pixels (%d x %d). "
-                               "Width and height must be at least 1 mm.",
-                               newWidth, newHeight, width, height));
+        throw Exception(
+            Format("A poster of %d x %d mm has no printer pixels (%d x %d). "
+                   "Width and height must be at least 1 mm.",
+                   newWidth, newHeight, width, height));
     constexpr int64_t kMostPixels = std::numeric_limits<int32_t>::max();
     if (width > kMostPixels || height > kMostPixels)
-        throw EIntOverflow(Format("A poster of %d x %d mm has too many printer pixels (%d x %d). At this resolution "
-                               "the width may be at most %d mm and the height at most %d mm.",
-                               newWidth, newHeight, width, height, CheckedTrunc(kMostPixels / pxPerMmX),
-                               CheckedTrunc(kMostPixels / pxPerMmY)));
+        throw EIntOverflow(
+            Format("A poster of %d x %d mm has too many printer pixels (%d x %d). At this resolution "
+                   "the width may be at most %d mm and the height at most %d mm.",
+                   newWidth, newHeight, width, height, CheckedTrunc(kMostPixels / pxPerMmX),
+                   CheckedTrunc(kMostPixels / pxPerMmY)));
     return {CheckedInt32(width), CheckedInt32(height)};
 }
 
@@ -162,9 +162,10 @@ void CheckAxis(const char* margins, const char* overlap, const char* across, int
         throw Exception(Format("%s margins of %d mm leave nothing of a sheet %s mm %s; each must be less than %s mm.",
                                margins, marginMm, MmText(sheetMm), across, MmText(sheetMm / 2)));
     if (overlapMm >= usableMm)
-        throw Exception(Format("An overlap of %d mm %s leaves no step from sheet to sheet; it must be less than "
-                               "the %s mm the margins leave of the sheet.",
-                               overlapMm, overlap, MmText(usableMm)));
+        throw Exception(
+            Format("An overlap of %d mm %s leaves no step from sheet to sheet; it must be less than "
+                   "the %s mm the margins leave of the sheet.",
+                   overlapMm, overlap, MmText(usableMm)));
 }
 }  // namespace
 
@@ -185,8 +186,8 @@ int64_t CheckedPageCount(const TSheetCounts& counts) {
 
 TPosterScale PosterScale(const TPosterPixels& poster, int pictureWidth, int pictureHeight) {
     if (pictureWidth < 1 || pictureHeight < 1)
-        throw Exception(Format("The picture has no pixels (%d x %d); bring in another picture.", pictureWidth,
-                               pictureHeight));
+        throw Exception(
+            Format("The picture has no pixels (%d x %d); bring in another picture.", pictureWidth, pictureHeight));
     TPosterScale scale{poster.PosterWidthPx, pictureWidth, poster.PosterHeightPx, pictureHeight};
     ReduceRatio(scale.ScaleXNum, scale.ScaleXDen);
     ReduceRatio(scale.ScaleYNum, scale.ScaleYDen);
@@ -224,9 +225,8 @@ int WidthForHeight(int snappedHeight, int newWidth, int newHeight) {
     return CheckedInt32(IntDivide(CheckedMul(snappedHeight, newWidth), newHeight));
 }
 
-TPosterSize ApplySplitMode(TSplitMode mode, TPosterSize size, bool keepScale, int pictureWidth,
-                           int pictureHeight, const TSheetConversion& conversion,
-                           const TMarginsAndOverlaps& lengths) {
+TPosterSize ApplySplitMode(TSplitMode mode, TPosterSize size, bool keepScale, int pictureWidth, int pictureHeight,
+                           const TSheetConversion& conversion, const TMarginsAndOverlaps& lengths) {
     switch (mode) {
         case TSplitMode::AsIs:
             return size;

@@ -99,9 +99,8 @@ struct TPosterSize {
     int NewWidth = 1, NewHeight = 1;
 };
 /// The poster size after a split mode, with the proportion rule applied when keepScale.
-TPosterSize ApplySplitMode(TSplitMode mode, TPosterSize size, bool keepScale, int pictureWidth,
-                           int pictureHeight, const TSheetConversion& conversion,
-                           const TMarginsAndOverlaps& lengths);
+TPosterSize ApplySplitMode(TSplitMode mode, TPosterSize size, bool keepScale, int pictureWidth, int pictureHeight,
+                           const TSheetConversion& conversion, const TMarginsAndOverlaps& lengths);
 
 /// Everything a recomputation yields, for callers without a window.
 struct TLayout {

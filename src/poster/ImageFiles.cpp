@@ -32,23 +32,27 @@ Bgr TableColor(const TColorTable& table, unsigned index) {
 /// Colour of pixel x of a row of the given bit count.
 Bgr PixelColor(const uint8_t* row, int x, int bitCount, const TColorTable& table, const DIBPixelFormat& format) {
     switch (bitCount) {
-        case 1: return TableColor(table, (row[x >> 3] >> (7 - (x & 7))) & 1);
-        case 4: return TableColor(table, (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F);
-        case 8: return TableColor(table, row[x]);
+        case 1:
+            return TableColor(table, (row[x >> 3] >> (7 - (x & 7))) & 1);
+        case 4:
+            return TableColor(table, (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F);
+        case 8:
+            return TableColor(table, row[x]);
         case 16: {
             const uint32_t p = uint32_t(row[2 * x]) | (uint32_t(row[2 * x + 1]) << 8);
             return {ExpandField(p, uint32_t(format.BlueMask)), ExpandField(p, uint32_t(format.GreenMask)),
                     ExpandField(p, uint32_t(format.RedMask))};
         }
-        case 24: return {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
-        case 32: return {row[4 * x], row[4 * x + 1], row[4 * x + 2]};
-        default: return {255, 255, 255};
+        case 24:
+            return {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
+        case 32:
+            return {row[4 * x], row[4 * x + 1], row[4 * x + 2]};
+        default:
+            return {255, 255, 255};
     }
 }
 
-uint8_t OverWhite(uint8_t value, uint8_t alpha) {
-    return uint8_t((value * alpha + 255 * (255 - alpha) + 127) / 255);
-}
+uint8_t OverWhite(uint8_t value, uint8_t alpha) { return uint8_t((value * alpha + 255 * (255 - alpha) + 127) / 255); }
 
 /// An alpha plane that is zero everywhere is taken as unused: many writers of 32-bit
 /// pixels leave the fourth byte at zero, and such a picture is not meant to be invisible.
@@ -63,7 +67,7 @@ bool AlphaPlaneUsed(TDIB& bitmap) {
 
 bool ModelHasAlpha(const TImageProperties& p) {
     return p.HasAlphaChannel || p.Model == ColorModel::RGBA || p.Model == ColorModel::BGRA ||
-           p.Model == ColorModel::GrayAlpha;
+        p.Model == ColorModel::GrayAlpha;
 }
 
 }  // namespace
@@ -115,13 +119,13 @@ struct TOrientationStep {
 };
 constexpr TOrientationStep kOrientationSteps[9] = {
     {false, false, false}, {false, false, false},  // none given, normal
-    {false, true, false},                          // 2 mirrored left to right
-    {false, true, true},                           // 3 turned half round
-    {false, false, true},                          // 4 mirrored top to bottom
-    {true, false, false},                          // 5 transposed
-    {true, false, true},                           // 6 turned a quarter clockwise
-    {true, true, true},                            // 7 transversed
-    {true, true, false},                           // 8 turned a quarter anticlockwise
+    {false, true, false},  // 2 mirrored left to right
+    {false, true, true},  // 3 turned half round
+    {false, false, true},  // 4 mirrored top to bottom
+    {true, false, false},  // 5 transposed
+    {true, false, true},  // 6 turned a quarter clockwise
+    {true, true, true},  // 7 transversed
+    {true, true, false},  // 8 turned a quarter anticlockwise
 };
 
 }  // namespace

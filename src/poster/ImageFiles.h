@@ -20,8 +20,8 @@ TExtensionBranch ExtensionBranch(const std::string& fileName);
 /// What reading through the readers found.
 struct TReaderOutcome {
     const TGraphicClass* ReaderClass = nullptr;  // nullptr: no registered reader took the file
-    TImageProperties Properties;                 // as the reader filled them
-    int ReaderBitCount = 0;                      // the reader's own bitmap depth
+    TImageProperties Properties;  // as the reader filled them
+    int ReaderBitCount = 0;  // the reader's own bitmap depth
 };
 
 /// Asks the global registry for the reader class of the file. When one recognises it, a

@@ -96,10 +96,10 @@ TSheetRect VisiblePartOf(const TSheetLayout& l, int64_t page) {
     const TPagePlace place = PlaceOfPage(page, l.Columns);
     const TPageRegion r = RegionOfPage(l, page);
     const bool right = place.Column + 1 < l.Columns, below = place.Row + 1 < RowsOf(l);
-    const int64_t w = right ? int64_t{l.PrintWidthPx} - l.OverlapXPx
-                            : std::min<int64_t>(l.PrintWidthPx, l.PosterWidthPx - r.K);
-    const int64_t h = below ? int64_t{l.PrintHeightPx} - l.OverlapYPx
-                            : std::min<int64_t>(l.PrintHeightPx, l.PosterHeightPx - r.I);
+    const int64_t w =
+        right ? int64_t{l.PrintWidthPx} - l.OverlapXPx : std::min<int64_t>(l.PrintWidthPx, l.PosterWidthPx - r.K);
+    const int64_t h =
+        below ? int64_t{l.PrintHeightPx} - l.OverlapYPx : std::min<int64_t>(l.PrintHeightPx, l.PosterHeightPx - r.I);
     return {l.MarginXPx, l.MarginYPx, l.MarginXPx + std::max<int64_t>(w, 0), l.MarginYPx + std::max<int64_t>(h, 0)};
 }
 
@@ -189,8 +189,10 @@ void DrawSheetLabels(const TSheetLayout& l, int64_t page, TDIB& sheet) {
     for (const TSheetLabel& label : SheetLabelsOf(l, page)) {
         // Each label is drawn on a surface of its own band's size, so nothing can reach beyond it.
         const TSheetRect c = label.Clip;
-        const int x0 = int(std::clamp<int64_t>(c.X0, 0, sheet.Width())), x1 = int(std::clamp<int64_t>(c.X1, x0, sheet.Width()));
-        const int y0 = int(std::clamp<int64_t>(c.Y0, 0, sheet.Height())), y1 = int(std::clamp<int64_t>(c.Y1, y0, sheet.Height()));
+        const int x0 = int(std::clamp<int64_t>(c.X0, 0, sheet.Width())),
+                  x1 = int(std::clamp<int64_t>(c.X1, x0, sheet.Width()));
+        const int y0 = int(std::clamp<int64_t>(c.Y0, 0, sheet.Height())),
+                  y1 = int(std::clamp<int64_t>(c.Y1, y0, sheet.Height()));
         if (x1 <= x0 || y1 <= y0) continue;
         TSurface band{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, x1 - x0, y1 - y0)};
         CheckSurface(band.surface);

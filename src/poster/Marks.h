@@ -49,8 +49,7 @@ void DrawSheetLabels(const TSheetLayout& layout, int64_t page, TDIB& sheet);
 /// The assembly map on cr (user space in sheet pixels): the poster's preview within the page
 /// window, every sheet's page window outlined with its "(column;row)" and "page N", the
 /// chosen sheets bright and outlined, the others veiled.
-void DrawAssemblyMap(cairo_t* cr, const TSheetLayout& layout, TDIB& picture, const std::vector<int>& pages,
-                     bool grey);
+void DrawAssemblyMap(cairo_t* cr, const TSheetLayout& layout, TDIB& picture, const std::vector<int>& pages, bool grey);
 
 /// The assembly map as a sheet-sized image at colorDepth bits.
 void ComposeAssemblyMap(const TSheetLayout& layout, TDIB& picture, const std::vector<int>& pages, int colorDepth,

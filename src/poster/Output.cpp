@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <random>
 
-
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/PartFile.h"
@@ -110,7 +109,8 @@ void MakeImage(TDIB& image, int width, int height, int depth) {
 
 void FillWhite(TDIB& image) {
     uint8_t* top = image.TopRow();
-    for (int y = 0; y < image.Height(); ++y) std::memset(top + int64_t(y) * image.RowStep(), 0xFF, size_t(image.RowBytes()));
+    for (int y = 0; y < image.Height(); ++y)
+        std::memset(top + int64_t(y) * image.RowStep(), 0xFF, size_t(image.RowBytes()));
 }
 
 inline void PutPixel(uint8_t* row, int x, int bytes, uint8_t r, uint8_t g, uint8_t b) {
@@ -329,7 +329,8 @@ std::vector<uint8_t> EncodeSheetJpeg(TDIB& sheet) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     std::string error;
-    bool ok = Encode(sheet, [&](j_compress_ptr info) { jpeg_mem_dest(info, &buffer, &size); }, error);
+    bool ok = Encode(
+        sheet, [&](j_compress_ptr info) { jpeg_mem_dest(info, &buffer, &size); }, error);
     std::vector<uint8_t> bytes;
     if (ok) bytes.assign(buffer, buffer + size);
     std::free(buffer);
@@ -344,7 +345,8 @@ void WriteSheetJpeg(TDIB& sheet, const std::string& fileName) {
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName, std::strerror(errno)));
     std::string error;
-    bool ok = Encode(sheet, [&](j_compress_ptr info) { jpeg_stdio_dest(info, file); }, error);
+    bool ok = Encode(
+        sheet, [&](j_compress_ptr info) { jpeg_stdio_dest(info, file); }, error);
     if (ok && std::fflush(file) != 0) {
         ok = false;
         error = std::strerror(errno);

@@ -51,7 +51,7 @@ struct TPageRegion {
     int64_t Left = 0, Top = 0, Right = 0, Bottom = 0;
     int64_t FragmentWidth = 0, FragmentHeight = 0;
     int64_t WindowX = 0, WindowY = 0;  // K' and I'
-    int64_t K = 0, I = 0;              // the page's offset in the poster
+    int64_t K = 0, I = 0;  // the page's offset in the poster
 };
 TPageRegion RegionOfPage(const TSheetLayout& layout, int64_t page);
 

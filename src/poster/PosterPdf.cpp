@@ -55,8 +55,10 @@ public:
         return source;
     }
     TJpegSource(TJpegSource&& other) noexcept
-        : bytes_(std::move(other.bytes_)), handle_(std::exchange(other.handle_, nullptr)),
-          blockWidth_(other.blockWidth_), blockHeight_(other.blockHeight_) {}
+        : bytes_(std::move(other.bytes_)),
+          handle_(std::exchange(other.handle_, nullptr)),
+          blockWidth_(other.blockWidth_),
+          blockHeight_(other.blockHeight_) {}
     TJpegSource& operator=(TJpegSource&&) = delete;
     ~TJpegSource() {
         if (handle_) tjDestroy(handle_);
@@ -172,8 +174,8 @@ TPicturePart PictureOfPage(const TSheetLayout& l, const TPageRegion& r, TDIB& pi
 
 // The page window from the picture's own pixels at their size on paper; cut holds the
 // part's JPEG file when the picture's file is embedded unchanged.
-void DrawPicturePart(cairo_t* cr, const TSheetLayout& l, const TPageRegion& r, TDIB& picture,
-                     const TPicturePart& p, const std::vector<unsigned char>& cut, bool grey) {
+void DrawPicturePart(cairo_t* cr, const TSheetLayout& l, const TPageRegion& r, TDIB& picture, const TPicturePart& p,
+                     const std::vector<unsigned char>& cut, bool grey) {
     // The page window covers the guide lines inside it, as on the raster sheet.
     cairo_rectangle(cr, l.MarginXPx, l.MarginYPx, l.PrintWidthPx, l.PrintHeightPx);
     cairo_set_source_rgb(cr, 1, 1, 1);
@@ -232,8 +234,7 @@ std::string PosterPdfTitle(const TPictureOrigin& origin) {
 }
 
 int64_t WritePosterPdf(const TSheetLayout& l, TDIB& picture, const TPictureOrigin& origin,
-                       const std::vector<int>& pages, int colorDepth, const std::string& fileName,
-                       TOutputHost& host) {
+                       const std::vector<int>& pages, int colorDepth, const std::string& fileName, TOutputHost& host) {
     if (l.PxPerMmX <= 0 || l.PxPerMmY <= 0) throw EInvalidOperation("The sheet has no resolution");
     const double pageWidth = l.SheetWidthPx / l.PxPerMmX * kPointsPerMm;
     const double pageHeight = l.SheetHeightPx / l.PxPerMmY * kPointsPerMm;
@@ -251,8 +252,10 @@ int64_t WritePosterPdf(const TSheetLayout& l, TDIB& picture, const TPictureOrigi
         parts.push_back(PictureOfPage(l, r, picture, jpeg ? jpeg->BlockWidth() : 1, jpeg ? jpeg->BlockHeight() : 1));
         const TPicturePart& p = parts.back();
         cutOf.push_back(cutRegions.size());
-        if (jpeg && !p.Empty()) cutRegions.push_back({p.X0, p.Y0, p.X1 - p.X0, p.Y1 - p.Y0});
-        else cutOf.back() = SIZE_MAX;
+        if (jpeg && !p.Empty())
+            cutRegions.push_back({p.X0, p.Y0, p.X1 - p.X0, p.Y1 - p.Y0});
+        else
+            cutOf.back() = SIZE_MAX;
     }
     const std::vector<std::vector<unsigned char>> cuts =
         jpeg ? jpeg->Cut(cutRegions, grey) : std::vector<std::vector<unsigned char>>{};

@@ -21,7 +21,6 @@ std::string PosterPdfTitle(const TPictureOrigin& origin);
 /// With layout.Labels the assembly map is the first page and each sheet carries its labels.
 /// Answers the number of sheet pages written.
 int64_t WritePosterPdf(const TSheetLayout& layout, TDIB& picture, const TPictureOrigin& origin,
-                       const std::vector<int>& pages, int colorDepth, const std::string& fileName,
-                       TOutputHost& host);
+                       const std::vector<int>& pages, int colorDepth, const std::string& fileName, TOutputHost& host);
 
 }  // namespace tilvorn

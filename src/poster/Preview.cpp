@@ -36,8 +36,8 @@ void TPreviewBuilder::Build(TDIB& picture, int previewWidth, int previewHeight, 
     }
     // The kept picture shares the pixel store, so an unchanged store pointer means the very
     // same pixels: the picture is replaced as a whole, never edited in place.
-    bool same = !picture.Empty() && picture.Image() == picture_.Image() && previewWidth == width_ &&
-                previewHeight == height_;
+    bool same =
+        !picture.Empty() && picture.Image() == picture_.Image() && previewWidth == width_ && previewHeight == height_;
     if (!same) {
         TDIB made;
         if (previewWidth < picture.Width()) {
@@ -65,8 +65,8 @@ double GridStep(double usableMm, int overlapMm, int previewSize, int posterSizeM
     return (usableMm - overlapMm) * previewSize / posterSizeMm;
 }
 
-void DrawPreviewGrid(TDIB& preview, int columns, int rows, double usableWidthMm, int overlapXMm,
-                     double usableHeightMm, int overlapYMm, int posterWidthMm, int posterHeightMm) {
+void DrawPreviewGrid(TDIB& preview, int columns, int rows, double usableWidthMm, int overlapXMm, double usableHeightMm,
+                     int overlapYMm, int posterWidthMm, int posterHeightMm) {
     if (preview.Empty() || (columns <= 1 && rows <= 1)) return;
     const int width = preview.Width(), height = preview.Height();
     TCanvas& canvas = preview.Canvas();
@@ -88,9 +88,9 @@ void DrawPreviewGrid(TDIB& preview, int columns, int rows, double usableWidthMm,
 }
 
 std::optional<TPointerCell> PointerCell(int x, int y, int controlWidth, int controlHeight, int previewWidth,
-                                        int previewHeight, double usableWidthMm, int overlapXMm,
-                                        double usableHeightMm, int overlapYMm, int posterWidthMm,
-                                        int posterHeightMm, const std::string& columnsText) {
+                                        int previewHeight, double usableWidthMm, int overlapXMm, double usableHeightMm,
+                                        int overlapYMm, int posterWidthMm, int posterHeightMm,
+                                        const std::string& columnsText) {
     const int px = std::min(previewWidth, std::max(0, x - (controlWidth - previewWidth) / 2));
     const int py = std::min(previewHeight, std::max(0, y - (controlHeight - previewHeight) / 2));
     const double cs = GridStep(usableWidthMm, overlapXMm, previewWidth, posterWidthMm);

@@ -40,8 +40,8 @@ private:
 double GridStep(double usableMm, int overlapMm, int previewSize, int posterSizeMm);
 
 /// Dotted black lines at every whole column and row step but the first, across the preview.
-void DrawPreviewGrid(TDIB& preview, int columns, int rows, double usableWidthMm, int overlapXMm,
-                     double usableHeightMm, int overlapYMm, int posterWidthMm, int posterHeightMm);
+void DrawPreviewGrid(TDIB& preview, int columns, int rows, double usableWidthMm, int overlapXMm, double usableHeightMm,
+                     int overlapYMm, int posterWidthMm, int posterHeightMm);
 
 /// The column, row (both from 1) and page under a pointer.
 struct TPointerCell {
@@ -52,8 +52,8 @@ struct TPointerCell {
 /// preview being centred in it; std::nullopt when the steps are not positive (the panels keep
 /// their texts). Raises EConvertError when columnsText holds no integer.
 std::optional<TPointerCell> PointerCell(int x, int y, int controlWidth, int controlHeight, int previewWidth,
-                                        int previewHeight, double usableWidthMm, int overlapXMm,
-                                        double usableHeightMm, int overlapYMm, int posterWidthMm,
-                                        int posterHeightMm, const std::string& columnsText);
+                                        int previewHeight, double usableWidthMm, int overlapXMm, double usableHeightMm,
+                                        int overlapYMm, int posterWidthMm, int posterHeightMm,
+                                        const std::string& columnsText);
 
 }  // namespace tilvorn

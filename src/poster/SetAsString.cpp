@@ -75,8 +75,10 @@ void TSetAsString::Exclude(int32_t a) {
             previous->Next = std::move(r->Next);
             return;
         }
-        if (a == r->Low) ++r->Low;
-        else if (a == r->High) --r->High;
+        if (a == r->Low)
+            ++r->Low;
+        else if (a == r->High)
+            --r->High;
         else {
             InsertAfter(r, a + 1, r->High);
             r->High = a - 1;

@@ -13,7 +13,8 @@ namespace tilvorn {
 
 const char* const kOpenDialogFilter =
     "Images format|"
-    "*.BMP;*.DIB;*.RLE;*.JPG;*.JPEG;*.TIF;*.TIFF;*.fax;*.bw;*.rgb;*.rgba;*.sgi;*.tga;*.vst;*.icb;*.vda;*.win;*.pcx;*.pcc;*.pcd;*.GIF;*.psd;*.pdd;*.png;*.heic;*.heif;*.avif"
+    "*.BMP;*.DIB;*.RLE;*.JPG;*.JPEG;*.TIF;*.TIFF;*.fax;*.bw;*.rgb;*.rgba;*.sgi;*.tga;*.vst;*.icb;*.vda;*.win;*.pcx;*."
+    "pcc;*.pcd;*.GIF;*.psd;*.pdd;*.png;*.heic;*.heif;*.avif"
     "|Documents format|*.DOC;*.XLS;*.PDF;*.DOCX;*.XLSX"
     "|All Format|*.*"
     "|BMP|*.BMP;*.DIB;*.RLE"

@@ -48,10 +48,14 @@ size_t Utf8SequenceLength(std::string_view text, size_t i) {
     size_t length;
     char32_t value;
     if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, value = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, value = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, value = lead & 0x07;
-    else return 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2, value = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3, value = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4, value = lead & 0x07;
+    else
+        return 0;
     if (i + length > text.size()) return 0;
     for (size_t k = 1; k < length; ++k) {
         if ((byte(i + k) & 0xC0) != 0x80) return 0;

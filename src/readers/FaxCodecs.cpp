@@ -17,68 +17,111 @@ struct TRunCode {
 
 // ITU-T T.4, table 2: terminating codes, run lengths 0 to 63.
 const TRunCode kWhiteTerminating[64] = {
-    {0, "00110101"}, {1, "000111"}, {2, "0111"}, {3, "1000"}, {4, "1011"}, {5, "1100"},
-    {6, "1110"}, {7, "1111"}, {8, "10011"}, {9, "10100"}, {10, "00111"}, {11, "01000"},
-    {12, "001000"}, {13, "000011"}, {14, "110100"}, {15, "110101"}, {16, "101010"},
-    {17, "101011"}, {18, "0100111"}, {19, "0001100"}, {20, "0001000"}, {21, "0010111"},
-    {22, "0000011"}, {23, "0000100"}, {24, "0101000"}, {25, "0101011"}, {26, "0010011"},
-    {27, "0100100"}, {28, "0011000"}, {29, "00000010"}, {30, "00000011"}, {31, "00011010"},
-    {32, "00011011"}, {33, "00010010"}, {34, "00010011"}, {35, "00010100"}, {36, "00010101"},
-    {37, "00010110"}, {38, "00010111"}, {39, "00101000"}, {40, "00101001"}, {41, "00101010"},
-    {42, "00101011"}, {43, "00101100"}, {44, "00101101"}, {45, "00000100"}, {46, "00000101"},
-    {47, "00001010"}, {48, "00001011"}, {49, "01010010"}, {50, "01010011"}, {51, "01010100"},
-    {52, "01010101"}, {53, "00100100"}, {54, "00100101"}, {55, "01011000"}, {56, "01011001"},
-    {57, "01011010"}, {58, "01011011"}, {59, "01001010"}, {60, "01001011"}, {61, "00110010"},
-    {62, "00110011"}, {63, "00110100"},
+    {0, "00110101"},  {1, "000111"},    {2, "0111"},      {3, "1000"},      {4, "1011"},      {5, "1100"},
+    {6, "1110"},      {7, "1111"},      {8, "10011"},     {9, "10100"},     {10, "00111"},    {11, "01000"},
+    {12, "001000"},   {13, "000011"},   {14, "110100"},   {15, "110101"},   {16, "101010"},   {17, "101011"},
+    {18, "0100111"},  {19, "0001100"},  {20, "0001000"},  {21, "0010111"},  {22, "0000011"},  {23, "0000100"},
+    {24, "0101000"},  {25, "0101011"},  {26, "0010011"},  {27, "0100100"},  {28, "0011000"},  {29, "00000010"},
+    {30, "00000011"}, {31, "00011010"}, {32, "00011011"}, {33, "00010010"}, {34, "00010011"}, {35, "00010100"},
+    {36, "00010101"}, {37, "00010110"}, {38, "00010111"}, {39, "00101000"}, {40, "00101001"}, {41, "00101010"},
+    {42, "00101011"}, {43, "00101100"}, {44, "00101101"}, {45, "00000100"}, {46, "00000101"}, {47, "00001010"},
+    {48, "00001011"}, {49, "01010010"}, {50, "01010011"}, {51, "01010100"}, {52, "01010101"}, {53, "00100100"},
+    {54, "00100101"}, {55, "01011000"}, {56, "01011001"}, {57, "01011010"}, {58, "01011011"}, {59, "01001010"},
+    {60, "01001011"}, {61, "00110010"}, {62, "00110011"}, {63, "00110100"},
 };
 
 const TRunCode kBlackTerminating[64] = {
-    {0, "0000110111"}, {1, "010"}, {2, "11"}, {3, "10"}, {4, "011"}, {5, "0011"},
-    {6, "0010"}, {7, "00011"}, {8, "000101"}, {9, "000100"}, {10, "0000100"},
-    {11, "0000101"}, {12, "0000111"}, {13, "00000100"}, {14, "00000111"}, {15, "000011000"},
-    {16, "0000010111"}, {17, "0000011000"}, {18, "0000001000"}, {19, "00001100111"},
-    {20, "00001101000"}, {21, "00001101100"}, {22, "00000110111"}, {23, "00000101000"},
-    {24, "00000010111"}, {25, "00000011000"}, {26, "000011001010"}, {27, "000011001011"},
-    {28, "000011001100"}, {29, "000011001101"}, {30, "000001101000"}, {31, "000001101001"},
-    {32, "000001101010"}, {33, "000001101011"}, {34, "000011010010"}, {35, "000011010011"},
-    {36, "000011010100"}, {37, "000011010101"}, {38, "000011010110"}, {39, "000011010111"},
-    {40, "000001101100"}, {41, "000001101101"}, {42, "000011011010"}, {43, "000011011011"},
-    {44, "000001010100"}, {45, "000001010101"}, {46, "000001010110"}, {47, "000001010111"},
-    {48, "000001100100"}, {49, "000001100101"}, {50, "000001010010"}, {51, "000001010011"},
-    {52, "000000100100"}, {53, "000000110111"}, {54, "000000111000"}, {55, "000000100111"},
-    {56, "000000101000"}, {57, "000001011000"}, {58, "000001011001"}, {59, "000000101011"},
-    {60, "000000101100"}, {61, "000001011010"}, {62, "000001100110"}, {63, "000001100111"},
+    {0, "0000110111"},
+    {1, "010"},
+    {2, "11"},
+    {3, "10"},
+    {4, "011"},
+    {5, "0011"},
+    {6, "0010"},
+    {7, "00011"},
+    {8, "000101"},
+    {9, "000100"},
+    {10, "0000100"},
+    {11, "0000101"},
+    {12, "0000111"},
+    {13, "00000100"},
+    {14, "00000111"},
+    {15, "000011000"},
+    {16, "0000010111"},
+    {17, "0000011000"},
+    {18, "0000001000"},
+    {19, "00001100111"},
+    {20, "00001101000"},
+    {21, "00001101100"},
+    {22, "00000110111"},
+    {23, "00000101000"},
+    {24, "00000010111"},
+    {25, "00000011000"},
+    {26, "000011001010"},
+    {27, "000011001011"},
+    {28, "000011001100"},
+    {29, "000011001101"},
+    {30, "000001101000"},
+    {31, "000001101001"},
+    {32, "000001101010"},
+    {33, "000001101011"},
+    {34, "000011010010"},
+    {35, "000011010011"},
+    {36, "000011010100"},
+    {37, "000011010101"},
+    {38, "000011010110"},
+    {39, "000011010111"},
+    {40, "000001101100"},
+    {41, "000001101101"},
+    {42, "000011011010"},
+    {43, "000011011011"},
+    {44, "000001010100"},
+    {45, "000001010101"},
+    {46, "000001010110"},
+    {47, "000001010111"},
+    {48, "000001100100"},
+    {49, "000001100101"},
+    {50, "000001010010"},
+    {51, "000001010011"},
+    {52, "000000100100"},
+    {53, "000000110111"},
+    {54, "000000111000"},
+    {55, "000000100111"},
+    {56, "000000101000"},
+    {57, "000001011000"},
+    {58, "000001011001"},
+    {59, "000000101011"},
+    {60, "000000101100"},
+    {61, "000001011010"},
+    {62, "000001100110"},
+    {63, "000001100111"},
 };
 
 // ITU-T T.4, table 3a: make-up codes, run lengths 64 to 1728.
 const TRunCode kWhiteMakeUp[27] = {
-    {64, "11011"}, {128, "10010"}, {192, "010111"}, {256, "0110111"}, {320, "00110110"},
-    {384, "00110111"}, {448, "01100100"}, {512, "01100101"}, {576, "01101000"},
-    {640, "01100111"}, {704, "011001100"}, {768, "011001101"}, {832, "011010010"},
-    {896, "011010011"}, {960, "011010100"}, {1024, "011010101"}, {1088, "011010110"},
-    {1152, "011010111"}, {1216, "011011000"}, {1280, "011011001"}, {1344, "011011010"},
-    {1408, "011011011"}, {1472, "010011000"}, {1536, "010011001"}, {1600, "010011010"},
-    {1664, "011000"}, {1728, "010011011"},
+    {64, "11011"},       {128, "10010"},      {192, "010111"},     {256, "0110111"},    {320, "00110110"},
+    {384, "00110111"},   {448, "01100100"},   {512, "01100101"},   {576, "01101000"},   {640, "01100111"},
+    {704, "011001100"},  {768, "011001101"},  {832, "011010010"},  {896, "011010011"},  {960, "011010100"},
+    {1024, "011010101"}, {1088, "011010110"}, {1152, "011010111"}, {1216, "011011000"}, {1280, "011011001"},
+    {1344, "011011010"}, {1408, "011011011"}, {1472, "010011000"}, {1536, "010011001"}, {1600, "010011010"},
+    {1664, "011000"},    {1728, "010011011"},
 };
 
 const TRunCode kBlackMakeUp[27] = {
-    {64, "0000001111"}, {128, "000011001000"}, {192, "000011001001"}, {256, "000001011011"},
-    {320, "000000110011"}, {384, "000000110100"}, {448, "000000110101"},
-    {512, "0000001101100"}, {576, "0000001101101"}, {640, "0000001001010"},
-    {704, "0000001001011"}, {768, "0000001001100"}, {832, "0000001001101"},
-    {896, "0000001110010"}, {960, "0000001110011"}, {1024, "0000001110100"},
-    {1088, "0000001110101"}, {1152, "0000001110110"}, {1216, "0000001110111"},
-    {1280, "0000001010010"}, {1344, "0000001010011"}, {1408, "0000001010100"},
-    {1472, "0000001010101"}, {1536, "0000001011010"}, {1600, "0000001011011"},
-    {1664, "0000001100100"}, {1728, "0000001100101"},
+    {64, "0000001111"},      {128, "000011001000"},   {192, "000011001001"},   {256, "000001011011"},
+    {320, "000000110011"},   {384, "000000110100"},   {448, "000000110101"},   {512, "0000001101100"},
+    {576, "0000001101101"},  {640, "0000001001010"},  {704, "0000001001011"},  {768, "0000001001100"},
+    {832, "0000001001101"},  {896, "0000001110010"},  {960, "0000001110011"},  {1024, "0000001110100"},
+    {1088, "0000001110101"}, {1152, "0000001110110"}, {1216, "0000001110111"}, {1280, "0000001010010"},
+    {1344, "0000001010011"}, {1408, "0000001010100"}, {1472, "0000001010101"}, {1536, "0000001011010"},
+    {1600, "0000001011011"}, {1664, "0000001100100"}, {1728, "0000001100101"},
 };
 
 // ITU-T T.4, table 3b: extended make-up codes, the same for both colours.
 const TRunCode kExtendedMakeUp[13] = {
-    {1792, "00000001000"}, {1856, "00000001100"}, {1920, "00000001101"},
-    {1984, "000000010010"}, {2048, "000000010011"}, {2112, "000000010100"},
-    {2176, "000000010101"}, {2240, "000000010110"}, {2304, "000000010111"},
-    {2368, "000000011100"}, {2432, "000000011101"}, {2496, "000000011110"},
+    {1792, "00000001000"},  {1856, "00000001100"},  {1920, "00000001101"},  {1984, "000000010010"},
+    {2048, "000000010011"}, {2112, "000000010100"}, {2176, "000000010101"}, {2240, "000000010110"},
+    {2304, "000000010111"}, {2368, "000000011100"}, {2432, "000000011101"}, {2496, "000000011110"},
     {2560, "000000011111"},
 };
 
@@ -88,7 +131,7 @@ constexpr int32_t kInvalidCode = -2;
 // The end-of-line code, and the zero runs that no code starts with, close the tree so that
 // every bit sequence ends in a leaf.
 const TRunCode kClosingCodes[5] = {
-    {kEndOfLine, "000000000001"}, {kInvalidCode, "000000001"}, {kInvalidCode, "0000000001"},
+    {kEndOfLine, "000000000001"},  {kInvalidCode, "000000001"},    {kInvalidCode, "0000000001"},
     {kInvalidCode, "00000000001"}, {kInvalidCode, "000000000000"},
 };
 
@@ -108,8 +151,7 @@ void AddCode(TCodeTree& tree, std::string_view bits, int32_t value) {
 
 template <size_t N>
 void AddCodes(TCodeTree& tree, const TRunCode (&codes)[N]) {
-    for (const TRunCode& code : codes)
-        AddCode(tree, code.Bits, code.Run);
+    for (const TRunCode& code : codes) AddCode(tree, code.Bits, code.Run);
 }
 
 TCodeTree BuildTree(const TRunCode (&terminating)[64], const TRunCode (&makeUp)[27]) {
@@ -127,8 +169,7 @@ struct TBitReversal {
         for (int i = 0; i < 256; ++i) {
             uint8_t reversed = 0;
             for (int bit = 0; bit < 8; ++bit)
-                if (i & (1 << bit))
-                    reversed |= static_cast<uint8_t>(0x80 >> bit);
+                if (i & (1 << bit)) reversed |= static_cast<uint8_t>(0x80 >> bit);
             Table[i] = reversed;
         }
     }
@@ -139,8 +180,7 @@ const TBitReversal kBitReversal;
 }  // namespace
 
 void ReverseBitOrder(uint8_t* data, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        data[i] = kBitReversal.Table[data[i]];
+    for (size_t i = 0; i < count; ++i) data[i] = kBitReversal.Table[data[i]];
 }
 
 TCCITTDecoder::TCCITTDecoder(uint32_t T4Options, bool ReverseBits, bool WordAligned, uint32_t RowWidth)
@@ -153,8 +193,7 @@ TCCITTDecoder::TCCITTDecoder(uint32_t T4Options, bool ReverseBits, bool WordAlig
 
 bool TCCITTDecoder::StartDecoding(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) {
     const size_t targetBytes = UnpackedSize > 0 ? std::min<size_t>(UnpackedSize, Dest.Left()) : 0;
-    if (targetBytes > 0)
-        std::memset(Dest.Pos, 0, targetBytes);
+    if (targetBytes > 0) std::memset(Dest.Pos, 0, targetBytes);
     // Bit order is reversed as each byte is loaded: the caller's coded data stay as they
     // are, so the same strip decodes the same way however often it is decoded.
     SourcePos = CodedStart = Source.Pos;
@@ -178,12 +217,10 @@ void TCCITTDecoder::LoadByte() {
 }
 
 bool TCCITTDecoder::ReadBit() {
-    if (BitsLeft == 0 && CodedLeft > 0)
-        LoadByte();
+    if (BitsLeft == 0 && CodedLeft > 0) LoadByte();
     const bool bit = (CurrentByte & BitMask) != 0;
     BitMask >>= 1;
-    if (BitsLeft > 0)
-        --BitsLeft;
+    if (BitsLeft > 0) --BitsLeft;
     return bit;
 }
 
@@ -195,8 +232,7 @@ int32_t TCCITTDecoder::FindRun(const TCodeTree& tree) {
             if (CodedLeft == 0) {
                 // The data end right after a complete code: that code still counts.
                 const TCodeTreeNode& last = tree[node];
-                if (node != 0 && last.Branch0 == 0 && last.Branch1 == 0)
-                    sum += last.Value;
+                if (node != 0 && last.Branch0 == 0 && last.Branch1 == 0) sum += last.Value;
                 return sum;
             }
             LoadByte();
@@ -206,8 +242,7 @@ int32_t TCCITTDecoder::FindRun(const TCodeTree& tree) {
         if (child == 0) {
             const int32_t value = tree[node].Value;
             sum += value;
-            if (value < 64)
-                return sum;  // terminating code, end of line or invalid code: the bit stays unread
+            if (value < 64) return sum;  // terminating code, end of line or invalid code: the bit stays unread
             child = bit ? tree[0].Branch1 : tree[0].Branch0;  // a make-up code: its terminating code follows
         }
         BitMask >>= 1;
@@ -233,8 +268,7 @@ bool TCCITTDecoder::FillRun(int32_t n) {
     if (FreeBits < 8) {  // finish the current byte
         const uint32_t bits = std::min<uint32_t>(count, FreeBits);
         const uint8_t mask = static_cast<uint8_t>(((1u << bits) - 1) << (FreeBits - bits));
-        if (TargetPos < TargetEnd)
-            *TargetPos |= mask;
+        if (TargetPos < TargetEnd) *TargetPos |= mask;
         FreeBits = static_cast<uint8_t>(FreeBits - bits);
         count -= bits;
         if (FreeBits == 0) {
@@ -250,8 +284,7 @@ bool TCCITTDecoder::FillRun(int32_t n) {
         count %= 8;
     }
     if (count > 0) {  // a remainder starts a new byte
-        if (TargetPos < TargetEnd)
-            *TargetPos |= static_cast<uint8_t>(0xFF00 >> count);
+        if (TargetPos < TargetEnd) *TargetPos |= static_cast<uint8_t>(0xFF00 >> count);
         FreeBits = static_cast<uint8_t>(8 - count);
     }
     return PixelsLeft == 0;
@@ -259,23 +292,19 @@ bool TCCITTDecoder::FillRun(int32_t n) {
 
 void TCCITTDecoder::EndRow() {
     IsWhite = false;
-    if (FreeBits < 8)
-        AdvanceTarget(1);
+    if (FreeBits < 8) AdvanceTarget(1);
     FreeBits = 8;
     PixelsLeft = RowWidth;
 }
 
 void TCCITTDecoder::AlignCodedData() {
-    if (BitsLeft < 8)
-        BitsLeft = 0;
-    if (!WordAligned)
-        return;
+    if (BitsLeft < 8) BitsLeft = 0;
+    if (!WordAligned) return;
     // The row starts at the first unread whole byte: the loaded one when none of its bits
     // was taken, else the next to load. It must lie at an even offset.
     const bool startsInLoadedByte = BitsLeft == 8;
     const ptrdiff_t start = (SourcePos - CodedStart) - (startsInLoadedByte ? 1 : 0);
-    if (start % 2 == 0)
-        return;
+    if (start % 2 == 0) return;
     if (startsInLoadedByte) {
         BitsLeft = 0;
     } else if (CodedLeft > 0) {
@@ -286,30 +315,24 @@ void TCCITTDecoder::AlignCodedData() {
 
 void TCCITTFax3Decoder::FindRowStart() {
     int zeros = 0;
-    while (zeros < 11 && HasBits())
-        zeros = ReadBit() ? 0 : zeros + 1;
-    while (HasBits() && !ReadBit()) {
-    }
+    while (zeros < 11 && HasBits()) zeros = ReadBit() ? 0 : zeros + 1;
+    while (HasBits() && !ReadBit()) {}
 }
 
 void TCCITTFax3Decoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-    if (!StartDecoding(Source, Dest, PackedSize, UnpackedSize))
-        return;
+    if (!StartDecoding(Source, Dest, PackedSize, UnpackedSize)) return;
     int endOfLines = 0;
     while (HasBits() && !TargetFull()) {
-        if (endOfLines == 0)
-            FindRowStart();
+        if (endOfLines == 0) FindRowStart();
         endOfLines = 0;
         IsWhite = true;
         while (HasBits()) {
             const int32_t run = FindRun(Tree(IsWhite));
             if (run >= 0) {
-                if (FillRun(run))
-                    break;
+                if (FillRun(run)) break;
                 IsWhite = !IsWhite;
             } else {
-                if (run == kEndOfLine)
-                    ++endOfLines;
+                if (run == kEndOfLine) ++endOfLines;
                 break;
             }
         }
@@ -318,8 +341,7 @@ void TCCITTFax3Decoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t P
 }
 
 void TCCITTMHDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-    if (!StartDecoding(Source, Dest, PackedSize, UnpackedSize))
-        return;
+    if (!StartDecoding(Source, Dest, PackedSize, UnpackedSize)) return;
     while (HasBits() && !TargetFull()) {
         const int32_t run = FindRun(Tree(IsWhite));
         if (run > 0 && FillRun(run)) {
@@ -404,13 +426,27 @@ TCCITTFax2DDecoder::TLineEnd TCCITTFax2DDecoder::DecodeLine2D() {
         int zeros = 0;
         while (HasBits() && !ReadBit()) ++zeros;
         switch (zeros) {
-            case 0: mode = 0; break;
-            case 1: mode = ReadBit() ? 1 : -1; break;
-            case 2: mode = ModeHorizontal; break;
-            case 3: mode = ModePass; break;
-            case 4: mode = ReadBit() ? 2 : -2; break;
-            case 5: mode = ReadBit() ? 3 : -3; break;
-            default: mode = zeros >= 11 ? ModeEndOfLine : ModeInvalid; break;
+            case 0:
+                mode = 0;
+                break;
+            case 1:
+                mode = ReadBit() ? 1 : -1;
+                break;
+            case 2:
+                mode = ModeHorizontal;
+                break;
+            case 3:
+                mode = ModePass;
+                break;
+            case 4:
+                mode = ReadBit() ? 2 : -2;
+                break;
+            case 5:
+                mode = ReadBit() ? 3 : -3;
+                break;
+            default:
+                mode = zeros >= 11 ? ModeEndOfLine : ModeInvalid;
+                break;
         }
         if (mode == ModePass) {
             a0 = b2;
@@ -443,8 +479,7 @@ void TCCITTFax2DDecoder::DrawLine(uint8_t* row) const {
 }
 
 void TCCITTFax2DDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-    if (!StartDecoding(Source, Dest, PackedSize, UnpackedSize))
-        return;
+    if (!StartDecoding(Source, Dest, PackedSize, UnpackedSize)) return;
     const size_t rowBytes = (size_t(RowWidth) + 7) / 8;
     const size_t rows = std::min<size_t>(size_t(UnpackedSize), Dest.Left()) / rowBytes;
     const bool twoDimensional = Group4 || (T4Options & 1) != 0;

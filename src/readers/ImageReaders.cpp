@@ -262,18 +262,17 @@ void UpsamplePlane(uint32_t width, uint32_t height, uint32_t stride, uint8_t* pi
 // --- readable names ----------------------------------------------------------------------------
 
 std::string_view ColorModelName(ColorModel model) {
-    static constexpr std::string_view names[] = {"Unknown", "Indexed", "Gray", "GrayAlpha", "RGB",
-                                                 "RGBA",    "BGR",     "BGRA", "CMY",       "CMYK",
-                                                 "CIELab",  "YCbCr",   "PhotoYCC"};
+    static constexpr std::string_view names[] = {"Unknown", "Indexed", "Gray", "GrayAlpha", "RGB",   "RGBA",    "BGR",
+                                                 "BGRA",    "CMY",     "CMYK", "CIELab",    "YCbCr", "PhotoYCC"};
     const size_t i = size_t(model);
     return i < std::size(names) ? names[i] : "?";
 }
 
 std::string_view CompressionKindName(CompressionKind kind) {
     static constexpr std::string_view names[] = {
-        "Unknown", "None",    "RLE",   "PackBits", "LZW",       "Fax3",      "FaxRLE", "Fax4",
-        "FaxRLEW", "LZ77",    "JPEG",  "OldJPEG",  "ThunderScan", "NeXT",    "IT8CTPAD", "IT8LW",
-        "IT8MP",   "IT8BL",   "PixarFilm", "PixarLog", "DCS",   "JBIG",      "PCDHuffman"};
+        "Unknown", "None",  "RLE",       "PackBits", "LZW",         "Fax3", "FaxRLE",    "Fax4",
+        "FaxRLEW", "LZ77",  "JPEG",      "OldJPEG",  "ThunderScan", "NeXT", "IT8CTPAD",  "IT8LW",
+        "IT8MP",   "IT8BL", "PixarFilm", "PixarLog", "DCS",         "JBIG", "PCDHuffman"};
     const size_t i = size_t(kind);
     return i < std::size(names) ? names[i] : "?";
 }
@@ -287,24 +286,20 @@ std::string_view BitmapPixelFormatName(BitmapPixelFormat format) {
 
 std::string_view OrientationName(uint8_t orientation) {
     // exiftool's names of the eight codes.
-    static constexpr std::string_view names[] = {"Unknown",
-                                                 "Horizontal (normal)",
-                                                 "Mirror horizontal",
-                                                 "Rotate 180",
-                                                 "Mirror vertical",
-                                                 "Mirror horizontal and rotate 270 CW",
-                                                 "Rotate 90 CW",
-                                                 "Mirror horizontal and rotate 90 CW",
+    static constexpr std::string_view names[] = {"Unknown",           "Horizontal (normal)",
+                                                 "Mirror horizontal", "Rotate 180",
+                                                 "Mirror vertical",   "Mirror horizontal and rotate 270 CW",
+                                                 "Rotate 90 CW",      "Mirror horizontal and rotate 90 CW",
                                                  "Rotate 270 CW"};
     return orientation < std::size(names) ? names[orientation] : names[0];
 }
 
 std::string ImageFlagsText(ImageFlags flags) {
     static constexpr std::pair<ImageFlag, std::string_view> names[] = {{ImageFlag::Tiled, "Tiled"},
-                                                                        {ImageFlag::BigEndian, "BigEndian"},
-                                                                        {ImageFlag::MinIsWhite, "MinIsWhite"},
-                                                                        {ImageFlag::ReversedBits, "ReversedBits"},
-                                                                        {ImageFlag::GammaInUse, "GammaInUse"}};
+                                                                       {ImageFlag::BigEndian, "BigEndian"},
+                                                                       {ImageFlag::MinIsWhite, "MinIsWhite"},
+                                                                       {ImageFlag::ReversedBits, "ReversedBits"},
+                                                                       {ImageFlag::GammaInUse, "GammaInUse"}};
     std::string text;
     for (const auto& [flag, name] : names) {
         if (!flags.Contains(flag)) continue;
@@ -374,9 +369,9 @@ std::string DescribeProperties(const TImageProperties& p) {
     line("PredictorKind", std::to_string(p.PredictorKind));
     line("IsOverview", yesNo(p.IsOverview));
     line("Rotation", std::to_string(p.Rotation));
-    line("Orientation", p.Orientation == 0 ? std::string("none given")
-                                           : std::to_string(p.Orientation) + " (" +
-                                                 std::string(OrientationName(p.Orientation)) + ")");
+    line("Orientation",
+         p.Orientation == 0 ? std::string("none given")
+                            : std::to_string(p.Orientation) + " (" + std::string(OrientationName(p.Orientation)) + ")");
     line("SubImageCount", std::to_string(p.SubImageCount));
     line("StoredBottomUp", yesNo(p.StoredBottomUp));
     line("ChannelCount", std::to_string(p.ChannelCount));
@@ -441,26 +436,35 @@ namespace {
 
 int BitCountOf(BitmapPixelFormat format) {
     switch (format) {
-        case BitmapPixelFormat::Bits1: return 1;
-        case BitmapPixelFormat::Bits4: return 4;
-        case BitmapPixelFormat::Bits8: return 8;
+        case BitmapPixelFormat::Bits1:
+            return 1;
+        case BitmapPixelFormat::Bits4:
+            return 4;
+        case BitmapPixelFormat::Bits8:
+            return 8;
         case BitmapPixelFormat::Bits15:
-        case BitmapPixelFormat::Bits16: return 16;
-        case BitmapPixelFormat::Bits24: return 24;
-        case BitmapPixelFormat::Bits32: return 32;
-        default: return 0;
+        case BitmapPixelFormat::Bits16:
+            return 16;
+        case BitmapPixelFormat::Bits24:
+            return 24;
+        case BitmapPixelFormat::Bits32:
+            return 32;
+        default:
+            return 0;
     }
 }
 
 }  // namespace
 
 void TReaderGraphic::SetPixelFormat(BitmapPixelFormat format) {
-    if (BitCountOf(format) == 0)
-        RaiseImageErrorFmt(readertext::InvalidColorFormat, std::string(ClassType().Name()));
+    if (BitCountOf(format) == 0) RaiseImageErrorFmt(readertext::InvalidColorFormat, std::string(ClassType().Name()));
     pixelFormat_ = format;
-    if (format == BitmapPixelFormat::Bits15) PixelFormat = pf555;
-    else if (format == BitmapPixelFormat::Bits16) PixelFormat = pf565;
-    else PixelFormat = pf888;
+    if (format == BitmapPixelFormat::Bits15)
+        PixelFormat = pf555;
+    else if (format == BitmapPixelFormat::Bits16)
+        PixelFormat = pf565;
+    else
+        PixelFormat = pf888;
 }
 
 void TReaderGraphic::SetImageSize(uint32_t width, uint32_t height) {
@@ -498,8 +502,7 @@ TProgressPhase::TProgressPhase(TReaderGraphic& reader, const std::string& messag
 TProgressPhase::~TProgressPhase() {
     try {
         End();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 void TProgressPhase::End() {

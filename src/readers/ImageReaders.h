@@ -75,11 +75,11 @@ enum class CompressionKind : uint8_t {
 
 /// Image flags; the values are bit positions.
 enum class ImageFlag : uint8_t {
-    Tiled = 0,         // TIFF data in tiles
-    BigEndian = 1,     // multi-byte values are stored most significant byte first
-    MinIsWhite = 2,    // the smallest grey value is white
+    Tiled = 0,  // TIFF data in tiles
+    BigEndian = 1,  // multi-byte values are stored most significant byte first
+    MinIsWhite = 2,  // the smallest grey value is white
     ReversedBits = 3,  // bit order inside bytes is reversed
-    GammaInUse = 4,    // the file's gamma is to be applied
+    GammaInUse = 4,  // the file's gamma is to be applied
 };
 using ImageFlags = FlagSet<ImageFlag>;
 
@@ -129,7 +129,7 @@ struct TImageProperties {
     bool IsOverview = false;
     uint8_t Rotation = 0;
     uint8_t Orientation = 0;  // how the stored rows are to be turned to stand upright: 1..8 as
-                              // in TIFF's Orientation tag and EXIF; 0 when the file names none
+        // in TIFF's Orientation tag and EXIF; 0 when the file names none
     uint16_t SubImageCount = 0;
     bool StoredBottomUp = false;
     uint8_t ChannelCount = 0;
@@ -199,10 +199,10 @@ constexpr TGraphicClass MakeReaderClass(std::string_view name, const TGraphicCla
 
 /// The platform graphic classes of the registration table: registered for completeness,
 /// never probed (the window reads these files itself).
-const TGraphicClass& BitmapGraphicClass();    // "TBitmap"
-const TGraphicClass& IconGraphicClass();      // "TIcon"
+const TGraphicClass& BitmapGraphicClass();  // "TBitmap"
+const TGraphicClass& IconGraphicClass();  // "TIcon"
 const TGraphicClass& MetafileGraphicClass();  // "TMetafile"
-const TGraphicClass& JPEGImageClass();        // "TJPEGImage"
+const TGraphicClass& JPEGImageClass();  // "TJPEGImage"
 
 // --- the reader base ---------------------------------------------------------------------
 
@@ -388,7 +388,7 @@ TFormatRegistry& GlobalFormatRegistry();
 /// and the class that reads it.
 struct TRegistrationRow {
     const char* Extension;
-    const char* CommonText;      // "" for none
+    const char* CommonText;  // "" for none
     const char* IndividualText;  // "" for none
     FormatKinds Kinds;
     const TGraphicClass* GraphicClass;

@@ -21,8 +21,7 @@ struct TClippedWriter {
     size_t Room() const { return Pos < End ? static_cast<size_t>(End - Pos) : 0; }
     bool Full() const { return Pos >= End; }
     void Put(uint8_t value) {
-        if (Pos < End)
-            *Pos++ = value;
+        if (Pos < End) *Pos++ = value;
     }
     void Fill(uint8_t value, size_t count) {
         count = std::min(count, Room());
@@ -33,16 +32,13 @@ struct TClippedWriter {
     }
     void Copy(const uint8_t* from, size_t count) {
         count = std::min(count, Room());
-        if (count == 0)
-            return;
+        if (count == 0) return;
         std::memcpy(Pos, from, count);
         Pos += count;
     }
 };
 
-TClippedWriter WriterFor(const TDestPos& dest) {
-    return TClippedWriter{dest.Pos, std::max(dest.Pos, dest.End)};
-}
+TClippedWriter WriterFor(const TDestPos& dest) { return TClippedWriter{dest.Pos, std::max(dest.Pos, dest.End)}; }
 
 /// The count a caller asked for, never more than the bytes that are really there.
 size_t Bounded(int32_t requested, size_t available) {
@@ -51,27 +47,29 @@ size_t Bounded(int32_t requested, size_t available) {
 
 int TargaPixelBytes(int32_t depth) {
     switch (depth) {
-    case 8: return 1;
-    case 15:
-    case 16: return 2;
-    case 24: return 3;
-    case 32: return 4;
-    default: return 0;
+        case 8:
+            return 1;
+        case 15:
+        case 16:
+            return 2;
+        case 24:
+            return 3;
+        case 32:
+            return 4;
+        default:
+            return 0;
     }
 }
 
 }  // namespace
 
-void TDecodeOnly::Compress(TSourcePos&, TDestPos&, int32_t, int32_t& BytesStored) {
-    BytesStored = 0;
-}
+void TDecodeOnly::Compress(TSourcePos&, TDestPos&, int32_t, int32_t& BytesStored) { BytesStored = 0; }
 
 // --- Targa -----------------------------------------------------------------------------------
 
 void TTargaRLEDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t, int32_t UnpackedSize) {
     const size_t pixelBytes = TargaPixelBytes(PixelDepth);
-    if (pixelBytes == 0)
-        return;
+    if (pixelBytes == 0) return;
     const uint8_t* src = Source.Pos;
     const uint8_t* const end = std::max(Source.Pos, Source.End);
     TClippedWriter out = WriterFor(Dest);
@@ -84,8 +82,7 @@ void TTargaRLEDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t, i
                 src = end;
                 break;
             }
-            for (size_t i = 0; i < count && !out.Full(); ++i)
-                out.Copy(src, pixelBytes);
+            for (size_t i = 0; i < count && !out.Full(); ++i) out.Copy(src, pixelBytes);
             src += pixelBytes;
         } else {
             const size_t bytes = std::min(count * pixelBytes, static_cast<size_t>(end - src));
@@ -102,8 +99,7 @@ namespace {
 /// Length of the run of equal pixels starting at pixel 0, at most limit.
 size_t EqualRun(const uint8_t* pixels, size_t pixelBytes, size_t limit) {
     size_t run = 1;
-    while (run < limit && std::memcmp(pixels, pixels + run * pixelBytes, pixelBytes) == 0)
-        ++run;
+    while (run < limit && std::memcmp(pixels, pixels + run * pixelBytes, pixelBytes) == 0) ++run;
     return run;
 }
 
@@ -112,8 +108,7 @@ size_t EqualRun(const uint8_t* pixels, size_t pixelBytes, size_t limit) {
 void TTargaRLEDecoder::Compress(TSourcePos& Source, TDestPos& Dest, int32_t Count, int32_t& BytesStored) {
     BytesStored = 0;
     const size_t pixelBytes = TargaPixelBytes(PixelDepth);
-    if (pixelBytes == 0)
-        return;
+    if (pixelBytes == 0) return;
     size_t pixelsLeft = std::min(Bounded(Count, SIZE_MAX), Source.Left() / pixelBytes);
     const uint8_t* src = Source.Pos;
     uint8_t* dst = Dest.Pos;
@@ -123,8 +118,7 @@ void TTargaRLEDecoder::Compress(TSourcePos& Source, TDestPos& Dest, int32_t Coun
         size_t packetBytes;
         if (run >= 2) {
             packetBytes = 1 + pixelBytes;
-            if (static_cast<size_t>(Dest.End - dst) < packetBytes)
-                break;
+            if (static_cast<size_t>(Dest.End - dst) < packetBytes) break;
             *dst = static_cast<uint8_t>(0x80 | (run - 1));
             std::memcpy(dst + 1, src, pixelBytes);
         } else {
@@ -133,8 +127,7 @@ void TTargaRLEDecoder::Compress(TSourcePos& Source, TDestPos& Dest, int32_t Coun
             while (run < limit && EqualRun(src + run * pixelBytes, pixelBytes, std::min<size_t>(2, limit - run)) < 2)
                 ++run;
             packetBytes = 1 + run * pixelBytes;
-            if (static_cast<size_t>(Dest.End - dst) < packetBytes)
-                break;
+            if (static_cast<size_t>(Dest.End - dst) < packetBytes) break;
             *dst = static_cast<uint8_t>(run - 1);
             std::memcpy(dst + 1, src, run * pixelBytes);
         }
@@ -149,8 +142,7 @@ void TTargaRLEDecoder::Compress(TSourcePos& Source, TDestPos& Dest, int32_t Coun
 
 // --- PackBits, PCX, SGI, CUT, PSP, RLA --------------------------------------------------------
 
-void TPackbitsRLEDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize,
-                                     int32_t UnpackedSize) {
+void TPackbitsRLEDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) {
     const uint8_t* src = Source.Pos;
     size_t packedLeft = Bounded(PackedSize, Source.Left());
     TClippedWriter out = WriterFor(Dest);
@@ -165,8 +157,7 @@ void TPackbitsRLEDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t
             packedLeft -= count;
             unpackedLeft -= count;
         } else if (header != -128) {
-            if (packedLeft == 0)
-                break;
+            if (packedLeft == 0) break;
             const size_t count = std::min(static_cast<size_t>(1 - header), unpackedLeft);
             out.Fill(*src++, count);
             --packedLeft;
@@ -183,8 +174,7 @@ void TPCXRLEDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t, int
     while (left > 0 && src < end) {
         const uint8_t b = *src++;
         if ((b & 0xC0) == 0xC0) {
-            if (src == end)
-                break;
+            if (src == end) break;
             const size_t count = std::min<size_t>(b & 0x3F, left);
             out.Fill(*src++, count);
             left -= count;
@@ -201,15 +191,13 @@ void DecodeSGI8(const uint8_t* src, const uint8_t* end, TClippedWriter& out) {
     while (src < end && !out.Full()) {
         const uint8_t header = *src++;
         const size_t count = header & 0x7F;
-        if (count == 0)
-            break;
+        if (count == 0) break;
         if (header & 0x80) {
             const size_t available = std::min(count, static_cast<size_t>(end - src));
             out.Copy(src, available);
             src += available;
         } else {
-            if (src == end)
-                break;
+            if (src == end) break;
             out.Fill(*src++, count);
         }
     }
@@ -220,17 +208,14 @@ void DecodeSGI16(const uint8_t* src, const uint8_t* end, TClippedWriter& out) {
         const uint16_t header = static_cast<uint16_t>(src[0] << 8 | src[1]);
         src += 2;
         const size_t count = header & 0x7F;
-        if (count == 0)
-            break;
+        if (count == 0) break;
         if (header & 0x80) {
             const size_t available = std::min(count * 2, static_cast<size_t>(end - src));
             out.Copy(src, available);
             src += available;
         } else {
-            if (end - src < 2)
-                break;
-            for (size_t i = 0; i < count && !out.Full(); ++i)
-                out.Copy(src, 2);
+            if (end - src < 2) break;
+            for (size_t i = 0; i < count && !out.Full(); ++i) out.Copy(src, 2);
             src += 2;
         }
     }
@@ -253,12 +238,10 @@ void TCUTRLEDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t, int
     TClippedWriter out = WriterFor(Dest);
     while (src < end) {
         const uint8_t header = *src++;
-        if (header == 0)
-            break;
+        if (header == 0) break;
         const size_t count = header & 0x7F;
         if (header & 0x80) {
-            if (src == end)
-                break;
+            if (src == end) break;
             out.Fill(*src++, count);
         } else {
             const size_t available = std::min(count, static_cast<size_t>(end - src));
@@ -282,8 +265,7 @@ void TPSPRLEDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t Pack
             src += count;
             packedLeft -= count;
         } else {
-            if (packedLeft == 0)
-                break;
+            if (packedLeft == 0) break;
             out.Fill(*src++, header - 128);
             --packedLeft;
         }
@@ -298,8 +280,7 @@ void TRLADecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedS
         const int8_t header = static_cast<int8_t>(*src++);
         --packedLeft;
         if (header >= 0) {
-            if (packedLeft == 0)
-                break;
+            if (packedLeft == 0) break;
             out.Fill(*src++, static_cast<size_t>(header) + 1);
             --packedLeft;
         } else {
@@ -322,17 +303,14 @@ TLZ77Decoder::TLZ77Decoder(int32_t FlushMode, bool AutoReset)
     : FlushMode(FlushMode), AutoReset(AutoReset), Stream(std::make_unique<TStream>()) {}
 
 TLZ77Decoder::~TLZ77Decoder() {
-    if (Stream->Open)
-        inflateEnd(&Stream->Z);
+    if (Stream->Open) inflateEnd(&Stream->Z);
 }
 
 void TLZ77Decoder::BeginDecompress() {
-    if (Stream->Open)
-        inflateEnd(&Stream->Z);
+    if (Stream->Open) inflateEnd(&Stream->Z);
     Stream->Z = z_stream{};
     InflateStatus = inflateInit(&Stream->Z);
-    if (InflateStatus < 0)
-        throw EReaderCodecs(kLZ77Error);
+    if (InflateStatus < 0) throw EReaderCodecs(kLZ77Error);
     Stream->Open = true;
 }
 
@@ -340,10 +318,8 @@ void TLZ77Decoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t Packed
     z_stream& z = Stream->Z;
     z.next_in = const_cast<Bytef*>(Source.Pos);  // zlib does not write its input
     z.avail_in = static_cast<uInt>(Bounded(PackedSize, Source.Left()));
-    if (AutoReset)
-        InflateStatus = inflateReset(&z);
-    if (InflateStatus != Z_OK)
-        return;
+    if (AutoReset) InflateStatus = inflateReset(&z);
+    if (InflateStatus != Z_OK) return;
     z.next_out = Dest.Pos;
     z.avail_out = static_cast<uInt>(Bounded(UnpackedSize, Dest.Left()));
     InflateStatus = inflate(&z, FlushMode);
@@ -352,20 +328,14 @@ void TLZ77Decoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t Packed
 }
 
 void TLZ77Decoder::EndDecompress() {
-    if (!Stream->Open)
-        return;
+    if (!Stream->Open) return;
     Stream->Open = false;
-    if (inflateEnd(&Stream->Z) < 0)
-        throw EReaderCodecs(kLZ77Error);
+    if (inflateEnd(&Stream->Z) < 0) throw EReaderCodecs(kLZ77Error);
 }
 
-uint32_t TLZ77Decoder::InputLeft() const {
-    return Stream->Z.avail_in;
-}
+uint32_t TLZ77Decoder::InputLeft() const { return Stream->Z.avail_in; }
 
-uint32_t TLZ77Decoder::OutputLeft() const {
-    return Stream->Z.avail_out;
-}
+uint32_t TLZ77Decoder::OutputLeft() const { return Stream->Z.avail_out; }
 
 // --- ThunderScan ------------------------------------------------------------------------------
 
@@ -407,8 +377,7 @@ public:
         }
         if (n == -1) {  // one pixel too many was stored with the last whole byte
             --Position;
-            if (Position < Bytes)
-                Line[Position] &= 0xF0;
+            if (Position < Bytes) Line[Position] &= 0xF0;
         }
         Last &= 0x0F;
     }
@@ -417,8 +386,7 @@ public:
         static const int kDelta[4] = {0, 1, 0, -1};
         for (int shift : {4, 2, 0}) {
             const int field = (b >> shift) & 3;
-            if (field != 2)
-                Emit(Last + kDelta[field]);
+            if (field != 2) Emit(Last + kDelta[field]);
         }
     }
 
@@ -426,19 +394,16 @@ public:
         static const int kDelta[8] = {0, 1, 2, 3, 0, -3, -2, -1};
         for (int shift : {3, 0}) {
             const int field = (b >> shift) & 7;
-            if (field != 4)
-                Emit(Last + kDelta[field]);
+            if (field != 4) Emit(Last + kDelta[field]);
         }
     }
 
 private:
     void Store(size_t at, uint8_t value) {
-        if (at < Bytes)
-            Line[at] = value;
+        if (at < Bytes) Line[at] = value;
     }
     void OrLow(size_t at, int value) {
-        if (at < Bytes)
-            Line[at] |= static_cast<uint8_t>(value);
+        if (at < Bytes) Line[at] |= static_cast<uint8_t>(value);
     }
 
     uint8_t* Line;
@@ -450,24 +415,30 @@ private:
 }  // namespace
 
 void TThunderDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-    if (LineLength <= 0)
-        return;
+    if (LineLength <= 0) return;
     const uint8_t* src = Source.Pos;
     size_t packedLeft = Bounded(PackedSize, Source.Left());
     const size_t lineLength = static_cast<size_t>(LineLength);
     size_t lineOffset = 0;
     for (int64_t unpackedLeft = UnpackedSize; unpackedLeft > 0 && packedLeft > 0; unpackedLeft -= LineLength) {
-        if (lineOffset >= Dest.Left())
-            break;
+        if (lineOffset >= Dest.Left()) break;
         TThunderLine line(Dest.Pos + lineOffset, std::min(lineLength, Dest.Left() - lineOffset));
         while (packedLeft > 0 && line.Count < PixelsPerLine) {
             const uint8_t b = *src++;
             --packedLeft;
             switch (b >> 6) {
-            case 0: line.Run(b); break;
-            case 1: line.Deltas2(b); break;
-            case 2: line.Deltas3(b); break;
-            default: line.Emit(b); break;
+                case 0:
+                    line.Run(b);
+                    break;
+                case 1:
+                    line.Deltas2(b);
+                    break;
+                case 2:
+                    line.Deltas3(b);
+                    break;
+                default:
+                    line.Emit(b);
+                    break;
             }
         }
         lineOffset += lineLength;

@@ -33,8 +33,7 @@ struct TDestPos {
     uint8_t* End = nullptr;
 
     TDestPos() = default;
-    TDestPos(void* data, size_t size)
-        : Pos(static_cast<uint8_t*>(data)), End(static_cast<uint8_t*>(data) + size) {}
+    TDestPos(void* data, size_t size) : Pos(static_cast<uint8_t*>(data)), End(static_cast<uint8_t*>(data) + size) {}
     size_t Left() const { return Pos < End ? static_cast<size_t>(End - Pos) : 0; }
 };
 
@@ -134,8 +133,8 @@ public:
     /// Room left in the target after the last call.
     uint32_t OutputLeft() const;
 
-    int32_t FlushMode;       // the zlib flush value passed to every inflate call
-    bool AutoReset;          // every call starts a new stream (TIFF: one stream per strip)
+    int32_t FlushMode;  // the zlib flush value passed to every inflate call
+    bool AutoReset;  // every call starts a new stream (TIFF: one stream per strip)
     int32_t InflateStatus = 0;  // the last zlib result
 
 private:
@@ -193,7 +192,7 @@ public:
     TImageProperties& ImageInfo;
     const uint8_t* TableBytes = nullptr;  // the reader's JPEG tables, when present
     uint32_t TableLength = 0;
-    const uint8_t* DataStart = nullptr;   // the compressed data of the current call
+    const uint8_t* DataStart = nullptr;  // the compressed data of the current call
     uint32_t DataLength = 0;
     uint16_t HSampling = 1;
     uint16_t VSampling = 1;
@@ -229,7 +228,7 @@ public:
 
     uint32_t T4Options;  // stored; two-dimensional data are read with the one-dimensional trees
     bool IsWhite = true;
-    bool ReverseBits;    // coded bytes hold their first bit in the least significant place
+    bool ReverseBits;  // coded bytes hold their first bit in the least significant place
     TCodeTree WhiteTree, BlackTree;
     uint32_t RowWidth;
 

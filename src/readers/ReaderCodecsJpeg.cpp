@@ -51,7 +51,7 @@ struct TTIFFJPEGDecoder::TSession {
     bool Created = false;
     const uint8_t* Data = nullptr;
     size_t Length = 0;
-    bool WarnAtEnd = false;        // the table stream ends quietly, the strip data do not
+    bool WarnAtEnd = false;  // the table stream ends quietly, the strip data do not
     std::exception_ptr HookError;  // an exception raised by the warning, rethrown outside
 };
 
@@ -59,9 +59,7 @@ namespace {
 
 using TSession = TTIFFJPEGDecoder::TSession;
 
-TSession& SessionOf(j_common_ptr info) {
-    return *static_cast<TSession*>(info->client_data);
-}
+TSession& SessionOf(j_common_ptr info) { return *static_cast<TSession*>(info->client_data); }
 
 void InitSource(j_decompress_ptr info) {
     TSession& session = SessionOf(reinterpret_cast<j_common_ptr>(info));
@@ -73,24 +71,21 @@ void ShowEarlyEndWarning(TSession& session) noexcept {
     try {
         ReaderWarning(kEarlyEnd, kWarningCaption);
     } catch (...) {
-        if (!session.HookError)
-            session.HookError = std::current_exception();
+        if (!session.HookError) session.HookError = std::current_exception();
     }
 }
 
 /// Called only when the data have run out: an end-of-image marker ends the decoding.
 boolean FillInputBuffer(j_decompress_ptr info) {
     TSession& session = SessionOf(reinterpret_cast<j_common_ptr>(info));
-    if (session.WarnAtEnd)
-        ShowEarlyEndWarning(session);
+    if (session.WarnAtEnd) ShowEarlyEndWarning(session);
     info->src->next_input_byte = kEndOfImage;
     info->src->bytes_in_buffer = sizeof kEndOfImage;
     return TRUE;
 }
 
 void SkipInputData(j_decompress_ptr info, long count) {
-    if (count <= 0)
-        return;
+    if (count <= 0) return;
     if (static_cast<size_t>(count) > info->src->bytes_in_buffer) {
         FillInputBuffer(info);  // nothing to skip to: the data end here
         return;
@@ -106,8 +101,7 @@ using TStep = void (*)(TSession&, void* context);
 /// Runs one step inside the library; false when the library raised a fatal error (its code
 /// is in Errors.Code). Nothing here or in a step may own an object with a destructor.
 bool RunGuarded(TSession& session, TStep step, void* context) {
-    if (setjmp(session.Errors.Escape) != 0)
-        return false;
+    if (setjmp(session.Errors.Escape) != 0) return false;
     step(session, context);
     return true;
 }
@@ -119,8 +113,7 @@ void Guarded(TSession& session, TStep step, void* context = nullptr) {
         session.HookError = nullptr;
         std::rethrow_exception(error);
     }
-    if (!done)
-        throw EInvalidGraphic(Format(kJpegError, session.Errors.Code));
+    if (!done) throw EInvalidGraphic(Format(kJpegError, session.Errors.Code));
 }
 
 void CreateStep(TSession& session, void*) {
@@ -128,13 +121,9 @@ void CreateStep(TSession& session, void*) {
     session.Created = true;
 }
 
-void AbortStep(TSession& session, void*) {
-    jpeg_abort_decompress(&session.Info);
-}
+void AbortStep(TSession& session, void*) { jpeg_abort_decompress(&session.Info); }
 
-void DestroyStep(TSession& session, void*) {
-    jpeg_destroy_decompress(&session.Info);
-}
+void DestroyStep(TSession& session, void*) { jpeg_destroy_decompress(&session.Info); }
 
 struct THeaderRead {
     boolean RequireImage;
@@ -146,17 +135,15 @@ void ReadHeaderStep(TSession& session, void* context) {
     read->Result = jpeg_read_header(&session.Info, read->RequireImage);
 }
 
-void StartStep(TSession& session, void*) {
-    jpeg_start_decompress(&session.Info);
-}
+void StartStep(TSession& session, void*) { jpeg_start_decompress(&session.Info); }
 
 struct TScanlines {
-    uint8_t* Row;            // one decoded row as the library writes it
+    uint8_t* Row;  // one decoded row as the library writes it
     size_t RowBytes;
-    bool SwapRedBlue;        // stored red-first samples are turned blue-first
+    bool SwapRedBlue;  // stored red-first samples are turned blue-first
     uint8_t* Target;
     size_t TargetRoom;
-    size_t ScanlineBytes;    // the target's row pitch
+    size_t ScanlineBytes;  // the target's row pitch
     uint32_t Wanted;
 };
 
@@ -165,14 +152,11 @@ void ReadScanlinesStep(TSession& session, void* context) {
     const size_t samples = lines->SwapRedBlue ? session.Info.output_components : 0;
     for (uint32_t i = 0; i < lines->Wanted; ++i) {
         JSAMPROW row = lines->Row;
-        if (jpeg_read_scanlines(&session.Info, &row, 1) < 1)
-            break;
+        if (jpeg_read_scanlines(&session.Info, &row, 1) < 1) break;
         if (samples >= 3)
-            for (size_t x = 0; x + 2 < lines->RowBytes; x += samples)
-                std::swap(lines->Row[x], lines->Row[x + 2]);
+            for (size_t x = 0; x + 2 < lines->RowBytes; x += samples) std::swap(lines->Row[x], lines->Row[x + 2]);
         const size_t offset = size_t(i) * lines->ScanlineBytes;
-        if (offset >= lines->TargetRoom)
-            continue;  // decoded but no room: keep reading so the strip ends cleanly
+        if (offset >= lines->TargetRoom) continue;  // decoded but no room: keep reading so the strip ends cleanly
         const size_t bytes = std::min({lines->RowBytes, lines->ScanlineBytes, lines->TargetRoom - offset});
         std::memcpy(lines->Target + offset, lines->Row, bytes);
     }
@@ -193,8 +177,7 @@ TTIFFJPEGDecoder::TTIFFJPEGDecoder(TImageProperties& ImageInfo) : ImageInfo(Imag
 }
 
 TTIFFJPEGDecoder::~TTIFFJPEGDecoder() {
-    if (Session && Session->Created)
-        RunGuarded(*Session, DestroyStep, nullptr);
+    if (Session && Session->Created) RunGuarded(*Session, DestroyStep, nullptr);
 }
 
 void TTIFFJPEGDecoder::BeginDecompress() {
@@ -224,8 +207,7 @@ void TTIFFJPEGDecoder::BeginDecompress() {
         session.WarnAtEnd = false;
         THeaderRead read{FALSE, 0};
         Guarded(session, ReadHeaderStep, &read);
-        if (read.Result != JPEG_HEADER_TABLES_ONLY)
-            throw EReaderCodecs(kBogusTables);
+        if (read.Result != JPEG_HEADER_TABLES_ONLY) throw EReaderCodecs(kBogusTables);
     }
     session.Data = nullptr;
     session.Length = 0;
@@ -233,8 +215,7 @@ void TTIFFJPEGDecoder::BeginDecompress() {
 }
 
 void TTIFFJPEGDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedSize, int32_t UnpackedSize) {
-    if (!Session || !Session->Created)
-        BeginDecompress();
+    if (!Session || !Session->Created) BeginDecompress();
     TSession& session = *Session;
     jpeg_decompress_struct& info = session.Info;
 
@@ -247,18 +228,16 @@ void TTIFFJPEGDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t Pa
     Guarded(session, ReadHeaderStep, &read);
 
     try {
-        const uint32_t rowsLeft = ImageInfo.ImageHeight > ImageInfo.RowCursor
-                                      ? ImageInfo.ImageHeight - ImageInfo.RowCursor : 0;
+        const uint32_t rowsLeft =
+            ImageInfo.ImageHeight > ImageInfo.RowCursor ? ImageInfo.ImageHeight - ImageInfo.RowCursor : 0;
         const uint32_t stripRows = ImageInfo.StripRowCounts.empty() ? rowsLeft : ImageInfo.StripRowCounts[0];
         ScanlineBytes = ImageInfo.LineBytes;
         if (info.image_width != ImageInfo.ImageWidth || info.image_height != std::min(rowsLeft, stripRows))
             throw EReaderCodecs(kStripSize);
 
         const bool separatePlanes = ImageInfo.PlaneLayout == 2;
-        if (info.num_components != (separatePlanes ? 1 : ImageInfo.SampleCount))
-            throw EReaderCodecs(kComponentCount);
-        if (info.data_precision != ImageInfo.SampleBits)
-            throw EReaderCodecs(kDataPrecision);
+        if (info.num_components != (separatePlanes ? 1 : ImageInfo.SampleCount)) throw EReaderCodecs(kComponentCount);
+        if (info.data_precision != ImageInfo.SampleBits) throw EReaderCodecs(kDataPrecision);
         const int firstH = separatePlanes ? 1 : HSampling, firstV = separatePlanes ? 1 : VSampling;
         if (info.comp_info[0].h_samp_factor != firstH || info.comp_info[0].v_samp_factor != firstV)
             throw EReaderCodecs(kSamplingFactors);
@@ -278,8 +257,12 @@ void TTIFFJPEGDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t Pa
             throw EReaderCodecs(kFractionalScanline);
         const bool redFirst = ImageInfo.Model == ColorModel::RGB || ImageInfo.Model == ColorModel::RGBA;
         RowBuffer.resize(size_t(info.output_width) * info.output_components);
-        TScanlines lines{RowBuffer.data(), RowBuffer.size(),   !ycbcr && redFirst,
-                         Dest.Pos,         Dest.Left(),        ScanlineBytes,
+        TScanlines lines{RowBuffer.data(),
+                         RowBuffer.size(),
+                         !ycbcr && redFirst,
+                         Dest.Pos,
+                         Dest.Left(),
+                         ScanlineBytes,
                          uint32_t(UnpackedSize) / ScanlineBytes};
         Guarded(session, ReadScanlinesStep, &lines);
     } catch (...) {
@@ -289,8 +272,7 @@ void TTIFFJPEGDecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t Pa
 }
 
 void TTIFFJPEGDecoder::EndDecompress() {
-    if (!Session)
-        return;
+    if (!Session) return;
     std::unique_ptr<TSession> session = std::move(Session);
     if (session->Created) {
         session->Created = false;

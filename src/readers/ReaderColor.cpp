@@ -168,8 +168,7 @@ void TColorManager::ConfigureGamma(float inputGamma, float screenGamma) {
     // colour back (RGB samples, palette bytes, the grey ramp's 0, 17, ..., 255), so it always
     // spans 0..255 whatever the bit counts: a table over 0..15 would leave the upper entries
     // stale and darken low-depth grey palettes.
-    for (int i = 0; i < 256; ++i)
-        gammaLut_[i] = uint8_t(Round(std::pow(double(i) / 255.0, double(g)) * 255.0));
+    for (int i = 0; i < 256; ++i) gammaLut_[i] = uint8_t(Round(std::pow(double(i) / 255.0, double(g)) * 255.0));
 }
 
 void TColorManager::SetChromaParameters(std::span<const float> weights, uint8_t hStep, uint8_t vStep) {
@@ -296,14 +295,20 @@ void TColorManager::ChooseConverter() {
     const bool colorTarget8 = IsColorTarget(t) && targetBits_ == 8;
     switch (s) {
         case ColorModel::Indexed:
-            if (source16 && target16) rowConverter_ = &TColorManager::IndexCopy16;
-            else if (source16) rowConverter_ = &TColorManager::IndexReduce16;
-            else if (target16) rowConverter_ = &TColorManager::IndexExpand16;
-            else rowConverter_ = &TColorManager::ConvertPacked;
+            if (source16 && target16)
+                rowConverter_ = &TColorManager::IndexCopy16;
+            else if (source16)
+                rowConverter_ = &TColorManager::IndexReduce16;
+            else if (target16)
+                rowConverter_ = &TColorManager::IndexExpand16;
+            else
+                rowConverter_ = &TColorManager::ConvertPacked;
             break;
         case ColorModel::Gray:
-            if (!source16 && !target16) rowConverter_ = &TColorManager::ConvertPacked;
-            else if (sourceBits_ >= 8 && targetBits_ >= 8) rowConverter_ = &TColorManager::ConvertGray;
+            if (!source16 && !target16)
+                rowConverter_ = &TColorManager::ConvertPacked;
+            else if (sourceBits_ >= 8 && targetBits_ >= 8)
+                rowConverter_ = &TColorManager::ConvertGray;
             break;
         case ColorModel::GrayAlpha:
             if ((sourceBits_ == 8 || source16) && (targetBits_ == 8 || target16))
@@ -312,14 +317,14 @@ void TColorManager::ChooseConverter() {
         case ColorModel::RGB:
         case ColorModel::RGBA:
             if (colorTarget8)
-                rowConverter_ = IsRGBOrder(t) ? &TColorManager::ConvertRGBSameOrder
-                                              : &TColorManager::ConvertRGBSwappedOrder;
+                rowConverter_ =
+                    IsRGBOrder(t) ? &TColorManager::ConvertRGBSameOrder : &TColorManager::ConvertRGBSwappedOrder;
             break;
         case ColorModel::BGR:
         case ColorModel::BGRA:
             if (colorTarget8)
-                rowConverter_ = IsBGROrder(t) ? &TColorManager::ConvertRGBSameOrder
-                                              : &TColorManager::ConvertRGBSwappedOrder;
+                rowConverter_ =
+                    IsBGROrder(t) ? &TColorManager::ConvertRGBSameOrder : &TColorManager::ConvertRGBSwappedOrder;
             break;
         case ColorModel::CMYK:
             if (colorTarget8)
@@ -332,10 +337,12 @@ void TColorManager::ChooseConverter() {
         case ColorModel::YCbCr:
         case ColorModel::PhotoYCC:
             if (colorTarget8) {
-                if (s == ColorModel::YCbCr) BuildLumaChromaTables(128, 128);
-                else BuildLumaChromaTables(137, 156);
-                rowConverter_ = IsRGBOrder(t) ? &TColorManager::ConvertLumaChromaToRGB
-                                              : &TColorManager::ConvertLumaChromaToBGR;
+                if (s == ColorModel::YCbCr)
+                    BuildLumaChromaTables(128, 128);
+                else
+                    BuildLumaChromaTables(137, 156);
+                rowConverter_ =
+                    IsRGBOrder(t) ? &TColorManager::ConvertLumaChromaToRGB : &TColorManager::ConvertLumaChromaToBGR;
             }
             break;
         default:
@@ -377,8 +384,10 @@ void TColorManager::ConvertPacked(Sources sources, uint8_t* target, uint32_t cou
     PackedWriter out(target, targetBits_);
     uint8_t testBit = 0x80;
     for (uint32_t i = 0; i < count; ++i) {
-        if (Selected(mask, testBit)) out.Put(in.Next() * targetHigh / sourceHigh);
-        else out.Skip();
+        if (Selected(mask, testBit))
+            out.Put(in.Next() * targetHigh / sourceHigh);
+        else
+            out.Skip();
     }
 }
 
@@ -428,8 +437,10 @@ void TColorManager::ConvertGray(Sources sources, uint8_t* target, uint32_t count
     const size_t sourceStep = (wideSource ? 2 : 1) * (alpha ? 2 : 1);
     const uint8_t* s = sources[0];
     ForEachTargetPixel(target, count, mask, wideTarget ? 2 : 1, [&](uint8_t* t) {
-        if (wideTarget) Write16(t, wideSource ? Read16(s, swap) : s[0] * 257u);
-        else *t = wideSource ? uint8_t(Read16(s, swap) * 255 / 65535) : s[0];
+        if (wideTarget)
+            Write16(t, wideSource ? Read16(s, swap) : s[0] * 257u);
+        else
+            *t = wideSource ? uint8_t(Read16(s, swap) * 255 / 65535) : s[0];
         s += sourceStep;
     });
 }
@@ -437,7 +448,9 @@ void TColorManager::ConvertGray(Sources sources, uint8_t* target, uint32_t count
 // --- colour ------------------------------------------------------------------------------
 
 void TColorManager::ConvertRGBSameOrder(Sources s, uint8_t* t, uint32_t c, uint8_t m) { ConvertRGB(s, t, c, m, false); }
-void TColorManager::ConvertRGBSwappedOrder(Sources s, uint8_t* t, uint32_t c, uint8_t m) { ConvertRGB(s, t, c, m, true); }
+void TColorManager::ConvertRGBSwappedOrder(Sources s, uint8_t* t, uint32_t c, uint8_t m) {
+    ConvertRGB(s, t, c, m, true);
+}
 void TColorManager::ConvertCMYKToRGB(Sources s, uint8_t* t, uint32_t c, uint8_t m) { ConvertCMYK(s, t, c, m, false); }
 void TColorManager::ConvertCMYKToBGR(Sources s, uint8_t* t, uint32_t c, uint8_t m) { ConvertCMYK(s, t, c, m, true); }
 void TColorManager::ConvertLabToRGB(Sources s, uint8_t* t, uint32_t c, uint8_t m) { ConvertLab(s, t, c, m, false); }

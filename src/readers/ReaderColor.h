@@ -39,11 +39,11 @@ enum class ColorModel : uint8_t {
 
 /// Conversion flags; the values are bit positions.
 enum class ConversionFlag : uint8_t {
-    AlphaPresent = 0,      // set from the models by the manager itself
-    GammaCorrect = 1,      // target: colour samples go through GammaLut
-    SwapBytes = 2,         // source: 16-bit samples are stored most significant byte first
+    AlphaPresent = 0,  // set from the models by the manager itself
+    GammaCorrect = 1,  // target: colour samples go through GammaLut
+    SwapBytes = 2,  // source: 16-bit samples are stored most significant byte first
     LabLumaByteScale = 3,  // source, CIE Lab: L stored as 0..255
-    LabChromaBias = 4,     // source, CIE Lab: a and b stored with 128 added
+    LabChromaBias = 4,  // source, CIE Lab: a and b stored with 128 added
 };
 using TConversionFlags = FlagSet<ConversionFlag>;
 
@@ -115,8 +115,7 @@ public:
     /// samples; several mean one plane per sample. Count is the number of target pixels; a
     /// target pixel is written only when its bit of Mask (80 hex first, rotating) is set.
     void ConvertPixels(std::span<const void* const> sources, void* target, uint32_t count, uint8_t mask = 0xFF);
-    void ConvertPixels(std::initializer_list<const void*> sources, void* target, uint32_t count,
-                       uint8_t mask = 0xFF) {
+    void ConvertPixels(std::initializer_list<const void*> sources, void* target, uint32_t count, uint8_t mask = 0xFF) {
         ConvertPixels(std::span<const void* const>(sources.begin(), sources.size()), target, count, mask);
     }
     void ConvertPixels(const void* source, void* target, uint32_t count, uint8_t mask = 0xFF) {

@@ -29,10 +29,14 @@ using SampleReader = uint8_t (*)(const uint8_t*, int);
 
 SampleReader ReaderFor(int depth) {
     switch (depth) {
-        case 1: return Sample1;
-        case 8: return Sample8;
-        case 16: return Sample16;
-        default: BadFrame();
+        case 1:
+            return Sample1;
+        case 8:
+            return Sample8;
+        case 16:
+            return Sample16;
+        default:
+            BadFrame();
     }
 }
 

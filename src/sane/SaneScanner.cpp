@@ -25,11 +25,11 @@ struct StatusKind {
     TSaneErrorKind kind;
 };
 constexpr StatusKind kStatusKinds[] = {
-    {SANE_STATUS_DEVICE_BUSY, TSaneErrorKind::Refused},  {SANE_STATUS_INVAL, TSaneErrorKind::Refused},
-    {SANE_STATUS_UNSUPPORTED, TSaneErrorKind::Refused},  {SANE_STATUS_ACCESS_DENIED, TSaneErrorKind::Refused},
-    {SANE_STATUS_CANCELLED, TSaneErrorKind::Cancelled},  {SANE_STATUS_IO_ERROR, TSaneErrorKind::IOError},
-    {SANE_STATUS_JAMMED, TSaneErrorKind::IOError},       {SANE_STATUS_NO_DOCS, TSaneErrorKind::IOError},
-    {SANE_STATUS_COVER_OPEN, TSaneErrorKind::IOError},   {SANE_STATUS_EOF, TSaneErrorKind::IOError},
+    {SANE_STATUS_DEVICE_BUSY, TSaneErrorKind::Refused}, {SANE_STATUS_INVAL, TSaneErrorKind::Refused},
+    {SANE_STATUS_UNSUPPORTED, TSaneErrorKind::Refused}, {SANE_STATUS_ACCESS_DENIED, TSaneErrorKind::Refused},
+    {SANE_STATUS_CANCELLED, TSaneErrorKind::Cancelled}, {SANE_STATUS_IO_ERROR, TSaneErrorKind::IOError},
+    {SANE_STATUS_JAMMED, TSaneErrorKind::IOError},      {SANE_STATUS_NO_DOCS, TSaneErrorKind::IOError},
+    {SANE_STATUS_COVER_OPEN, TSaneErrorKind::IOError},  {SANE_STATUS_EOF, TSaneErrorKind::IOError},
 };
 
 TSaneErrorKind KindOf(SANE_Status status) {
@@ -64,17 +64,21 @@ const ModeWords& WordsOf(TScanMode mode) {
 
 bool IsModeWord(TScanMode mode, const std::string& word) {
     const auto& words = WordsOf(mode).device;
-    return std::any_of(words.begin(), words.end(),
-                       [&](const char* w) { return strcasecmp(w, word.c_str()) == 0; });
+    return std::any_of(words.begin(), words.end(), [&](const char* w) { return strcasecmp(w, word.c_str()) == 0; });
 }
 
 TSaneFrameFormat FrameFormat(SANE_Frame format) {
     switch (format) {
-        case SANE_FRAME_GRAY: return TSaneFrameFormat::Gray;
-        case SANE_FRAME_RGB: return TSaneFrameFormat::RGB;
-        case SANE_FRAME_RED: return TSaneFrameFormat::Red;
-        case SANE_FRAME_GREEN: return TSaneFrameFormat::Green;
-        case SANE_FRAME_BLUE: return TSaneFrameFormat::Blue;
+        case SANE_FRAME_GRAY:
+            return TSaneFrameFormat::Gray;
+        case SANE_FRAME_RGB:
+            return TSaneFrameFormat::RGB;
+        case SANE_FRAME_RED:
+            return TSaneFrameFormat::Red;
+        case SANE_FRAME_GREEN:
+            return TSaneFrameFormat::Green;
+        case SANE_FRAME_BLUE:
+            return TSaneFrameFormat::Blue;
     }
     throw ESaneError(TSaneErrorKind::Failed, "The scanner sends a kind of frame this program cannot read.");
 }
@@ -143,8 +147,7 @@ std::vector<TSaneDeviceInfo> TSaneSession::Devices() const {
     SANE_Status status = sane_get_devices(&list, SANE_FALSE);
     if (status != SANE_STATUS_GOOD) Fail(status, "The scanners could not be listed");
     std::vector<TSaneDeviceInfo> devices;
-    for (; list && *list; ++list)
-        devices.push_back({(*list)->name, (*list)->vendor, (*list)->model, (*list)->type});
+    for (; list && *list; ++list) devices.push_back({(*list)->name, (*list)->vendor, (*list)->model, (*list)->type});
     return devices;
 }
 
@@ -190,7 +193,7 @@ TSaneOptions TSaneDevice::Options() const {
         // Line art is grey at one bit on devices that have a depth but no line-art mode.
         if (!offered && words.mode == TScanMode::Lineart)
             offered = std::find(depths.begin(), depths.end(), 1) != depths.end() &&
-                      std::find(options.modes.begin(), options.modes.end(), TScanMode::Gray) != options.modes.end();
+                std::find(options.modes.begin(), options.modes.end(), TScanMode::Gray) != options.modes.end();
         if (offered) options.modes.push_back(words.mode);
     }
     if (modeWords.empty()) options.modes.push_back(TScanMode::Color);  // whatever it scans
@@ -207,7 +210,8 @@ TSaneOptions TSaneDevice::Options() const {
             options.resolutions.step = std::max(1, ToInt(resolution, range->quant));
         }
         SANE_Word current = 0;
-        if (sane_control_option(handle_, resolutionOption, SANE_ACTION_GET_VALUE, &current, nullptr) == SANE_STATUS_GOOD)
+        if (sane_control_option(handle_, resolutionOption, SANE_ACTION_GET_VALUE, &current, nullptr) ==
+            SANE_STATUS_GOOD)
             options.resolution = ToInt(resolution, current);
     }
     return options;
@@ -232,7 +236,8 @@ void TSaneDevice::SetWord(int option, int value, bool fixed) {
     SANE_Status status = sane_control_option(handle_, option, SANE_ACTION_SET_VALUE, &word, nullptr);
     if (status != SANE_STATUS_GOOD) {
         const SANE_Option_Descriptor* d = Descriptor(handle_, option);
-        Fail(status, Format("The scanner %s refuses %d for the %s", name_.c_str(), value, d && d->name ? d->name : "option"));
+        Fail(status,
+             Format("The scanner %s refuses %d for the %s", name_.c_str(), value, d && d->name ? d->name : "option"));
     }
 }
 
@@ -278,8 +283,10 @@ void TSaneDevice::Apply(const TScanSettings& settings) {
     }
 
     // The whole scan area: each corner at the end of its range.
-    const std::pair<const char*, bool> corners[] = {{SANE_NAME_SCAN_TL_X, false}, {SANE_NAME_SCAN_TL_Y, false},
-                                                    {SANE_NAME_SCAN_BR_X, true}, {SANE_NAME_SCAN_BR_Y, true}};
+    const std::pair<const char*, bool> corners[] = {{SANE_NAME_SCAN_TL_X, false},
+                                                    {SANE_NAME_SCAN_TL_Y, false},
+                                                    {SANE_NAME_SCAN_BR_X, true},
+                                                    {SANE_NAME_SCAN_BR_Y, true}};
     for (const auto& [name, far] : corners) {
         const int option = FindOption(name);
         const SANE_Option_Descriptor* d = Descriptor(handle_, option);
@@ -308,10 +315,11 @@ void TSaneDevice::Scan(TDIB& picture, const TScanProgress& progress) {
         if (status != SANE_STATUS_GOOD) Fail(status, Format("The scanner %s could not start", name_.c_str()));
         SANE_Parameters parameters{};
         status = sane_get_parameters(handle_, &parameters);
-        if (status != SANE_STATUS_GOOD) Fail(status, Format("The scanner %s does not describe its scan", name_.c_str()));
+        if (status != SANE_STATUS_GOOD)
+            Fail(status, Format("The scanner %s does not describe its scan", name_.c_str()));
         const TSaneFrameFormat format = FrameFormat(parameters.format);
-        rows.BeginFrame({format, parameters.depth, parameters.bytes_per_line, parameters.pixels_per_line,
-                         parameters.lines});
+        rows.BeginFrame(
+            {format, parameters.depth, parameters.bytes_per_line, parameters.pixels_per_line, parameters.lines});
         // Progress over every frame of the scan; a frame of unknown height counts as done at its end.
         const int frames = format == TSaneFrameFormat::Gray || format == TSaneFrameFormat::RGB ? 1 : 3;
         const int64_t total = int64_t(parameters.bytes_per_line) * std::max(parameters.lines, 0) * frames;

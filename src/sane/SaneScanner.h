@@ -20,11 +20,11 @@ namespace tilvorn::sane {
 
 /// What went wrong, as the caller tells the user (and tilvorn-cli its exit code).
 enum class TSaneErrorKind {
-    NoDevice,   // no scanner, or none of the given name
-    Refused,    // the device is busy, or refuses an option or a value
+    NoDevice,  // no scanner, or none of the given name
+    Refused,  // the device is busy, or refuses an option or a value
     Cancelled,  // the user or the device stopped the scan
-    IOError,    // the device failed (I/O error, jam, no paper, cover open)
-    Failed,     // anything else (no memory, a broken frame)
+    IOError,  // the device failed (I/O error, jam, no paper, cover open)
+    Failed,  // anything else (no memory, a broken frame)
 };
 
 /// What the user is told when SANE finds no scanner at all.
@@ -60,9 +60,9 @@ struct TSaneResolutions {
 
 struct TSaneOptions {
     std::vector<std::string> sources;  // empty: the device has no choice of source
-    std::vector<TScanMode> modes;      // the ways it can scan, colour first
+    std::vector<TScanMode> modes;  // the ways it can scan, colour first
     TSaneResolutions resolutions;
-    int resolution = 0;                // current, in dots per inch; 0: no resolution option
+    int resolution = 0;  // current, in dots per inch; 0: no resolution option
 };
 
 /// What one scan is made with. Empty or 0 fields keep the device's own setting, but the scan

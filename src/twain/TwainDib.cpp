@@ -69,7 +69,7 @@ public:
     /// Locked and holding at least the header its first field announces (core or info header).
     bool HasHeader() const {
         return data_ && size_ >= kCoreHeaderSize && LE32(data_) >= kCoreHeaderSize &&
-               (LE32(data_) == kCoreHeaderSize || (LE32(data_) >= kInfoHeaderSize && LE32(data_) <= size_));
+            (LE32(data_) == kCoreHeaderSize || (LE32(data_) >= kInfoHeaderSize && LE32(data_) <= size_));
     }
 
 private:
@@ -80,26 +80,25 @@ private:
 
 std::array<PALETTEENTRY, 256> MakeDefaultPalette() {
     std::array<PALETTEENTRY, 256> palette{};
-    const PALETTEENTRY low[10] = {{0, 0, 0, 0},          {0x80, 0, 0, 0},       {0, 0x80, 0, 0},
-                                       {0x80, 0x80, 0, 0},    {0, 0, 0x80, 0},       {0x80, 0, 0x80, 0},
-                                       {0, 0x80, 0x80, 0},    {0xC0, 0xC0, 0xC0, 0}, {0xC0, 0xDC, 0xC0, 0},
-                                       {0xA6, 0xCA, 0xF0, 0}};
-    const PALETTEENTRY high[10] = {{0xFF, 0xFB, 0xF0, 0}, {0xA0, 0xA0, 0xA4, 0}, {0x80, 0x80, 0x80, 0},
-                                        {0xFF, 0, 0, 0},       {0, 0xFF, 0, 0},       {0xFF, 0xFF, 0, 0},
-                                        {0, 0, 0xFF, 0},       {0xFF, 0, 0xFF, 0},    {0, 0xFF, 0xFF, 0},
-                                        {0xFF, 0xFF, 0xFF, 0}};
+    const PALETTEENTRY low[10] = {
+        {0, 0, 0, 0},       {0x80, 0, 0, 0},    {0, 0x80, 0, 0},       {0x80, 0x80, 0, 0},    {0, 0, 0x80, 0},
+        {0x80, 0, 0x80, 0}, {0, 0x80, 0x80, 0}, {0xC0, 0xC0, 0xC0, 0}, {0xC0, 0xDC, 0xC0, 0}, {0xA6, 0xCA, 0xF0, 0}};
+    const PALETTEENTRY high[10] = {
+        {0xFF, 0xFB, 0xF0, 0}, {0xA0, 0xA0, 0xA4, 0}, {0x80, 0x80, 0x80, 0}, {0xFF, 0, 0, 0},    {0, 0xFF, 0, 0},
+        {0xFF, 0xFF, 0, 0},    {0, 0, 0xFF, 0},       {0xFF, 0, 0xFF, 0},    {0, 0xFF, 0xFF, 0}, {0xFF, 0xFF, 0xFF, 0}};
     const uint8_t darkGreys[12] = {0x04, 0x08, 0x0C, 0x11, 0x16, 0x1C, 0x22, 0x29, 0x39, 0x42, 0x4D, 0x55};
     const uint8_t lightGreys[12] = {0x86, 0x96, 0xA0, 0xB2, 0xC0, 0xCB, 0xD7, 0xDD, 0xE3, 0xEA, 0xF1, 0xF8};
     const PALETTEENTRY singles[7] = {{0xFF, 0x7C, 0x80, 0}, {0x5A, 0x9E, 0xEE, 0}, {0x7E, 0x5E, 0x3B, 0},
-                                          {0x3B, 0x7E, 0x5E, 0}, {0xEE, 0xB0, 0x5A, 0}, {0x9E, 0x5A, 0xEE, 0},
-                                          {0xD8, 0xC8, 0x98, 0}};
+                                     {0x3B, 0x7E, 0x5E, 0}, {0xEE, 0xB0, 0x5A, 0}, {0x9E, 0x5A, 0xEE, 0},
+                                     {0xD8, 0xC8, 0x98, 0}};
     const uint8_t levels[6] = {0x00, 0x33, 0x66, 0x99, 0xCC, 0xFF};
     for (int i = 0; i < 10; ++i) palette[i] = low[i], palette[246 + i] = high[i];
     for (int i = 0; i < 12; ++i) {
         palette[10 + i] = {darkGreys[i], darkGreys[i], darkGreys[i], PC_NOCOLLAPSE};
         palette[234 + i] = {lightGreys[i], lightGreys[i], lightGreys[i], PC_NOCOLLAPSE};
     }
-    for (int i = 0; i < 7; ++i) palette[22 + i] = {singles[i].peRed, singles[i].peGreen, singles[i].peBlue, PC_NOCOLLAPSE};
+    for (int i = 0; i < 7; ++i)
+        palette[22 + i] = {singles[i].peRed, singles[i].peGreen, singles[i].peBlue, PC_NOCOLLAPSE};
     // Entries 29 to 232 walk the colour cube with red changing fastest, leaving out black.
     for (int cube = 1; cube <= 204; ++cube)
         palette[28 + cube] = {levels[cube % 6], levels[cube / 6 % 6], levels[cube / 36], PC_NOCOLLAPSE};
@@ -107,9 +106,7 @@ std::array<PALETTEENTRY, 256> MakeDefaultPalette() {
     return palette;
 }
 
-bool HasExtension(const std::string& fileName) {
-    return std::filesystem::path(fileName).has_extension();
-}
+bool HasExtension(const std::string& fileName) { return std::filesystem::path(fileName).has_extension(); }
 
 // Asks for a file name the way both file routines do; "" when the user cancelled.
 std::string AskForBitmapName(bool save) {
@@ -178,15 +175,14 @@ HPALETTE TwainDibPalette(HGLOBAL dib) {
     return entries.empty() ? nullptr : CreatePalette(entries.data(), int(entries.size()));
 }
 
-void TwainPaintDib(TCanvas& canvas, int x, int y, int width, int height, HGLOBAL dib, int sourceX,
-                   int sourceY) {
+void TwainPaintDib(TCanvas& canvas, int x, int y, int width, int height, HGLOBAL dib, int sourceX, int sourceY) {
     LockedDib locked(dib);
     if (!locked.HasHeader() || IsCoreHeader(locked.Data())) return;
     uint64_t pixelOffset = PixelOffsetOf(locked.Data());
     if (pixelOffset > locked.Size() || locked.Size() > uint64_t(INT32_MAX)) return;
     const uint8_t* info = locked.Data();
-    canvas.StretchDIBits(Bounds(x, y, width, height), Bounds(sourceX, sourceY, width, height), info,
-                         int(pixelOffset), info + pixelOffset, int(locked.Size() - pixelOffset));
+    canvas.StretchDIBits(Bounds(x, y, width, height), Bounds(sourceX, sourceY, width, height), info, int(pixelOffset),
+                         info + pixelOffset, int(locked.Size() - pixelOffset));
 }
 
 int TwainSaveDibToOpenFile(HGLOBAL dib, TStream& file) {
@@ -266,8 +262,7 @@ HGLOBAL TwainLoadDibFromBmp(const std::string& fileName) {
         GlobalUnlock(block);
         if (complete) return block;
         GlobalFree(block);
-    } catch (const tilvorn::Exception&) {
-    }
+    } catch (const tilvorn::Exception&) {}
     return nullptr;
 }
 

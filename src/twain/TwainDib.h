@@ -48,8 +48,7 @@ HPALETTE TwainDibPalette(HGLOBAL dib);
 /// Paints the block's pixels from (sourceX, sourceY), counted from its top-left corner, into
 /// the rectangle (x, y, width, height) of the canvas, unscaled. A block that cannot be locked,
 /// or whose pixels run past its end, paints nothing.
-void TwainPaintDib(TCanvas& canvas, int x, int y, int width, int height, HGLOBAL dib, int sourceX,
-                   int sourceY);
+void TwainPaintDib(TCanvas& canvas, int x, int y, int width, int height, HGLOBAL dib, int sourceX, int sourceY);
 
 int TwainSaveDibToOpenFile(HGLOBAL dib, TStream& file);
 /// An empty name asks for one with the save dialog.

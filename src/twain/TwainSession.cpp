@@ -85,9 +85,7 @@ std::string DefaultManagerLocation() {
 #endif
 }
 
-std::string ManagerLocation() {
-    return session.managerPath.empty() ? DefaultManagerLocation() : session.managerPath;
-}
+std::string ManagerLocation() { return session.managerPath.empty() ? DefaultManagerLocation() : session.managerPath; }
 
 bool LibraryFileMayExist(const std::string& location) {
 #ifdef _WIN32
@@ -151,9 +149,7 @@ void EndSession(TwainWindow window) {
     UnloadManager();
 }
 
-bool ModalLoopGoesOn() {
-    return session.state >= kSourceEnabled && session.acquired == nullptr && !session.loopEnded;
-}
+bool ModalLoopGoesOn() { return session.state >= kSourceEnabled && session.acquired == nullptr && !session.loopEnded; }
 
 void StoreCompletedImage(HGLOBAL image) {
     session.acquired = image;
@@ -221,8 +217,7 @@ int CheckOneValue(const uint8_t* memory, size_t size, uint32_t mask) {
 }
 
 // Copies the current value out of a container answered to MSG_GETCURRENT.
-bool CopyCurrentValue(const uint8_t* memory, size_t size, TW_UINT16 containerType, TW_UINT16 itemType,
-                      void* value) {
+bool CopyCurrentValue(const uint8_t* memory, size_t size, TW_UINT16 containerType, TW_UINT16 itemType, void* value) {
     size_t wanted = TwainItemSize(itemType);
     if (wanted == 0 || value == nullptr) return false;
     if (containerType == TWON_ENUMERATION) {
@@ -412,8 +407,7 @@ void TransferImages() {
             continue;
         }
         // A failed transfer: the waiting pages are dropped and the acquisition ends.
-        if (CallSource(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &session.pending))
-            session.state = kSourceEnabled;
+        if (CallSource(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &session.pending)) session.state = kSourceEnabled;
         session.loopEnded = true;
         return;
     } while (session.state == kTransferReady);
@@ -453,8 +447,7 @@ bool RestrictPixelTypes(int pixelTypes) {
     GlobalUnlock(container);
     if (failure)
         RecordError(failure);
-    else if (capability.ConType != TWON_ONEVALUE &&
-             !CallSource(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability)) {
+    else if (capability.ConType != TWON_ONEVALUE && !CallSource(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability)) {
         RecordError(kErrCapabilitySet);
         failure = kErrCapabilitySet;
     }
@@ -479,9 +472,8 @@ void RecordError(int code) {
 TW_UINT16 QueryConditionCode() {
     if (session.state < kManagerOpen) return TWCC_SEQERROR;
     TW_STATUS status{};
-    bool answered = session.state == kManagerOpen
-                        ? CallManager(DG_CONTROL, DAT_STATUS, MSG_GET, &status)
-                        : CallSource(DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+    bool answered = session.state == kManagerOpen ? CallManager(DG_CONTROL, DAT_STATUS, MSG_GET, &status)
+                                                  : CallSource(DG_CONTROL, DAT_STATUS, MSG_GET, &status);
     return answered ? status.ConditionCode : TWCC_BUMMER;
 }
 
@@ -614,8 +606,7 @@ bool TwainGetSourceUIHidden() { return session.SourceUIHidden; }
 void TwainSetSourceUIHidden(int flag) { session.SourceUIHidden = flag != 0; }
 
 bool TwainRegisterApplication(int major, int minor, int language, int country, const std::string& version,
-                              const std::string& manufacturer, const std::string& family,
-                              const std::string& product) {
+                              const std::string& manufacturer, const std::string& family, const std::string& product) {
     constexpr size_t kLongest = sizeof(TW_STR32) - 1;
     for (const std::string* text : {&version, &manufacturer, &family, &product})
         if (text->size() > kLongest) return false;
@@ -669,8 +660,8 @@ bool TwainGetCapabilityValue(int capability, int itemType, void* value) {
     if (CallSource(DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT, &request) && request.hContainer) {
         auto container = static_cast<HGLOBAL>(request.hContainer);
         if (auto* memory = static_cast<const uint8_t*>(GlobalLock(container))) {
-            found = CopyCurrentValue(memory, GlobalSize(container), request.ConType,
-                                     static_cast<TW_UINT16>(itemType), value);
+            found = CopyCurrentValue(memory, GlobalSize(container), request.ConType, static_cast<TW_UINT16>(itemType),
+                                     value);
             GlobalUnlock(container);
         }
     }

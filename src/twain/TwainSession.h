@@ -74,8 +74,7 @@ void TwainSetSourceUIHidden(int flag);
 /// Sets the application identity; false (and nothing changed) when a text does not fit its
 /// 34-byte field.
 bool TwainRegisterApplication(int major, int minor, int language, int country, const std::string& version,
-                              const std::string& manufacturer, const std::string& family,
-                              const std::string& product);
+                              const std::string& manufacturer, const std::string& family, const std::string& product);
 int TwainLastResultCode();
 int TwainLastConditionCode();
 void TwainReportLastError();

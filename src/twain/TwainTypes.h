@@ -187,26 +187,35 @@ static_assert(offsetof(TW_IDENTITY, ProtocolMajor) == 46 && offsetof(TW_IDENTITY
 static_assert(offsetof(TW_IDENTITY, ProductName) == 122);
 
 /// The Source Manager's single entry point.
-using DSMENTRYPROC = TW_UINT16 (*)(TW_IDENTITY* origin, TW_IDENTITY* destination, TW_UINT32 group,
-                                   TW_UINT16 dataType, TW_UINT16 message, TW_MEMREF data);
+using DSMENTRYPROC = TW_UINT16 (*)(TW_IDENTITY* origin, TW_IDENTITY* destination, TW_UINT32 group, TW_UINT16 dataType,
+                                   TW_UINT16 message, TW_MEMREF data);
 
 /// Bytes of one item of a capability container, 0 for an unknown item type.
 constexpr size_t TwainItemSize(TW_UINT16 itemType) {
     switch (itemType) {
         case TWTY_INT8:
-        case TWTY_UINT8: return 1;
+        case TWTY_UINT8:
+            return 1;
         case TWTY_INT16:
         case TWTY_UINT16:
-        case TWTY_BOOL: return 2;
+        case TWTY_BOOL:
+            return 2;
         case TWTY_INT32:
         case TWTY_UINT32:
-        case TWTY_FIX32: return 4;
-        case TWTY_FRAME: return 16;
-        case TWTY_STR32: return 34;
-        case TWTY_STR64: return 66;
-        case TWTY_STR128: return 130;
-        case TWTY_STR255: return 256;
-        default: return 0;
+        case TWTY_FIX32:
+            return 4;
+        case TWTY_FRAME:
+            return 16;
+        case TWTY_STR32:
+            return 34;
+        case TWTY_STR64:
+            return 66;
+        case TWTY_STR128:
+            return 130;
+        case TWTY_STR255:
+            return 256;
+        default:
+            return 0;
     }
 }
 

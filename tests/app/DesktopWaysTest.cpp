@@ -18,8 +18,8 @@ namespace {
 /// A picture of one colour written by ImageMagick.
 std::string WritePicture(const std::string& name, const char* colour, int width, int height) {
     std::string file = TempDir("desktop") + "/" + name;
-    EXPECT_EQ(Run("/usr/bin/convert -size " + std::to_string(width) + "x" + std::to_string(height) + " xc:'" +
-                  colour + "' '" + file + "'"),
+    EXPECT_EQ(Run("/usr/bin/convert -size " + std::to_string(width) + "x" + std::to_string(height) + " xc:'" + colour +
+                  "' '" + file + "'"),
               0);
     return file;
 }
@@ -63,8 +63,7 @@ TEST_F(WindowTest, AMissingOrUnreadableFileNamedAtStartIsReported) {
         dialogs.messages.clear();
         form->HandleEvent([&] { form->OpenPictureFromDesktop(file); });
         ASSERT_EQ(dialogs.messages.size(), 1u);
-        EXPECT_EQ(dialogs.messages[0].text,
-                  "Cannot open \"" + file + "\": the file does not exist or cannot be read.");
+        EXPECT_EQ(dialogs.messages[0].text, "Cannot open \"" + file + "\": the file does not exist or cannot be read.");
         EXPECT_FALSE(form->HasPicture());
         EXPECT_FALSE(form->sPanel2->isEnabled());
     }
@@ -131,11 +130,17 @@ TEST(DesktopStart, TheProgramStartedWithAFileShowsThePicture) {
     const std::string script = dir + "/run.sh";
     const std::string body =
         "unset QT_QPA_PLATFORM\n"
-        "'" TILVORN_BINARY_DIR "/src/tilvorn' '" + file + "' & pid=$!\n"
+        "'" TILVORN_BINARY_DIR "/src/tilvorn' '" +
+        file +
+        "' & pid=$!\n"
         "for i in $(seq 1 40); do\n"
         "  sleep 0.5\n"
-        "  import -window root '" + shot + "' 2>/dev/null || continue\n"
-        "  convert '" + shot + "' -fuzz 3% -fill white -opaque '#d0208c' -fill black +opaque white"
+        "  import -window root '" +
+        shot +
+        "' 2>/dev/null || continue\n"
+        "  convert '" +
+        shot +
+        "' -fuzz 3% -fill white -opaque '#d0208c' -fill black +opaque white"
         " -format '%[fx:mean>0.02]' info: | grep -q 1 && break\n"
         "done\n"
         "kill $pid\nwait $pid\n";

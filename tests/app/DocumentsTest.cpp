@@ -88,8 +88,8 @@ TEST(RenderDocument, GoesThroughItsStagesAndReplacesThePicture) {
         int width, height;
     };
     const Case cases[] = {
-        {"letter.doc", {100, 140}, 600, 840}, {"sheet.XLS", {30, 20}, 180, 120}, {"page.pdf", {794, 1123}, 4764, 6738},
-        {"letter.docx", {100, 140}, 100, 140}, {"sheet.xlsx", {30, 20}, 30, 20}, {"anim.gif", {7, 3}, 7, 3},
+        {"letter.doc", {100, 140}, 600, 840},  {"sheet.XLS", {30, 20}, 180, 120}, {"page.pdf", {794, 1123}, 4764, 6738},
+        {"letter.docx", {100, 140}, 100, 140}, {"sheet.xlsx", {30, 20}, 30, 20},  {"anim.gif", {7, 3}, 7, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,9 +100,17 @@ TEST(RenderDocument, GoesThroughItsStagesAndReplacesThePicture) {
         RenderDocumentFile(window, c.name, renderer);
 
         std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
-        std::vector<std::string> expected = {"max 3",    "progress 1", "messages", "picture " + size + "x24",
-                                             "progress 2", "messages", "width " + std::to_string(c.width),
-                                             "progress 3", "messages", "split as is", "progress 0"};
+        std::vector<std::string> expected = {"max 3",
+                                             "progress 1",
+                                             "messages",
+                                             "picture " + size + "x24",
+                                             "progress 2",
+                                             "messages",
+                                             "width " + std::to_string(c.width),
+                                             "progress 3",
+                                             "messages",
+                                             "split as is",
+                                             "progress 0"};
         EXPECT_EQ(window.log, expected);
         EXPECT_EQ(renderer.opened, std::vector<std::string>{c.name});
         EXPECT_EQ(renderer.drawnSizes, (std::vector<TDocumentSize>{{c.width, c.height}}));
@@ -123,17 +131,32 @@ TEST(RenderDocument, EveryWayOutResetsTheProgressAndClosesTheDocument) {
         bool pictureReplaced;
     };
     const Case cases[] = {
-        {"no renderer for it", {}, "unscripted.xyz",
-         "Cannot open \"unscripted.xyz\": nothing installed here can draw this kind of file.", false},
-        {"fails to open", {{10, 10}, nullptr, "Cannot open \"a.doc\": no office suite is installed.", ""}, "a.doc",
-         "Cannot open \"a.doc\": no office suite is installed.", false},
-        {"empty first page", {{0, 10}, nullptr, "", ""}, "empty.pdf", "Cannot open \"empty.pdf\": its first page is empty.",
+        {"no renderer for it",
+         {},
+         "unscripted.xyz",
+         "Cannot open \"unscripted.xyz\": nothing installed here can draw this kind of file.",
+         false},
+        {"fails to open",
+         {{10, 10}, nullptr, "Cannot open \"a.doc\": no office suite is installed.", ""},
+         "a.doc",
+         "Cannot open \"a.doc\": no office suite is installed.",
+         false},
+        {"empty first page",
+         {{0, 10}, nullptr, "", ""},
+         "empty.pdf",
+         "Cannot open \"empty.pdf\": its first page is empty.",
          false},
         // Drawn at six times its natural size, so the refusal names 240000 pixels a side.
-        {"too large for a picture", {{40000, 40000}, nullptr, "", ""}, "huge.pdf",
-         "The picture is 240000 × 240000 pixels, 172.8 GB at 24 bits; one picture may take at most 2.1 GB.", false},
-        {"fails to draw", {{10, 10}, nullptr, "", "Cannot draw \"b.pdf\" at 60 x 60 pixels: broken."}, "b.pdf",
-         "Cannot draw \"b.pdf\" at 60 x 60 pixels: broken.", true},
+        {"too large for a picture",
+         {{40000, 40000}, nullptr, "", ""},
+         "huge.pdf",
+         "The picture is 240000 × 240000 pixels, 172.8 GB at 24 bits; one picture may take at most 2.1 GB.",
+         false},
+        {"fails to draw",
+         {{10, 10}, nullptr, "", "Cannot draw \"b.pdf\" at 60 x 60 pixels: broken."},
+         "b.pdf",
+         "Cannot draw \"b.pdf\" at 60 x 60 pixels: broken.",
+         true},
     };
     SetPictureMemoryLimit(uint64_t(2) << 30);
     for (const Case& c : cases) {
@@ -218,14 +241,16 @@ TEST(RenderDocumentFiles, PdfIsSixFoldAndGifIsNatural) {
     if (!pillow || !magick) GTEST_SKIP() << "Pillow (python3-pil) or ImageMagick is not installed";
     // A 200 x 100 picture with a black box at (20, 10)-(60, 40), as a PDF page at 96 dpi, and
     // a 40 x 30 GIF with a black box at (10, 5)-(20, 15).
-    WriteText(dir + "/make.py", "from PIL import Image, ImageDraw\n"
-                                "im = Image.new('RGB', (200, 100), 'white')\n"
-                                "ImageDraw.Draw(im).rectangle([20, 10, 59, 39], fill='black')\n"
-                                "im.save('" + dir + "/box.pdf', resolution=96.0)\n");
+    WriteText(dir + "/make.py",
+              "from PIL import Image, ImageDraw\n"
+              "im = Image.new('RGB', (200, 100), 'white')\n"
+              "ImageDraw.Draw(im).rectangle([20, 10, 59, 39], fill='black')\n"
+              "im.save('" +
+                  dir + "/box.pdf', resolution=96.0)\n");
     ASSERT_EQ(test::Run("/usr/bin/python3 " + dir + "/make.py"), 0);
-    ASSERT_EQ(test::Run("/usr/bin/convert -size 40x30 xc:white -fill black -draw 'rectangle 10,5 19,14' " + dir +
-                        "/box.gif"),
-              0);
+    ASSERT_EQ(
+        test::Run("/usr/bin/convert -size 40x30 xc:white -fill black -draw 'rectangle 10,5 19,14' " + dir + "/box.gif"),
+        0);
     struct Case {
         const char* name;
         int width, height;
@@ -242,9 +267,9 @@ TEST(RenderDocumentFiles, PdfIsSixFoldAndGifIsNatural) {
         EXPECT_EQ(window.newWidth, c.width);
         int box = (c.boxRight - c.boxLeft) * (c.boxBottom - c.boxTop);
         int slack = c.width / 100 + 1;
-        EXPECT_EQ(DarkPixels(*window.picture, c.boxLeft + slack, c.boxTop + slack, c.boxRight - slack,
-                             c.boxBottom - slack),
-                  (c.boxRight - c.boxLeft - 2 * slack) * (c.boxBottom - c.boxTop - 2 * slack));
+        EXPECT_EQ(
+            DarkPixels(*window.picture, c.boxLeft + slack, c.boxTop + slack, c.boxRight - slack, c.boxBottom - slack),
+            (c.boxRight - c.boxLeft - 2 * slack) * (c.boxBottom - c.boxTop - 2 * slack));
         EXPECT_NEAR(DarkPixels(*window.picture, 0, 0, c.width, c.height), box, box / 10);
     }
 }
@@ -262,8 +287,9 @@ TEST(RenderDocumentFiles, MissingOfficeSuiteIsNamedAndThePictureStays) {
         RenderDocumentFile(window, file, renderer);
         ADD_FAILURE() << "rendered";
     } catch (const EDocumentError& e) {
-        EXPECT_STREQ(e.what(), "Cannot open \"letter.doc\": no office suite is installed to draw it "
-                               "(LibreOffice was not found).");
+        EXPECT_STREQ(e.what(),
+                     "Cannot open \"letter.doc\": no office suite is installed to draw it "
+                     "(LibreOffice was not found).");
     }
     EXPECT_EQ(window.picture.get(), previous);
     EXPECT_EQ(window.progress, 0);
@@ -276,8 +302,10 @@ TEST(RenderDocumentFiles, WordFileIsSixTimesItsFirstPage) {
     if (office.empty()) GTEST_SKIP() << "LibreOffice is not installed";
     std::string dir = test::TempDir("word-six-fold");
     WriteText(dir + "/letter.txt", "HHHHHHHHHHHH MMMMMMMMMMMM\n");
-    test::Run(office + " -env:UserInstallation=file://" + dir + "/profile --headless --norestore --convert-to doc "
-              "--outdir " + dir + " " + dir + "/letter.txt >/dev/null 2>&1");
+    test::Run(office + " -env:UserInstallation=file://" + dir +
+              "/profile --headless --norestore --convert-to doc "
+              "--outdir " +
+              dir + " " + dir + "/letter.txt >/dev/null 2>&1");
     ASSERT_TRUE(fs::exists(dir + "/letter.doc")) << "LibreOffice did not make the fixture";
 
     TRecordingWindow window;

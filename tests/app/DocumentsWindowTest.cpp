@@ -47,7 +47,8 @@ TEST_F(DocumentWindowTest, DocumentBecomesThePictureAtItsSize) {
                                       progressWhileDrawn = form->sProgressBar1->value();
                                       return 0xFFFFFFu;
                                   },
-                                  "", ""};
+                                  "",
+                                  ""};
         Open(path);
         ASSERT_TRUE(form->SourceImage);
         EXPECT_EQ(form->SourceImage->Width(), c.width);

@@ -5,25 +5,24 @@
 namespace tilvorn::test {
 namespace {
 
-
 TEST_F(WindowTest, StartsWithEveryControlInItsInitialState) {
     Start();
     EXPECT_EQ(S(form->windowTitle()), "Tilvorn 2.16 - Advanced");
     for (const char* name :
-         {"sPanel1", "sPanel3", "ChangeImage", "sScrollBar2", "ChangePrinter", "sScrollBar1", "sLabelFX4",
-          "sComboBox3", "sPanel4", "sGroupBox2", "NewWidth", "NewHeight", "KeepScale", "StringGrid1", "sPanel5",
-          "sComboBox2", "sLabelFX2", "sEdit5", "sButton2", "sButton1", "sGroupBox3", "ColCount", "RowCount",
-          "AllCount", "Label7", "sPanel2", "sBitBtn1", "sBitBtn2", "sProgressBar2", "sLabelFX1", "sProgressBar1",
-          "sScrollBox1", "DIBView1", "sSpeedButton2", "sSpeedButton1", "OleContainer1", "OleContainer2", "sMemo1",
-          "sStatusBar1"})
+         {"sPanel1",       "sPanel3",     "ChangeImage", "sScrollBar2",   "ChangePrinter", "sScrollBar1",
+          "sLabelFX4",     "sComboBox3",  "sPanel4",     "sGroupBox2",    "NewWidth",      "NewHeight",
+          "KeepScale",     "StringGrid1", "sPanel5",     "sComboBox2",    "sLabelFX2",     "sEdit5",
+          "sButton2",      "sButton1",    "sGroupBox3",  "ColCount",      "RowCount",      "AllCount",
+          "Label7",        "sPanel2",     "sBitBtn1",    "sBitBtn2",      "sProgressBar2", "sLabelFX1",
+          "sProgressBar1", "sScrollBox1", "DIBView1",    "sSpeedButton2", "sSpeedButton1", "OleContainer1",
+          "OleContainer2", "sMemo1",      "sStatusBar1"})
         EXPECT_NE(form->findChild<QWidget*>(name), nullptr) << name;
 
     // The design sizes are the least the strip and its panels get; longer texts widen them.
     EXPECT_GE(form->sPanel1->height(), 131);
     EXPECT_TRUE(form->sPanel3->isEnabled());
     for (QFrame* panel : {form->sPanel4, form->sPanel5, form->sPanel2}) EXPECT_FALSE(panel->isEnabled());
-    for (QFrame* panel : {form->sPanel3, form->sPanel4, form->sPanel5, form->sPanel2})
-        EXPECT_GE(panel->width(), 176);
+    for (QFrame* panel : {form->sPanel3, form->sPanel4, form->sPanel5, form->sPanel2}) EXPECT_GE(panel->width(), 176);
     EXPECT_EQ(form->sScrollBar2->maximum(), 2);
     EXPECT_EQ(form->sScrollBar2->value(), 0);
     EXPECT_EQ(form->sScrollBar1->maximum(), 1);
@@ -198,10 +197,8 @@ TEST_F(WindowTest, MarginAndOverlapCellsFallBackToTheirDefaults) {
     };
     const Case cases[] = {
         {1, 1, "abc", "1"},  // sheet mode has no strips: Trunc(0) + 1
-        {2, 1, "3 ", "1"},   // a trailing blank is not an integer
-        {1, 2, "", "5"},
-        {2, 2, "x", "5"},
-        {1, 1, "-2", "-2"},  // any integer is taken, negative ones too
+        {2, 1, "3 ", "1"},  // a trailing blank is not an integer
+        {1, 2, "", "5"},    {2, 2, "x", "5"}, {1, 1, "-2", "-2"},  // any integer is taken, negative ones too
         {2, 2, "$A", "$A"},  // hexadecimal is an integer too
     };
     for (const Case& c : cases) {
@@ -230,9 +227,10 @@ TEST_F(WindowTest, ErrorsAreReportedAndTheWindowStaysUsable) {
     const Case cases[] = {
         {"0", "A poster of 0 x 0 mm has no printer pixels (0 x 0). Width and height must be at least 1 mm."},
         {"-10", "A poster of -10 x -6 mm has no printer pixels (-118 x -70). Width and height must be at least 1 mm."},
-        {"2000000000", "A poster of 2000000000 x 1333333333 mm has too many printer pixels (23622000000 x "
-                       "15747999996). At this resolution the width may be at most 181820645 mm and the height at "
-                       "most 181820645 mm."},
+        {"2000000000",
+         "A poster of 2000000000 x 1333333333 mm has too many printer pixels (23622000000 x "
+         "15747999996). At this resolution the width may be at most 181820645 mm and the height at "
+         "most 181820645 mm."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.width);

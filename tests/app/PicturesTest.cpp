@@ -191,8 +191,8 @@ TEST(Preview, PointerNamesColumnRowAndPage) {
         int x, y;
         int64_t column, row, page;
     } cases[] = {
-        {40, 20, 1, 1, 1},     {40 + 39, 20, 2, 1, 2}, {40 + 77, 20 + 29, 3, 2, 6},
-        {0, 0, 1, 1, 1},       {199, 99, 4, 3, 10},  // beside the image: the nearest edge
+        {40, 20, 1, 1, 1}, {40 + 39, 20, 2, 1, 2}, {40 + 77, 20 + 29, 3, 2, 6},
+        {0, 0, 1, 1, 1},   {199, 99, 4, 3, 10},  // beside the image: the nearest edge
     };
     for (const Case& c : cases) {
         auto cell = PointerCell(c.x, c.y, 200, 100, 120, 60, 100, 5, 100, 5, 300, 200, "3");

@@ -123,8 +123,8 @@ TEST_F(SaneScannerWindowTest, CancellingTheDialogLeavesThePicture) {
 }
 
 TEST_F(SaneScannerWindowTest, TheCancelButtonStopsTheScan) {
-    sane::UseTestBackend({{"read-limit", "true"}, {"read-limit-size", "2000"}, {"read-delay", "true"},
-                          {"read-delay-duration", "5000"}});
+    sane::UseTestBackend(
+        {{"read-limit", "true"}, {"read-limit-size", "2000"}, {"read-delay", "true"}, {"read-delay-duration", "5000"}});
     Start();
     GivePicture(12, 8);
     bool clicked = false;

@@ -19,27 +19,31 @@ TEST_F(WindowTest, SheetWindowDefaultsAndControls) {
     EXPECT_FALSE(page->sSpinEdit3->isEnabled());
     EXPECT_EQ(page->sSpinEdit3->Value(), 300);
     EXPECT_EQ(S(page->sLabelFX1->text()), "Размер листа (в мм)");
-    EXPECT_EQ(S(page->sComboBox1->itemText(0)), "\xD0\x90" "4 - книжный");  // Cyrillic А
-    EXPECT_EQ(S(page->sComboBox1->itemText(1)), "\xD0\x90" "4 - альбомный");
+    EXPECT_EQ(S(page->sComboBox1->itemText(0)),
+              "\xD0\x90"
+              "4 - книжный");  // Cyrillic А
+    EXPECT_EQ(S(page->sComboBox1->itemText(1)),
+              "\xD0\x90"
+              "4 - альбомный");
     EXPECT_EQ(S(page->sLabel1->text()), "ширина:     высота:");
     EXPECT_EQ(S(page->sLabelFX2->text()), "Расширение (в DPI)");
 }
 
 TEST_F(WindowTest, SheetChoicesGiveTheirSheetInPixels) {
     struct Case {
-        int preset;          // entry of the preset list
-        int resolution;      // entry of the resolution group
+        int preset;  // entry of the preset list
+        int resolution;  // entry of the resolution group
         const char* custom;  // typed custom resolution, or nullptr
         int widthPx, heightPx;
         double pxPerMm;
     };
     const Case cases[] = {
         {0, 2, nullptr, 2480, 3508, 11.811},
-        {1, 1, nullptr, 1754, 1240, 5.9055},   // Round(1753.9335) x Round(1240.155)
+        {1, 1, nullptr, 1754, 1240, 5.9055},  // Round(1753.9335) x Round(1240.155)
         {0, 0, nullptr, 794, 1123, 3.77952},
         {0, 3, "600", 4961, 7016, 23.622},
         {0, 3, "5000", 19842, 28063, 94.488},  // clamped to 2400
-        {0, 3, "100", 2480, 3508, 11.811},     // clamped to 300
+        {0, 3, "100", 2480, 3508, 11.811},  // clamped to 300
     };
     Start();
     for (const Case& c : cases) {

@@ -27,8 +27,8 @@ TEST_F(SizeEditsTest, ASizeTextThatIsNoNumberIsRefusedAndTheShownSizeComesBack) 
         const char* typed;
         bool height;
     };
-    const Case cases[] = {{"abc", false}, {"99999999999", false}, {"12x", false}, {" ", false},
-                          {"tall", true}, {"4294967297", true}};
+    const Case cases[] = {{"abc", false}, {"99999999999", false}, {"12x", false},
+                          {" ", false},   {"tall", true},         {"4294967297", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
         dialogs.messages.clear();
@@ -85,8 +85,16 @@ TEST_F(SizeEditsTest, TheChosenSplitModeIsAppliedAgainAfterEachChange) {
         std::function<void(SizeEditsTest&)> change;
     };
     const Case changes[] = {
-        {"margin", [](SizeEditsTest& t) { t.TypeCell(2, 1, "30"); t.LeaveFocus(); }},
-        {"overlap", [](SizeEditsTest& t) { t.TypeCell(1, 2, "40"); t.LeaveFocus(); }},
+        {"margin",
+         [](SizeEditsTest& t) {
+             t.TypeCell(2, 1, "30");
+             t.LeaveFocus();
+         }},
+        {"overlap",
+         [](SizeEditsTest& t) {
+             t.TypeCell(1, 2, "40");
+             t.LeaveFocus();
+         }},
         {"sheet", [](SizeEditsTest& t) { t.form->sScrollBar1->setValue(1); }},
     };
     for (int mode : {1, 2})

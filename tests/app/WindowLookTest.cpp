@@ -16,7 +16,8 @@ namespace {
 class WindowLookTest : public WindowTest {
 protected:
     void UseEnglish() {
-        auto english = ReadFileBytes((std::filesystem::path(TILVORN_SOURCE_DIR) / "data" / "lang" / "English.lng").string());
+        auto english =
+            ReadFileBytes((std::filesystem::path(TILVORN_SOURCE_DIR) / "data" / "lang" / "English.lng").string());
         ASSERT_FALSE(english.empty());
         WriteLanguageFile(std::string(english.begin(), english.end()));
     }
@@ -49,16 +50,16 @@ protected:
         {
             QStyleOptionButton option;
             option.initFrom(form->KeepScale);
-            QRect contents = form->KeepScale->style()->subElementRect(QStyle::SE_CheckBoxContents, &option,
-                                                                     form->KeepScale);
+            QRect contents =
+                form->KeepScale->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, form->KeepScale);
             fits(form->KeepScale, form->KeepScale->text(), contents.width());
         }
         for (QComboBox* list : {form->sComboBox3, form->sComboBox2}) {
             QStyleOptionComboBox option;
             option.initFrom(list);
             option.editable = false;
-            QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
-                                                        QStyle::SC_ComboBoxEditField, list);
+            QRect field =
+                list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
             for (int i = 0; i < list->count(); ++i) fits(list, list->itemText(i), field.width());
         }
         for (QGroupBox* box : {form->sGroupBox2, form->sGroupBox3}) fits(box, box->title(), box->width() - 8);

@@ -10,23 +10,40 @@ namespace {
 // Every caption the activation sets, with the entry it shows.
 std::vector<std::pair<QString, int>> Captions(TForm1& form, TPageForm& page) {
     return {
-        {form.ChangeImage->text(), 0},        {form.sLabelFX4->text(), 5},
-        {form.sComboBox3->itemText(0), 6},    {form.sComboBox3->itemText(1), 7},
-        {form.sComboBox3->itemText(2), 8},    {form.sGroupBox2->title(), 9},
-        {form.KeepScale->text(), 10},         {form.Cells(0, 0), 11},
-        {form.Cells(0, 1), 12},               {form.Cells(0, 2), 13},
-        {form.Cells(1, 0), 14},               {form.Cells(2, 0), 15},
-        {form.sComboBox2->itemText(0), 16},   {form.sComboBox2->itemText(1), 17},
-        {form.sComboBox2->itemText(2), 18},   {form.sLabelFX2->text(), 19},
-        {form.sButton2->text(), 20},          {form.sButton1->text(), 21},
-        {form.sGroupBox3->title(), 22},       {form.sBitBtn1->text(), 23},
-        {form.sBitBtn2->text(), 24},          {form.sLabelFX3->text(), 25},
-        {form.sLabelFX1->text(), 26},         {form.PanelText(0), 27},
-        {form.PanelText(2), 28},              {form.PanelText(4), 29},
-        {page.sLabelFX1->text(), 31},         {page.sComboBox1->itemText(0), 32},
-        {page.sComboBox1->itemText(1), 33},   {page.sLabel1->text(), 34},
-        {page.sLabelFX2->text(), 35},         {form.PanelText(1), 37},
-        {form.PanelText(3), 37},              {form.PanelText(5), 37},
+        {form.ChangeImage->text(), 0},
+        {form.sLabelFX4->text(), 5},
+        {form.sComboBox3->itemText(0), 6},
+        {form.sComboBox3->itemText(1), 7},
+        {form.sComboBox3->itemText(2), 8},
+        {form.sGroupBox2->title(), 9},
+        {form.KeepScale->text(), 10},
+        {form.Cells(0, 0), 11},
+        {form.Cells(0, 1), 12},
+        {form.Cells(0, 2), 13},
+        {form.Cells(1, 0), 14},
+        {form.Cells(2, 0), 15},
+        {form.sComboBox2->itemText(0), 16},
+        {form.sComboBox2->itemText(1), 17},
+        {form.sComboBox2->itemText(2), 18},
+        {form.sLabelFX2->text(), 19},
+        {form.sButton2->text(), 20},
+        {form.sButton1->text(), 21},
+        {form.sGroupBox3->title(), 22},
+        {form.sBitBtn1->text(), 23},
+        {form.sBitBtn2->text(), 24},
+        {form.sLabelFX3->text(), 25},
+        {form.sLabelFX1->text(), 26},
+        {form.PanelText(0), 27},
+        {form.PanelText(2), 28},
+        {form.PanelText(4), 29},
+        {page.sLabelFX1->text(), 31},
+        {page.sComboBox1->itemText(0), 32},
+        {page.sComboBox1->itemText(1), 33},
+        {page.sLabel1->text(), 34},
+        {page.sLabelFX2->text(), 35},
+        {form.PanelText(1), 37},
+        {form.PanelText(3), 37},
+        {form.PanelText(5), 37},
     };
 }
 
@@ -50,8 +67,12 @@ TEST_F(WindowTest, LanguageFilesReplaceTheTextsLineForLine) {
     std::string crlf, lf;
     std::vector<std::string> english;
     for (int i = 0; i < 49; ++i) {
-        english.push_back(i == 32 ? "\xD0\x90" "4 portrait" : "Entry " + std::to_string(i));
-        std::string line = i == 32 ? "\xC0" "4 portrait" : "Entry " + std::to_string(i);
+        english.push_back(i == 32 ? "\xD0\x90"
+                                    "4 portrait"
+                                  : "Entry " + std::to_string(i));
+        std::string line = i == 32 ? "\xC0"
+                                     "4 portrait"
+                                   : "Entry " + std::to_string(i);
         crlf += line + "\r\n";
         lf += line + "\n";
     }
@@ -59,7 +80,10 @@ TEST_F(WindowTest, LanguageFilesReplaceTheTextsLineForLine) {
         {"CR LF", crlf, english},
         {"LF only", lf, english},
         {"three lines", "Open\nScan\nCopy", {"Open", "Scan", "Copy"}},
-        {"UTF-8 with its mark", "\xEF\xBB\xBF" "Открыть\n", {"Открыть"}},
+        {"UTF-8 with its mark",
+         "\xEF\xBB\xBF"
+         "Открыть\n",
+         {"Открыть"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -120,18 +144,17 @@ TEST_F(WindowTest, WithoutAFileBesideTheProgramTheSystemLanguagePicksTheShippedT
         std::string open;
     };
     const Case cases[] = {
-        {"en_GB", nullptr, "Open"},
-        {"en_US", nullptr, "Open"},
-        {"ru_RU", nullptr, builtIn},
-        {"fr_FR", nullptr, builtIn},
-        {"en_GB", "Mine\n", "Mine"},  // the file beside the program still wins
+        {"en_GB", nullptr, "Open"},  {"en_US", nullptr, "Open"},  {"ru_RU", nullptr, builtIn},
+        {"fr_FR", nullptr, builtIn}, {"en_GB", "Mine\n", "Mine"},  // the file beside the program still wins
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.locale) + (c.besideTheProgram ? " with a file" : ""));
         const std::string beside = LanguageFilePath(bin.string());
         fs::remove(beside);
-        if (c.besideTheProgram) WriteFileBytes(beside, std::vector<unsigned char>(c.besideTheProgram,
-                                                   c.besideTheProgram + std::strlen(c.besideTheProgram)));
+        if (c.besideTheProgram)
+            WriteFileBytes(
+                beside,
+                std::vector<unsigned char>(c.besideTheProgram, c.besideTheProgram + std::strlen(c.besideTheProgram)));
         page = std::make_unique<TPageForm>();
         form = std::make_unique<TForm1>(*page, languageDir);  // nothing installed there
         form->SetLanguageDir(bin.string());

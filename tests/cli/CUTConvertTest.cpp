@@ -25,8 +25,8 @@ TEST(CliConvert, ReaderOptionOpensDrHaloPicturesWithTheirPalette) {
         for (int x = 0; x < direct.Width(); ++x)
             ASSERT_EQ(GetStorePixel(*written.Image(), x, y), GetStorePixel(*direct.Image(), x, y)) << x << "," << y;
     // The palette file gave colours, not the grey ramp.
-    EXPECT_NE(GetStorePixel(*written.Image(), 1, 0), RGBColor(direct.ScanLine(0)[1], direct.ScanLine(0)[1],
-                                                                direct.ScanLine(0)[1]));
+    EXPECT_NE(GetStorePixel(*written.Image(), 1, 0),
+              RGBColor(direct.ScanLine(0)[1], direct.ScanLine(0)[1], direct.ScanLine(0)[1]));
 }
 
 TEST(CliConvert, ReaderOptionNeedsARegisteredExtension) {

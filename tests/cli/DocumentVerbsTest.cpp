@@ -30,11 +30,12 @@ TEST(CliDocuments, ConvertDrawsDocumentsAtTheWindowsSizes) {
     std::ofstream(dir + "/make.py") << "from PIL import Image, ImageDraw\n"
                                        "im = Image.new('RGB', (200, 100), 'white')\n"
                                        "ImageDraw.Draw(im).rectangle([20, 10, 59, 39], fill='black')\n"
-                                       "im.save('" + dir + "/box.pdf', resolution=96.0)\n";
+                                       "im.save('" +
+            dir + "/box.pdf', resolution=96.0)\n";
     ASSERT_EQ(test::Run("/usr/bin/python3 " + dir + "/make.py"), 0);
-    ASSERT_EQ(test::Run("/usr/bin/convert -size 40x30 xc:white -fill black -draw 'rectangle 10,5 19,14' " + dir +
-                        "/box.gif"),
-              0);
+    ASSERT_EQ(
+        test::Run("/usr/bin/convert -size 40x30 xc:white -fill black -draw 'rectangle 10,5 19,14' " + dir + "/box.gif"),
+        0);
     struct Case {
         const char* name;
         int width, height;

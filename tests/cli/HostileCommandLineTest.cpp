@@ -29,15 +29,21 @@ TEST(PosterRefusals, SettingsThatLeaveNoPosterNameTheirLimit) {
         int status;
         std::string text;
     } cases[] = {
-        {"--margins 200,200", 1, "The left and right margins of 200 mm leave nothing of a sheet 210 mm wide; each must be less than 105 mm."},
-        {"--margins 10,150", 1, "The top and bottom margins of 150 mm leave nothing of a sheet 297 mm high; each must be less than 148.5 mm."},
-        {"--overlaps 300,300", 1, "An overlap of 300 mm across leaves no step from sheet to sheet; it must be less than the 208 mm the margins leave of the sheet."},
-        {"--sheet 5x5", 1, "An overlap of 5 mm across leaves no step from sheet to sheet; it must be less than the 3 mm"},
+        {"--margins 200,200", 1,
+         "The left and right margins of 200 mm leave nothing of a sheet 210 mm wide; each must be less than 105 mm."},
+        {"--margins 10,150", 1,
+         "The top and bottom margins of 150 mm leave nothing of a sheet 297 mm high; each must be less than 148.5 mm."},
+        {"--overlaps 300,300", 1,
+         "An overlap of 300 mm across leaves no step from sheet to sheet; it must be less than the 208 mm the margins "
+         "leave of the sheet."},
+        {"--sheet 5x5", 1,
+         "An overlap of 5 mm across leaves no step from sheet to sheet; it must be less than the 3 mm"},
         {"--width 100000000", 1, "sheets; at most 2147483647 sheets can be made."},
         {"--width 2147483647", 1, "has too many printer pixels"},
         {"--width 2147483647", 1, "the width may be at most 181"},
         {"--dpi 99999", 2, "--dpi: 99999 is out of range; it must be between 1 and 2400"},
-        {"--width 99999999999", 2, "--width: 99999999999 is out of range; it must be between -2147483648 and 2147483647"},
+        {"--width 99999999999", 2,
+         "--width: 99999999999 is out of range; it must be between -2147483648 and 2147483647"},
         {"--width 600 --pages abc", 1, "--pages: 'abc' names no page of the poster, whose pages are 1 to 6"},
         {"--width 600 --pages 0", 1, "--pages: '0' names no page of the poster"},
         {"--width 600 --pages 3-1", 1, "--pages: '3-1' names no page of the poster"},

@@ -36,9 +36,9 @@ std::vector<TColor> Colours(const std::string& path, int* bitCount = nullptr) {
 }  // namespace
 
 TEST(CliConvert, KeepsPixelsAndBitDepthOfEveryVariant) {
-    const char* files[] = {"im-1.bmp", "im-pal.bmp", "im-rle8.bmp", "im-565.bmp", "im-555.bmp",
-                           "im-24.bmp", "im-v5-24.bmp", "im-32.bmp", "im-os2-24.bmp", "pbm-os2-1.bmp",
-                           "pbm-os2-4.bmp", "pbm-8.bmp", "topdown-24.bmp", "clrused10-24.bmp"};
+    const char* files[] = {"im-1.bmp",      "im-pal.bmp",   "im-rle8.bmp",    "im-565.bmp",      "im-555.bmp",
+                           "im-24.bmp",     "im-v5-24.bmp", "im-32.bmp",      "im-os2-24.bmp",   "pbm-os2-1.bmp",
+                           "pbm-os2-4.bmp", "pbm-8.bmp",    "topdown-24.bmp", "clrused10-24.bmp"};
     std::string dir = TempDir("cli-convert");
     for (const char* file : files) {
         SCOPED_TRACE(file);
@@ -65,7 +65,7 @@ TEST(CliBlur, WritesTheBlurredPictureInTheAskedBitCount) {
     struct Case {
         const char* file;
         int bitCount, radius;
-    } cases[] = {{"im-24.bmp", 24, 1}, {"im-24.bmp", 8, 2}, {"pbm-8.bmp", 32, 3}, {"im-rle8.bmp", 4, 1},
+    } cases[] = {{"im-24.bmp", 24, 1},  {"im-24.bmp", 8, 2},     {"pbm-8.bmp", 32, 3}, {"im-rle8.bmp", 4, 1},
                  {"im-565.bmp", 16, 1}, {"im-os2-24.bmp", 1, 1}, {"im-24.bmp", 24, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.bitCount) + " " + std::to_string(c.radius));
@@ -76,8 +76,10 @@ TEST(CliBlur, WritesTheBlurredPictureInTheAskedBitCount) {
         // The same blur in this process gives the same pixels.
         TDIB expected;
         expected.LoadFromFile(Fixture(c.file));
-        if (c.bitCount == 16) expected.PixelFormat = expected.BitCount() == 16 ? expected.CurrentPixelFormat() : pf565;
-        else expected.PixelFormat = pf888;
+        if (c.bitCount == 16)
+            expected.PixelFormat = expected.BitCount() == 16 ? expected.CurrentPixelFormat() : pf565;
+        else
+            expected.PixelFormat = pf888;
         expected.Blur(c.bitCount, c.radius);
         std::string mine = dir + "/mine.bmp";
         expected.SaveToFile(mine);

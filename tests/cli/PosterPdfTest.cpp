@@ -23,7 +23,9 @@ using cli::Slurp;
 
 Result Cli(const std::string& arguments) { return cli::Run(arguments, "poster-pdf-run"); }
 
-bool HavePoppler() { return HaveTool("/usr/bin/pdfinfo") && HaveTool("/usr/bin/pdfimages") && HaveTool("/usr/bin/pdftoppm"); }
+bool HavePoppler() {
+    return HaveTool("/usr/bin/pdfinfo") && HaveTool("/usr/bin/pdfimages") && HaveTool("/usr/bin/pdftoppm");
+}
 
 std::string Tool(const std::string& command, const std::string& dir) {
     EXPECT_EQ(test::Run(command + " > '" + dir + "/tool.txt' 2>&1"), 0) << command;
@@ -52,7 +54,8 @@ std::vector<ListedImage> ListImages(const std::string& listing) {
         ListedImage i;
         int num = 0, comp = 0, bpc = 0;
         std::string type;
-        if (f >> i.page >> num >> type >> i.width >> i.height >> i.color >> comp >> bpc >> i.encoding) images.push_back(i);
+        if (f >> i.page >> num >> type >> i.width >> i.height >> i.color >> comp >> bpc >> i.encoding)
+            images.push_back(i);
     }
     return images;
 }
@@ -83,9 +86,11 @@ protected:
         dir = TempDir("poster-pdf");
         jpeg = dir + "/pic.jpg";
         // A picture with detail everywhere, 4:2:0 JPEG (16 × 16 blocks).
-        ASSERT_EQ(test::Run("/usr/bin/convert -size 240x180 gradient:red-blue \\( -size 240x180 pattern:checkerboard \\) "
-                      "-compose multiply -composite -swirl 120 -sampling-factor 2x2 -quality 92 '" + jpeg + "'"),
-                  0);
+        ASSERT_EQ(
+            test::Run("/usr/bin/convert -size 240x180 gradient:red-blue \\( -size 240x180 pattern:checkerboard \\) "
+                      "-compose multiply -composite -swirl 120 -sampling-factor 2x2 -quality 92 '" +
+                      jpeg + "'"),
+            0);
     }
     std::string dir, jpeg;
     // 100 × 80 mm sheets at 100 DPI, the poster 300 mm wide: 3.x × enlargement.
@@ -107,7 +112,8 @@ TEST_F(PosterPdf, OnePagePerChosenSheetAtThePapersSizeWithTitleAndCreator) {
     EXPECT_NEAR(h, 80 * 72 / 25.4, 0.5);
     // Nothing but the PDF stays in the folder (no temporary file).
     int files = 0;
-    for (auto& e : std::filesystem::directory_iterator(dir)) files += e.path().extension() == ".pdf" || e.path().extension() == ".part";
+    for (auto& e : std::filesystem::directory_iterator(dir))
+        files += e.path().extension() == ".pdf" || e.path().extension() == ".part";
     EXPECT_EQ(files, 1);
 }
 
@@ -183,8 +189,8 @@ TEST_F(PosterPdf, PagesShowTheSheetsWindowAndGuideLines) {
     for (int x = 0; x < w; ++x) {
         const bool line = ColorRed(GetStorePixel(*sheet->Image(), x, strip)) < 128;
         if (!line) continue;
-        const int darkest = std::min({page.Red(std::max(x - 1, 0), strip), page.Red(x, strip),
-                                      page.Red(std::min(x + 1, w - 1), strip)});
+        const int darkest = std::min(
+            {page.Red(std::max(x - 1, 0), strip), page.Red(x, strip), page.Red(std::min(x + 1, w - 1), strip)});
         EXPECT_LT(darkest, 160) << x;
     }
 }

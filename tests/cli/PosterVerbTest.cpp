@@ -36,10 +36,9 @@ TEST(PosterVerb, PrintsTheLayoutThenTheFilesItWrote) {
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 13u) << r.out;
-    std::vector<std::string> expected = {"columns=3",         "rows=2",           "pages=6",
-                                         "poster_mm=600x450", "poster_px=7086x5314", "sheet_px=2480x3508",
-                                         "margins_px=11x11",  "overlaps_px=59x59", "scale_x=3543:32",
-                                         "scale_y=2657:24",
+    std::vector<std::string> expected = {"columns=3", "rows=2", "pages=6", "poster_mm=600x450", "poster_px=7086x5314",
+                                         "sheet_px=2480x3508", "margins_px=11x11", "overlaps_px=59x59",
+                                         "scale_x=3543:32", "scale_y=2657:24",
                                          // 64 picture pixels over 600 mm of paper
                                          "picture_dpi=3"};
     for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << i;
@@ -70,8 +69,7 @@ TEST(PosterVerb, OptionsChangeTheLayoutInTheWindowsOrder) {
         std::vector<std::string> lines = Lines(r.out);
         EXPECT_EQ(lines.size(), 11u) << c.options;
         for (const std::string& w : c.wanted)
-            EXPECT_NE(std::find(lines.begin(), lines.end(), w), lines.end()) << c.options << ": " << w << "\n"
-                                                                              << r.out;
+            EXPECT_NE(std::find(lines.begin(), lines.end(), w), lines.end()) << c.options << ": " << w << "\n" << r.out;
     }
 }
 
@@ -98,9 +96,9 @@ TEST(PosterVerb, BadInputEndsWithTheErrorsText) {
 TEST(PosterVerb, HelpDescribesEveryOption) {
     Result r = Cli("poster --help");
     ASSERT_EQ(r.status, 0);
-    for (const char* option : {"--out", "--width", "--height", "--keep-scale", "--no-keep-scale", "--split",
-                               "--sheet", "--dpi", "--printer", "--margins", "--overlaps", "--pages", "--depth",
-                               "--dry-run", "--pdf", "--enlarge", "picture_dpi"})
+    for (const char* option :
+         {"--out", "--width", "--height", "--keep-scale", "--no-keep-scale", "--split", "--sheet", "--dpi", "--printer",
+          "--margins", "--overlaps", "--pages", "--depth", "--dry-run", "--pdf", "--enlarge", "picture_dpi"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

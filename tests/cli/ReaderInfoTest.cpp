@@ -36,8 +36,8 @@ bool ReaderBuiltIn(const std::string& className) {
 /// A 3 x 2 picture written by ImageMagick under the given name and format prefix.
 std::string MagickPicture(const std::string& dir, const std::string& name, const std::string& format) {
     const std::string path = dir + "/" + name;
-    if (test::Run("/usr/bin/convert -size 3x2 xc:red -fill blue -draw 'point 1,1' " + format + path +
-                  " 2>/dev/null") != 0)
+    if (test::Run("/usr/bin/convert -size 3x2 xc:red -fill blue -draw 'point 1,1' " + format + path + " 2>/dev/null") !=
+        0)
         return "";
     return path;
 }
@@ -46,10 +46,18 @@ std::string MagickPicture(const std::string& dir, const std::string& name, const
 
 TEST(CliInfo, NamesTheReaderChosenByContent) {
     if (!test::HaveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick's /usr/bin/convert is not installed";
-    struct Case { const char* name; const char* format; const char* reader; };
+    struct Case {
+        const char* name;
+        const char* format;
+        const char* reader;
+    };
     const Case cases[] = {
-        {"seed.png", "", "TPNGGraphic"},  {"seed.tif", "", "TTIFFGraphic"},  {"seed.tga", "", "TTargaGraphic"},
-        {"seed.pcx", "", "TPCXGraphic"},  {"seed.ppm", "", "TPPMGraphic"},   {"seed.sgi", "", "TSGIGraphic"},
+        {"seed.png", "", "TPNGGraphic"},
+        {"seed.tif", "", "TTIFFGraphic"},
+        {"seed.tga", "", "TTargaGraphic"},
+        {"seed.pcx", "", "TPCXGraphic"},
+        {"seed.ppm", "", "TPPMGraphic"},
+        {"seed.sgi", "", "TSGIGraphic"},
         {"seed.psd", "", "TPSDGraphic"},
         {"tiff-named.bmp", "TIFF:", "TTIFFGraphic"},  // content first: a TIFF called .bmp
         {"png-named.jpg", "PNG:", "TPNGGraphic"},
@@ -63,7 +71,8 @@ TEST(CliInfo, NamesTheReaderChosenByContent) {
         const CliResult r = RunCli("info " + file, dir);
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_NE(r.out.find(std::string("Reader: ") + c.reader + " (chosen by content)"), std::string::npos)
-            << c.name << "\n" << r.out;
+            << c.name << "\n"
+            << r.out;
         EXPECT_NE(r.out.find("Width: 3\nHeight: 2\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("  ImageWidth: 3\n"), std::string::npos) << r.out;
         ++checked;
@@ -101,9 +110,12 @@ TEST(CliConvert, ReadsThroughTheReadersAndKeepsBitmapsAsBefore) {
     // ImageMagick 6 writes its rows top-first while marking them bottom-first, and reads them
     // back the same way; Pillow and Netpbm read such a file the other way up, as we do (the
     // Targa tests compare with them).
-    struct Case { const char* name; const char* reader; };
-    const Case cases[] = {{"in.png", "TPNGGraphic"}, {"in.ppm", "TPPMGraphic"}, {"in.pcx", "TPCXGraphic"},
-                          {"in.sgi", "TSGIGraphic"}};
+    struct Case {
+        const char* name;
+        const char* reader;
+    };
+    const Case cases[] = {
+        {"in.png", "TPNGGraphic"}, {"in.ppm", "TPPMGraphic"}, {"in.pcx", "TPCXGraphic"}, {"in.sgi", "TSGIGraphic"}};
     int checked = 0;
     for (const Case& c : cases) {
         if (!ReaderBuiltIn(c.reader)) continue;

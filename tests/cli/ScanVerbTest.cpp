@@ -53,8 +53,9 @@ TEST_F(CliScan, SavesWhatScanimageScans) {
         EXPECT_EQ(picture.BitCount(), 24);
         fixture::Pixels reference = fixture::ScanImage(c.device, c.scanimage, "cli-reference");
         EXPECT_EQ(fixture::FirstDifference(fixture::PixelsOf(picture), reference), "");
-        EXPECT_EQ(r.out, std::string(c.device) + ": " + std::to_string(reference.width) + " x " +
-                             std::to_string(reference.height) + " pixels, saved to " + out + "\n");
+        EXPECT_EQ(r.out,
+                  std::string(c.device) + ": " + std::to_string(reference.width) + " x " +
+                      std::to_string(reference.height) + " pixels, saved to " + out + "\n");
         // The peer tool reads the bitmap as the same picture.
         if (HaveTool("/usr/bin/convert")) {
             const std::string ppm = dir + "/peer.ppm";
@@ -67,8 +68,9 @@ TEST_F(CliScan, SavesWhatScanimageScans) {
 TEST_F(CliScan, ListsTheScanners) {
     cli::Result r = Scan("--list");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "test:0\tNoname\tfrontend-tester\tvirtual device\n"
-                     "test:1\tNoname\tfrontend-tester\tvirtual device\n");
+    EXPECT_EQ(r.out,
+              "test:0\tNoname\tfrontend-tester\tvirtual device\n"
+              "test:1\tNoname\tfrontend-tester\tvirtual device\n");
 }
 
 struct FailureCase {
@@ -100,12 +102,20 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"UnknownDevice", kTestBackend, "--device nosuch:0", 3, "No scanner called nosuch:0 was found."},
         FailureCase{"RefusedResolution", kTestBackend, "--resolution 4800", 4,
                     "The scanner test:0 does not scan at 4800 dpi (it offers 1-1200 dpi)."},
-        FailureCase{"Busy", [] { fixture::UseTestBackend({{"read-status-code", "\"SANE_STATUS_DEVICE_BUSY\""}}); }, "", 4,
-                    "The scan on test:0 failed: Device busy."},
+        FailureCase{"Busy",
+                    [] {
+                        fixture::UseTestBackend({{"read-status-code", "\"SANE_STATUS_DEVICE_BUSY\""}});
+                    },
+                    "", 4, "The scan on test:0 failed: Device busy."},
         FailureCase{"CancelledByTheDevice",
-                    [] { fixture::UseTestBackend({{"read-status-code", "\"SANE_STATUS_CANCELLED\""}}); }, "", 5,
-                    layer::kScanCancelled},
-        FailureCase{"DeviceIOError", [] { fixture::UseTestBackend({{"read-status-code", "\"SANE_STATUS_IO_ERROR\""}}); },
+                    [] {
+                        fixture::UseTestBackend({{"read-status-code", "\"SANE_STATUS_CANCELLED\""}});
+                    },
+                    "", 5, layer::kScanCancelled},
+        FailureCase{"DeviceIOError",
+                    [] {
+                        fixture::UseTestBackend({{"read-status-code", "\"SANE_STATUS_IO_ERROR\""}});
+                    },
                     "", 6, "The scan on test:0 failed: Error during device I/O."}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
@@ -116,8 +126,10 @@ TEST_F(CliScan, AnUnwritableFileIsAnIOError) {
 }
 
 TEST_F(CliScan, CtrlCCancelsTheScan) {
-    fixture::UseTestBackend({{"read-limit", "true"}, {"read-limit-size", "1000"}, {"read-delay", "true"},
-                          {"read-delay-duration", "10000"}});
+    fixture::UseTestBackend({{"read-limit", "true"},
+                             {"read-limit-size", "1000"},
+                             {"read-delay", "true"},
+                             {"read-delay-duration", "10000"}});
     const std::string out = dir + "/cancelled.bmp", err = dir + "/err";
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -145,8 +157,8 @@ TEST_F(CliScan, HelpListsTheExitCodes) {
 }
 
 TEST_F(CliScan, WrongUse) {
-    for (const char* arguments : {"", "--mode sepia x.bmp", "--resolution many x.bmp", "a.bmp b.bmp", "--list x.bmp",
-                                  "--speed 3 x.bmp"}) {
+    for (const char* arguments :
+         {"", "--mode sepia x.bmp", "--resolution many x.bmp", "a.bmp b.bmp", "--list x.bmp", "--speed 3 x.bmp"}) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(Scan(arguments).status, 2);
     }

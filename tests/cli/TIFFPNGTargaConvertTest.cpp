@@ -37,21 +37,23 @@ TEST_P(ConvertLaysOnWhite, MatchesImageMagickFlattened) {
     const std::string dir = tilvorn::test::TempDir(std::string("cli-white-") + c.Name);
     const std::string file = dir + "/" + c.File;
     // Colours fading into transparency from left to right, over a gradient.
-    ASSERT_EQ(0, tilvorn::test::Run(kConvert + " -size 29x17 gradient:red-blue -alpha set -channel A -fx 'i/w' " +
-                                     c.Write + file + " 2>/dev/null"));
+    ASSERT_EQ(0,
+              tilvorn::test::Run(kConvert + " -size 29x17 gradient:red-blue -alpha set -channel A -fx 'i/w' " +
+                                 c.Write + file + " 2>/dev/null"));
     int status = 0;
     const std::string out = RunCli("convert " + file + " " + dir + "/out.bmp", dir, status);
     ASSERT_EQ(0, status) << out;
-    ASSERT_EQ(0, tilvorn::test::Run(kConvert + " " + file + " -background white -flatten -alpha off BMP3:" + dir +
-                                     "/expected.bmp 2>/dev/null"));
+    ASSERT_EQ(0,
+              tilvorn::test::Run(kConvert + " " + file + " -background white -flatten -alpha off BMP3:" + dir +
+                                 "/expected.bmp 2>/dev/null"));
     // Within one step per sample: the two round their compositing differently.
-    EXPECT_EQ(0, tilvorn::test::Run("test $(/usr/bin/compare -metric AE -fuzz 1% " + dir + "/out.bmp " + dir +
-                                    "/expected.bmp null: 2>&1) = 0"));
+    EXPECT_EQ(0,
+              tilvorn::test::Run("test $(/usr/bin/compare -metric AE -fuzz 1% " + dir + "/out.bmp " + dir +
+                                 "/expected.bmp null: 2>&1) = 0"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ConvertLaysOnWhite,
-                         testing::Values(Case{"png_rgba", "", "in.png"},
-                                         Case{"tiff_rgba", "-compress zip ", "in.tif"},
+                         testing::Values(Case{"png_rgba", "", "in.png"}, Case{"tiff_rgba", "-compress zip ", "in.tif"},
                                          Case{"tiff_rgba16", "-depth 16 -compress none ", "in.tif"}),
                          [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.Name); });
 
@@ -59,8 +61,9 @@ TEST(ConvertReaderErrors, UnreadableFilesEndWithTheReadersMessage) {
     if (!tilvorn::test::HaveTool(kConvert) || !tilvorn::test::HaveTool("tiffcp"))
         GTEST_SKIP() << "ImageMagick or libtiff-tools is missing";
     const std::string dir = tilvorn::test::TempDir("cli-reader-errors");
-    ASSERT_EQ(0, tilvorn::test::Run(kConvert + " -size 8x8 xc:red " + dir + "/plain.tif && tiffcp -c zstd " + dir +
-                                     "/plain.tif " + dir + "/zstd.tif"));
+    ASSERT_EQ(0,
+              tilvorn::test::Run(kConvert + " -size 8x8 xc:red " + dir + "/plain.tif && tiffcp -c zstd " + dir +
+                                 "/plain.tif " + dir + "/zstd.tif"));
     int status = 0;
     std::string out = RunCli("convert " + dir + "/zstd.tif " + dir + "/out.bmp", dir, status);
     EXPECT_NE(0, status);

@@ -45,16 +45,17 @@ TEST_P(IntTextTest, FollowsTheIntegerTextRules) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, IntTextTest, ::testing::Values(
-    IntCase{"12", true, 12}, IntCase{"   12", true, 12}, IntCase{"+7", true, 7}, IntCase{"-7", true, -7},
-    IntCase{"$1F", true, 31}, IntCase{"x10", true, 16}, IntCase{"X10", true, 16}, IntCase{"0x10", true, 16},
-    IntCase{"-$10", true, -16}, IntCase{"0", true, 0}, IntCase{"007", true, 7},
-    IntCase{"2147483647", true, 2147483647}, IntCase{"-2147483648", true, INT32_MIN},
-    IntCase{"$7FFFFFFF", true, 2147483647},
-    IntCase{"2147483648", false, 0}, IntCase{"-2147483649", false, 0}, IntCase{"$80000000", false, 0},
-    IntCase{"", false, 0}, IntCase{"   ", false, 0}, IntCase{"12 ", false, 0}, IntCase{"1a", false, 0},
-    IntCase{"+", false, 0}, IntCase{"$", false, 0}, IntCase{"0x", false, 0}, IntCase{"1.5", false, 0},
-    IntCase{"\t5", false, 0}, IntCase{"99999999999999999999", false, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, IntTextTest,
+    ::testing::Values(IntCase{"12", true, 12}, IntCase{"   12", true, 12}, IntCase{"+7", true, 7},
+                      IntCase{"-7", true, -7}, IntCase{"$1F", true, 31}, IntCase{"x10", true, 16},
+                      IntCase{"X10", true, 16}, IntCase{"0x10", true, 16}, IntCase{"-$10", true, -16},
+                      IntCase{"0", true, 0}, IntCase{"007", true, 7}, IntCase{"2147483647", true, 2147483647},
+                      IntCase{"-2147483648", true, INT32_MIN}, IntCase{"$7FFFFFFF", true, 2147483647},
+                      IntCase{"2147483648", false, 0}, IntCase{"-2147483649", false, 0}, IntCase{"$80000000", false, 0},
+                      IntCase{"", false, 0}, IntCase{"   ", false, 0}, IntCase{"12 ", false, 0},
+                      IntCase{"1a", false, 0}, IntCase{"+", false, 0}, IntCase{"$", false, 0}, IntCase{"0x", false, 0},
+                      IntCase{"1.5", false, 0}, IntCase{"\t5", false, 0}, IntCase{"99999999999999999999", false, 0}));
 
 TEST(IntText, ConvertErrorNamesTheText) {
     try {
@@ -66,10 +67,20 @@ TEST(IntText, ConvertErrorNamesTheText) {
 }
 
 TEST(Rounding, TruncCutsTowardZeroRoundGoesToEven) {
-    struct { double in; int64_t trunc, round; } cases[] = {
-        {2.5, 2, 2}, {3.5, 3, 4}, {-2.5, -2, -2}, {-3.5, -3, -4}, {2.4999, 2, 2},
-        {2.6, 2, 3}, {-2.6, -2, -3}, {0.5, 0, 0}, {1.5, 1, 2}, {11811.02, 11811, 11811},
-        {5e9 + 0.5, 5000000000LL, 5000000000LL}};
+    struct {
+        double in;
+        int64_t trunc, round;
+    } cases[] = {{2.5, 2, 2},
+                 {3.5, 3, 4},
+                 {-2.5, -2, -2},
+                 {-3.5, -3, -4},
+                 {2.4999, 2, 2},
+                 {2.6, 2, 3},
+                 {-2.6, -2, -3},
+                 {0.5, 0, 0},
+                 {1.5, 1, 2},
+                 {11811.02, 11811, 11811},
+                 {5e9 + 0.5, 5000000000LL, 5000000000LL}};
     for (auto c : cases) {
         EXPECT_EQ(Trunc(c.in), c.trunc) << c.in;
         EXPECT_EQ(Round(c.in), c.round) << c.in;

@@ -30,9 +30,7 @@ TEST(PartFile, OnlyTheRegisteredFileIsRemovedAndOnlyWhileItIsRegistered) {
         RemovePartFile();  // removed once: the registration went with it
         EXPECT_TRUE(fs::exists(written));
     }
-    {
-        TPartFileScope scope(finished);
-    }
+    { TPartFileScope scope(finished); }
     RemovePartFile();  // the scope ended: nothing is registered
     EXPECT_TRUE(fs::exists(finished));
 }

@@ -22,7 +22,8 @@ TEST(AutodeskReader, CelFileShowsItsPaletteWidenedToEightBits) {
     TAutodeskGraphic reader;
     reader.ReadImageFile(path);
     ASSERT_EQ(reader.BitCount(), 8);
-    EXPECT_TRUE(SamePixels(LoadWithPillow(DataPath("formats/autodesk/autodesk-picture.ref.ppm")), PictureOf(reader), 0));
+    EXPECT_TRUE(
+        SamePixels(LoadWithPillow(DataPath("formats/autodesk/autodesk-picture.ref.ppm")), PictureOf(reader), 0));
     // Entry 255 is stored as 63, 63, 63 at most: widened it is 252.
     EXPECT_EQ(reader.Image()->ColorTable[255].rgbBlue, 252);
 }

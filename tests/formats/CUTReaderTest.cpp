@@ -33,8 +33,7 @@ TEST(CUTReader, ColoursComeFromThePaletteFileBeside) {
     // 256 entries: 78 in the first 512-byte block, the rest from the start of the next.
     EXPECT_EQ(reader.Image()->ColorTable[77], (RGBQUAD{uint8_t(77 * 7 + 11), uint8_t(255 - 77), uint8_t(77 * 3), 0}));
     EXPECT_EQ(reader.Image()->ColorTable[78], (RGBQUAD{uint8_t(78 * 7 + 11), uint8_t(255 - 78), uint8_t(78 * 3), 0}));
-    EXPECT_EQ(reader.Image()->ColorTable[255],
-              (RGBQUAD{uint8_t(255 * 7 + 11), uint8_t(0), uint8_t(255 * 3), 0}));
+    EXPECT_EQ(reader.Image()->ColorTable[255], (RGBQUAD{uint8_t(255 * 7 + 11), uint8_t(0), uint8_t(255 * 3), 0}));
 }
 
 TEST(CUTReader, WithoutPaletteFileOrFromAStreamThePictureIsGrey) {
@@ -57,8 +56,7 @@ TEST(CUTReader, PaletteNeverHoldsMoreThan256Entries) {
     TCUTGraphic reader;
     reader.ReadImageFile(DataPath("formats/cut/cut-overfull.cut"));
     EXPECT_EQ(reader.Width(), 13);
-    EXPECT_EQ(reader.Image()->ColorTable[255],
-              (RGBQUAD{uint8_t(255 * 7 + 11), uint8_t(0), uint8_t(255 * 3), 0}));
+    EXPECT_EQ(reader.Image()->ColorTable[255], (RGBQUAD{uint8_t(255 * 7 + 11), uint8_t(0), uint8_t(255 * 3), 0}));
 }
 
 TEST(CUTReader, ShortPaletteFileGivesTheReadError) {

@@ -23,7 +23,7 @@ bool HaveHeifTools() {
 
 struct THeifCase {
     const char* Name;
-    const char* Source;   // ImageMagick's making of the PNG heif-enc reads, up to the output's prefix
+    const char* Source;  // ImageMagick's making of the PNG heif-enc reads, up to the output's prefix
     const char* Encoder;  // heif-enc's switches
     const char* Suffix;
     int BitCount;
@@ -37,7 +37,8 @@ TEST_P(HEIFFromHeifEnc, MatchHeifConvert) {
     const std::string dir = test::TempDir(std::string("heif-") + c.Name);
     const std::string file = dir + "/picture" + c.Suffix, shown = dir + "/shown.png";
     ASSERT_EQ(0, test::Run("/usr/bin/convert " + std::string(c.Source) + dir + "/in.png"));
-    ASSERT_EQ(0, test::Run("heif-enc " + std::string(c.Encoder) + " " + dir + "/in.png -o " + file + " >/dev/null 2>&1"));
+    ASSERT_EQ(0,
+              test::Run("heif-enc " + std::string(c.Encoder) + " " + dir + "/in.png -o " + file + " >/dev/null 2>&1"));
     ASSERT_EQ(0, test::Run("heif-convert " + file + " " + shown + " >/dev/null 2>&1"));
 
     RegisterStandardFormats();
@@ -53,13 +54,14 @@ TEST_P(HEIFFromHeifEnc, MatchHeifConvert) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, HEIFFromHeifEnc,
-    ::testing::Values(
-        THeifCase{"heic", "-size 61x43 -seed 5 plasma:fractal -depth 8 PNG24:", "-q 90", ".heic", 24},
-        THeifCase{"avif", "-size 61x43 -seed 5 plasma:fractal -depth 8 PNG24:", "-A -q 90", ".avif", 24},
-        THeifCase{"heic_alpha", "-size 61x43 gradient:red-blue \\( -size 43x61 gradient:black-white -rotate 90 \\) "
+    ::testing::Values(THeifCase{"heic", "-size 61x43 -seed 5 plasma:fractal -depth 8 PNG24:", "-q 90", ".heic", 24},
+                      THeifCase{"avif", "-size 61x43 -seed 5 plasma:fractal -depth 8 PNG24:", "-A -q 90", ".avif", 24},
+                      THeifCase{"heic_alpha",
+                                "-size 61x43 gradient:red-blue \\( -size 43x61 gradient:black-white -rotate 90 \\) "
                                 "-alpha off -compose copy_opacity -composite -depth 8 PNG32:",
-                  "-q 90", ".heic", 32},
-        THeifCase{"avif_lossless", "-size 61x43 -seed 5 plasma:fractal -depth 8 PNG24:", "-A -L", ".avif", 24}),
+                                "-q 90", ".heic", 32},
+                      THeifCase{"avif_lossless", "-size 61x43 -seed 5 plasma:fractal -depth 8 PNG24:", "-A -L", ".avif",
+                                24}),
     [](const ::testing::TestParamInfo<THeifCase>& info) { return std::string(info.param.Name); });
 
 /// An ftyp box of the given major brand followed by the given compatible brands.
@@ -77,8 +79,11 @@ TEST(HEIFReader, TheFtypBrandsDecide) {
     for (const TCase& c : {TCase{FtypBox("heic", "mif1heic"), true}, TCase{FtypBox("avif", "mif1miaf"), true},
                            TCase{FtypBox("mif1", "heix"), true}, TCase{FtypBox("msf1", "hevc"), true},
                            TCase{FtypBox("isom", "iso2avc1mp41"), false},  // a video
-                           TCase{FtypBox("mp42", "isomavif"), true},       // a compatible brand counts
-                           TCase{"\0\0\0\x18" "free" + std::string(20, 'a'), false}}) {
+                           TCase{FtypBox("mp42", "isomavif"), true},  // a compatible brand counts
+                           TCase{"\0\0\0\x18"
+                                 "free" +
+                                     std::string(20, 'a'),
+                                 false}}) {
         TCustomMemoryStream stream(c.Bytes.data(), int64_t(c.Bytes.size()));
         EXPECT_EQ(THEIFGraphic::ProbeStream(stream), c.Heif) << c.Bytes.substr(8, 4);
         EXPECT_EQ(stream.Position(), 0);

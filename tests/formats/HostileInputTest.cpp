@@ -39,10 +39,12 @@ TEST(HostileInput, LyingHeadersEndInTheReadersOwnErrors) {
         std::string Message;
     };
     const Case cases[] = {
-        {"psd-no-channels.psd", ReadError<TPSDGraphic>, "Cannot load image. Invalid or unexpected PSD or PDD image format."},
+        {"psd-no-channels.psd", ReadError<TPSDGraphic>,
+         "Cannot load image. Invalid or unexpected PSD or PDD image format."},
         {"targa-map-entry-0.tga", ReadError<TTargaGraphic>, "Cannot load image. Palette in Targa file is invalid."},
         {"targa-map-entry-8.tga", ReadError<TTargaGraphic>, "Cannot load image. Palette in Targa file is invalid."},
-        {"eps-huge-preview.eps", ReadError<TEPSGraphic>, "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
+        {"eps-huge-preview.eps", ReadError<TEPSGraphic>,
+         "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.File);

@@ -55,7 +55,8 @@ TEST(PCDReader, NeutralChromaGivesTheLuminanceAsGrey) {
 }
 
 TEST(PCDReader, UniformPlanesGiveAUniformColour) {
-    const std::vector<uint8_t> pack = ImagePack(0, [](int, int) { return uint8_t(120); }, 180, 100);
+    const std::vector<uint8_t> pack = ImagePack(
+        0, [](int, int) { return uint8_t(120); }, 180, 100);
     TCustomMemoryStream stream(pack.data(), int64_t(pack.size()));
     TPCDGraphic reader;
     reader.ReadImage(stream);
@@ -96,9 +97,9 @@ TEST(PCDReader, ImageInfoDescribesEachResolution) {
         uint32_t Index, Width, Height;
         CompressionKind Coding;
     };
-    for (const TCase& c : {TCase{0, 128, 192, CompressionKind::None}, TCase{2, 512, 768, CompressionKind::None},
-                           TCase{4, 2048, 3072, CompressionKind::PCDHuffman},
-                           TCase{9, 4096, 6144, CompressionKind::PCDHuffman}}) {
+    for (const TCase& c :
+         {TCase{0, 128, 192, CompressionKind::None}, TCase{2, 512, 768, CompressionKind::None},
+          TCase{4, 2048, 3072, CompressionKind::PCDHuffman}, TCase{9, 4096, 6144, CompressionKind::PCDHuffman}}) {
         TCustomMemoryStream stream(pack.data(), int64_t(pack.size()));
         TPCDGraphic reader;
         ASSERT_TRUE(reader.ReadImageInfo(stream, c.Index));
@@ -143,7 +144,8 @@ TEST(PCDCorpus, HopperLooksLikePillowsReading) {
         sumA += la, sumB += lb, sumAB += la * lb, sumAA += la * la, sumBB += lb * lb;
     }
     const double cov = sumAB / n - (sumA / n) * (sumB / n);
-    const double correlation = cov / std::sqrt((sumAA / n - (sumA / n) * (sumA / n)) * (sumBB / n - (sumB / n) * (sumB / n)));
+    const double correlation =
+        cov / std::sqrt((sumAA / n - (sumA / n) * (sumA / n)) * (sumBB / n - (sumB / n) * (sumB / n)));
     EXPECT_GT(correlation, 0.95);
 }
 

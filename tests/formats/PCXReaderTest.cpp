@@ -54,19 +54,19 @@ TEST_P(PCXFixtures, DecodeToTheirReferencePicture) {
     EXPECT_TRUE(SamePixels(LoadWithPillow(DataPath(std::string("formats/") + c.Reference)), PictureOf(reader), 0));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, PCXFixtures,
-    ::testing::Values(TPcxCase{"pcx/pcx-24bit-rle.pcx", "ppm/source-colours.ppm", 24},
-                      TPcxCase{"pcx/pcx-24bit-offset.pcx", "ppm/source-colours.ppm", 24},
-                      TPcxCase{"pcx/pcx-24bit-pillow.pcx", "ppm/source-colours.ppm", 24},
-                      TPcxCase{"pcx/pcx-8bit-palette.pcx", "ppm/source-sixteen.ppm", 8},
-                      TPcxCase{"pcx/pcx-8bit-convert.pcx", "ppm/source-colours.ppm", 8},
-                      TPcxCase{"pcx/pcx-16colour-4planes.pcx", "ppm/source-sixteen.ppm", 4},
-                      TPcxCase{"pcx/pcx-4bit-packed.pcx", "pcx/pcx-4bit-packed.ref.ppm", 4},
-                      TPcxCase{"pcx/pcx-grey-pillow.pcx", "ppm/source-grey.pgm", 8},
-                      TPcxCase{"pcx/pcx-1bit-pillow.pcx", "ppm/source-mono.pbm", 1},
-                      TPcxCase{"pcx/pcx-version3.pcx", "pcx/pcx-version3.ref.ppm", 4},
-                      TPcxCase{"pcx/pcx-grey-nopalette.pcx", "pcx/pcx-grey-nopalette.ref.ppm", 8}));
+INSTANTIATE_TEST_SUITE_P(Files, PCXFixtures,
+                         ::testing::Values(TPcxCase{"pcx/pcx-24bit-rle.pcx", "ppm/source-colours.ppm", 24},
+                                           TPcxCase{"pcx/pcx-24bit-offset.pcx", "ppm/source-colours.ppm", 24},
+                                           TPcxCase{"pcx/pcx-24bit-pillow.pcx", "ppm/source-colours.ppm", 24},
+                                           TPcxCase{"pcx/pcx-8bit-palette.pcx", "ppm/source-sixteen.ppm", 8},
+                                           TPcxCase{"pcx/pcx-8bit-convert.pcx", "ppm/source-colours.ppm", 8},
+                                           TPcxCase{"pcx/pcx-16colour-4planes.pcx", "ppm/source-sixteen.ppm", 4},
+                                           TPcxCase{"pcx/pcx-4bit-packed.pcx", "pcx/pcx-4bit-packed.ref.ppm", 4},
+                                           TPcxCase{"pcx/pcx-grey-pillow.pcx", "ppm/source-grey.pgm", 8},
+                                           TPcxCase{"pcx/pcx-1bit-pillow.pcx", "ppm/source-mono.pbm", 1},
+                                           TPcxCase{"pcx/pcx-version3.pcx", "pcx/pcx-version3.ref.ppm", 4},
+                                           TPcxCase{"pcx/pcx-grey-nopalette.pcx", "pcx/pcx-grey-nopalette.ref.ppm",
+                                                    8}));
 
 // Public files with a picture of what they show beside them. Files whose look rests on
 // rules this reader does not share are named with the reason.

@@ -144,7 +144,10 @@ TEST(PNGImage, GammaComesFromTheGamaChunk) {
     struct Case {
         const char* Name;
         float Gamma;
-    } cases[] = {{"g03n2c08.png", 0.35f}, {"g04n0g16.png", 0.45f}, {"g10n3p04.png", 1.0f}, {"g25n2c08.png", 2.5f},
+    } cases[] = {{"g03n2c08.png", 0.35f},
+                 {"g04n0g16.png", 0.45f},
+                 {"g10n3p04.png", 1.0f},
+                 {"g25n2c08.png", 2.5f},
                  {"basn2c08.png", 1.0f}};
     if (SuiteFiles().empty()) GTEST_SKIP() << "the PNG suite is not there";
     for (const Case& c : cases) {
@@ -160,11 +163,22 @@ TEST(PNGImage, BitmapFormatsFollowColourTypeAndDepth) {
     struct Case {
         const char* Name;
         int BitCount;
-    } cases[] = {{"basn0g01.png", 1}, {"basn0g02.png", 4}, {"basn0g04.png", 4}, {"basn0g08.png", 8},
-                 {"basn0g16.png", 8}, {"basn2c08.png", 24}, {"basn2c16.png", 24}, {"basn3p01.png", 1},
-                 {"basn3p02.png", 4}, {"basn3p04.png", 4}, {"basn3p08.png", 8},
+    } cases[] = {{"basn0g01.png", 1},
+                 {"basn0g02.png", 4},
+                 {"basn0g04.png", 4},
+                 {"basn0g08.png", 8},
+                 {"basn0g16.png", 8},
+                 {"basn2c08.png", 24},
+                 {"basn2c16.png", 24},
+                 {"basn3p01.png", 1},
+                 {"basn3p02.png", 4},
+                 {"basn3p04.png", 4},
+                 {"basn3p08.png", 8},
                  // grey with alpha becomes 32 bits, so that its alpha can lay it on white
-                 {"basn4a08.png", 32}, {"basn4a16.png", 32}, {"basn6a08.png", 32}, {"basn6a16.png", 32}};
+                 {"basn4a08.png", 32},
+                 {"basn4a16.png", 32},
+                 {"basn6a08.png", 32},
+                 {"basn6a16.png", 32}};
     if (SuiteFiles().empty()) GTEST_SKIP() << "the PNG suite is not there";
     for (const Case& c : cases) EXPECT_EQ(c.BitCount, LoadPng(SuitePath(c.Name)).BitCount) << c.Name;
 }
@@ -236,16 +250,22 @@ TEST(PNGImage, ChunksByTheirKind) {
         const char* Message;
     } cases[] = {
         {"unknown ancillary chunk", {Chunk("zzZz", {1, 2, 3})}, 2, ""},
-        {"unknown critical chunk", {Chunk("CRIT", {1, 2, 3})}, 2,
+        {"unknown critical chunk",
+         {Chunk("CRIT", {1, 2, 3})},
+         2,
          "Cannot load PNG image. Unexpected but critical chunk detected."},
-        {"palette of 10 bytes", {Chunk("PLTE", std::vector<uint8_t>(10, 1))}, 3,
+        {"palette of 10 bytes",
+         {Chunk("PLTE", std::vector<uint8_t>(10, 1))},
+         3,
          "Cannot load image. Palette in PNG file is invalid."},
-        {"tRNS with a wrong CRC", {[] {
+        {"tRNS with a wrong CRC",
+         {[] {
              auto c = Chunk("tRNS", {0, 1, 0, 2, 0, 3});
              c.back() ^= 1;
              return c;
          }()},
-         2, "Cannot load image. CRC error found in PNG file."},
+         2,
+         "Cannot load image. CRC error found in PNG file."},
     };
     for (const Case& c : cases) EXPECT_EQ(c.Message, LoadError(RgbPng(5, 3, c.Extra, c.ColorType))) << c.What;
 }

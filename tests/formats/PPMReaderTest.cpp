@@ -65,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(Files, PPMFixtures,
 TEST(PPMCorpus, PillowFilesMatchPillow) {
     TILVORN_REQUIRE_PILLOW();
     for (const char* name : {"hopper.ppm", "hopper.pnm", "hopper_8bit.ppm", "hopper_8bit_plain.ppm", "hopper_8bit.pgm",
-                             "hopper_8bit_plain.pgm", "hopper_1bit.pbm", "hopper_1bit_plain.pbm",
-                             "hopper_16bit.pgm", "hopper_16bit_plain.pgm", "16_bit_binary.pgm"}) {
+                             "hopper_8bit_plain.pgm", "hopper_1bit.pbm", "hopper_1bit_plain.pbm", "hopper_16bit.pgm",
+                             "hopper_16bit_plain.pgm", "16_bit_binary.pgm"}) {
         const std::string path = CorpusPath(std::string("pillow/Tests/images/") + name);
         if (path.empty()) GTEST_SKIP() << "the picture corpus is not there";
         SCOPED_TRACE(name);
@@ -147,11 +147,12 @@ TEST(PPMReader, ErrorsNameTheFormat) {
         const char* Text;
         const char* Error;
     };
-    for (const TCase& c : {TCase{"Q6\n1 1\n255\nabc", "Cannot load image. Invalid or unexpected PBM, PGM or PPM image format."},
-                           TCase{"P6\n2 2\n255\nabcdefghi", "Stream read error in PPM file."},
-                           TCase{"P3\n2 1\n255\n1 2 3 4 5", "Stream read error in PPM file."},
-                           TCase{"P4\n9 3\n\x01\x02", "Stream read error in PPM file."},
-                           TCase{"P5\n60000 60000\n255\n", "Stream read error in PPM file."}}) {
+    for (const TCase& c :
+         {TCase{"Q6\n1 1\n255\nabc", "Cannot load image. Invalid or unexpected PBM, PGM or PPM image format."},
+          TCase{"P6\n2 2\n255\nabcdefghi", "Stream read error in PPM file."},
+          TCase{"P3\n2 1\n255\n1 2 3 4 5", "Stream read error in PPM file."},
+          TCase{"P4\n9 3\n\x01\x02", "Stream read error in PPM file."},
+          TCase{"P5\n60000 60000\n255\n", "Stream read error in PPM file."}}) {
         EXPECT_EQ(ReadError(c.Text), c.Error) << c.Text;
     }
 }
@@ -186,10 +187,10 @@ TEST_P(PAMFromNetpbm, MatchImageMagick) {
         GTEST_SKIP() << "Netpbm or ImageMagick is missing";
     const std::string dir = test::TempDir(std::string("pam-") + c.Name);
     std::string command = std::string("cd ") + dir +
-                          " && /usr/bin/convert -size 37x23 gradient:red-blue -depth 8 rgb.ppm"
-                          " && /usr/bin/convert -size 37x23 gradient:white-black -depth 8 grey.pgm"
-                          " && /usr/bin/convert -size 23x37 gradient:black-white -rotate 90 -depth 8 alpha.pgm && " +
-                          c.Command;
+        " && /usr/bin/convert -size 37x23 gradient:red-blue -depth 8 rgb.ppm"
+        " && /usr/bin/convert -size 37x23 gradient:white-black -depth 8 grey.pgm"
+        " && /usr/bin/convert -size 23x37 gradient:black-white -rotate 90 -depth 8 alpha.pgm && " +
+        c.Command;
     const std::string out = dir + "/out.pam";
     for (size_t at; (at = command.find("{out}")) != std::string::npos;) command.replace(at, 5, out);
     ASSERT_EQ(test::Run("(" + command + ") >/dev/null 2>&1"), 0) << command;
@@ -210,25 +211,25 @@ TEST_P(PAMFromNetpbm, MatchImageMagick) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tuples, PAMFromNetpbm,
-    ::testing::Values(TPamCase{"rgb", "pamtopam < rgb.ppm > {out}", 24, false},
-                      TPamCase{"grey", "pamtopam < grey.pgm > {out}", 8, false},
-                      TPamCase{"grey_alpha", "pamstack -tupletype=GRAYSCALE_ALPHA grey.pgm alpha.pgm > {out}", 32, true},
-                      TPamCase{"rgb_alpha", "pamstack -tupletype=RGB_ALPHA rgb.ppm alpha.pgm > {out}", 32, true},
-                      TPamCase{"rgb16", "pamdepth 65535 rgb.ppm | pamtopam > {out}", 24, false},
-                      TPamCase{"grey16", "pamdepth 65535 grey.pgm | pamtopam > {out}", 8, false},
-                      TPamCase{"rgb_alpha16",
-                               "pamstack -tupletype=RGB_ALPHA rgb.ppm alpha.pgm | pamdepth 65535 > {out}", 32, true},
-                      TPamCase{"grey_alpha_max1000",
-                               "pamstack -tupletype=GRAYSCALE_ALPHA grey.pgm alpha.pgm | pamdepth 1000 > {out}"
-                               " && pamdepth 255 {out} > {out}.ref.pam",
-                               32,
-                               true}),
+    ::testing::Values(
+        TPamCase{"rgb", "pamtopam < rgb.ppm > {out}", 24, false},
+        TPamCase{"grey", "pamtopam < grey.pgm > {out}", 8, false},
+        TPamCase{"grey_alpha", "pamstack -tupletype=GRAYSCALE_ALPHA grey.pgm alpha.pgm > {out}", 32, true},
+        TPamCase{"rgb_alpha", "pamstack -tupletype=RGB_ALPHA rgb.ppm alpha.pgm > {out}", 32, true},
+        TPamCase{"rgb16", "pamdepth 65535 rgb.ppm | pamtopam > {out}", 24, false},
+        TPamCase{"grey16", "pamdepth 65535 grey.pgm | pamtopam > {out}", 8, false},
+        TPamCase{"rgb_alpha16", "pamstack -tupletype=RGB_ALPHA rgb.ppm alpha.pgm | pamdepth 65535 > {out}", 32, true},
+        TPamCase{"grey_alpha_max1000",
+                 "pamstack -tupletype=GRAYSCALE_ALPHA grey.pgm alpha.pgm | pamdepth 1000 > {out}"
+                 " && pamdepth 255 {out} > {out}.ref.pam",
+                 32, true}),
     [](const ::testing::TestParamInfo<TPamCase>& info) { return std::string(info.param.Name); });
 
 TEST(PAMReader, HeaderLinesMayCarryCommentsAndComeInAnyOrder) {
     TPPMGraphic reader;
-    ReadText(reader, std::string("P7\n# made by hand\nTUPLTYPE RGB_ALPHA\nMAXVAL 255\nDEPTH 4\n\nHEIGHT 1\nWIDTH 2\nENDHDR\n") +
-                         "\x0A\x14\x1E\x80" + "\x28\x32\x3C\xFF");
+    ReadText(reader,
+             std::string("P7\n# made by hand\nTUPLTYPE RGB_ALPHA\nMAXVAL 255\nDEPTH 4\n\nHEIGHT 1\nWIDTH 2\nENDHDR\n") +
+                 "\x0A\x14\x1E\x80" + "\x28\x32\x3C\xFF");
     ASSERT_EQ(reader.BitCount(), 32);
     const uint8_t* row = reader.ScanLine(0);
     EXPECT_EQ(std::vector<uint8_t>(row, row + 8), (std::vector<uint8_t>{30, 20, 10, 128, 60, 50, 40, 255}));
@@ -236,7 +237,8 @@ TEST(PAMReader, HeaderLinesMayCarryCommentsAndComeInAnyOrder) {
 
 TEST(PAMReader, BlackAndWhiteTuplesAreZeroForBlack) {
     TPPMGraphic reader;
-    ReadText(reader, std::string("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 1\nTUPLTYPE BLACKANDWHITE\nENDHDR\n\x00\x01", 69));
+    ReadText(reader,
+             std::string("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 1\nTUPLTYPE BLACKANDWHITE\nENDHDR\n\x00\x01", 69));
     ASSERT_EQ(reader.BitCount(), 8);
     EXPECT_EQ(GetStorePixel(*reader.Image(), 0, 0), RGBColor(0, 0, 0));
     EXPECT_EQ(GetStorePixel(*reader.Image(), 1, 0), RGBColor(255, 255, 255));
@@ -246,12 +248,12 @@ TEST(PAMReader, HeadersThatNameNoPictureAreRefused) {
     const std::string invalid = "Cannot load image. Invalid or unexpected PBM, PGM or PPM image format.";
     for (const char* header : {
              "WIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE GRAYSCALE\n",  // depth not the type's
-             "WIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\n",                      // five samples a pixel
+             "WIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\n",  // five samples a pixel
              "WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE COLORMAP\n",  // not a picture
-             "WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 65536\n",                    // beyond 16 bits
-             "WIDTH 0\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n",                      // no pixels
-             "WIDTH x1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n",                     // not a number
-             "WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nCOLOUR 3\n",           // unknown keyword
+             "WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 65536\n",  // beyond 16 bits
+             "WIDTH 0\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n",  // no pixels
+             "WIDTH x1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n",  // not a number
+             "WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nCOLOUR 3\n",  // unknown keyword
          }) {
         EXPECT_EQ(ReadError(std::string("P7\n") + header + "ENDHDR\nabcd"), invalid) << header;
     }

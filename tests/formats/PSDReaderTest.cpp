@@ -38,8 +38,8 @@ TEST_P(PSDFixtures, DecodeToTheirReferencePicture) {
     TPSDGraphic reader;
     reader.ReadImageFile(path);
     EXPECT_EQ(reader.BitCount(), c.BitCount);
-    const test::TRgbaPicture expected = *c.Reference ? LoadWithPillow(DataPath(std::string("formats/") + c.Reference))
-                                                     : LoadWithImageMagick(path);
+    const test::TRgbaPicture expected =
+        *c.Reference ? LoadWithPillow(DataPath(std::string("formats/") + c.Reference)) : LoadWithImageMagick(path);
     if (expected.Empty()) GTEST_SKIP() << "no reference decoder for " << c.File;
     EXPECT_TRUE(SamePixels(expected, PictureOf(reader), *c.Reference ? 0 : 1, c.Alpha));
 }
@@ -66,7 +66,7 @@ TEST(PSDReader, PackBitsAndRawDataGiveTheSamePixels) {
 
 /// A raw one-pixel file of the given colour mode whose channels hold the given samples.
 std::vector<uint8_t> OnePixelFile(uint8_t mode, std::vector<uint8_t> samples) {
-    std::vector<uint8_t> file = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, uint8_t(samples.size()),
+    std::vector<uint8_t> file = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0,   0, uint8_t(samples.size()),
                                  0,   0,   0,   1,   0, 0, 0, 1, 0, 8, 0, mode};
     file.insert(file.end(), 12, 0);  // three empty sections
     file.insert(file.end(), {0, 0});  // raw

@@ -33,22 +33,22 @@ TEST_P(PSPFixtures, DecodeToTheirReferencePicture) {
     TPSPGraphic reader;
     reader.ReadImageFile(path);
     EXPECT_EQ(reader.BitCount(), c.BitCount);
-    EXPECT_TRUE(SamePixels(LoadWithPillow(DataPath(std::string("formats/") + c.Reference)), PictureOf(reader), 0,
-                           c.Alpha));
+    EXPECT_TRUE(
+        SamePixels(LoadWithPillow(DataPath(std::string("formats/") + c.Reference)), PictureOf(reader), 0, c.Alpha));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, PSPFixtures,
-    ::testing::Values(TPspCase{"psp/psp-rgb-rle.psp", "ppm/source-colours.ppm", 24, false},
-                      TPspCase{"psp/psp-rgb-lz77.psp", "ppm/source-colours.ppm", 24, false},
-                      TPspCase{"psp/psp-rgb-v3-raw.psp", "ppm/source-colours.ppm", 24, false},
-                      TPspCase{"psp/psp-rgb-vector-first.psp", "ppm/source-colours.ppm", 24, false},
-                      TPspCase{"psp/psp-rgb-odd-channel.psp", "ppm/source-colours.ppm", 32, false},
-                      TPspCase{"psp/psp-rgba-rle.psp", "psd/source-alpha.png", 32, true},
-                      TPspCase{"psp/psp-indexed8.psp", "psp/psp-indexed8.ref.ppm", 8, false},
-                      TPspCase{"psp/psp-indexed4.psp", "psp/psp-indexed4.ref.ppm", 4, false},
-                      TPspCase{"psp/psp-indexed1.psp", "psp/psp-indexed1.ref.ppm", 1, false},
-                      TPspCase{"psp/psp-grey8.psp", "ppm/source-grey.pgm", 8, false}));
+INSTANTIATE_TEST_SUITE_P(Files, PSPFixtures,
+                         ::testing::Values(TPspCase{"psp/psp-rgb-rle.psp", "ppm/source-colours.ppm", 24, false},
+                                           TPspCase{"psp/psp-rgb-lz77.psp", "ppm/source-colours.ppm", 24, false},
+                                           TPspCase{"psp/psp-rgb-v3-raw.psp", "ppm/source-colours.ppm", 24, false},
+                                           TPspCase{"psp/psp-rgb-vector-first.psp", "ppm/source-colours.ppm", 24,
+                                                    false},
+                                           TPspCase{"psp/psp-rgb-odd-channel.psp", "ppm/source-colours.ppm", 32, false},
+                                           TPspCase{"psp/psp-rgba-rle.psp", "psd/source-alpha.png", 32, true},
+                                           TPspCase{"psp/psp-indexed8.psp", "psp/psp-indexed8.ref.ppm", 8, false},
+                                           TPspCase{"psp/psp-indexed4.psp", "psp/psp-indexed4.ref.ppm", 4, false},
+                                           TPspCase{"psp/psp-indexed1.psp", "psp/psp-indexed1.ref.ppm", 1, false},
+                                           TPspCase{"psp/psp-grey8.psp", "ppm/source-grey.pgm", 8, false}));
 
 TEST(PSPReader, HeaderGivesSizeResolutionAndCoding) {
     TPSPGraphic reader;
@@ -94,7 +94,9 @@ TEST(PSPReader, BadFilesGiveTheirMessages) {
           TCase{attributes + 19, {16, 0}, "Invalid color format in PSP file."},
           TCase{attributes + 19, {32, 0}, "Invalid color format in PSP file."},
           TCase{attributes + 17, {3, 0}, "Cannot load image. The compression scheme is not supported for PSP files."},
-          TCase{attributes + 0, {0xFF, 0xFF, 0xFF, 0x7F}, "Cannot load image. Invalid or unexpected PSP image format."}}) {
+          TCase{attributes + 0,
+                {0xFF, 0xFF, 0xFF, 0x7F},
+                "Cannot load image. Invalid or unexpected PSP image format."}}) {
         EXPECT_EQ(ReadError(Patched("formats/psp/psp-rgb-rle.psp", c.Offset, c.Bytes)), c.Error) << c.Offset;
     }
 }
@@ -107,8 +109,8 @@ TEST(PSPReader, SignatureIgnoresLetterCase) {
 }
 
 TEST(PSPReader, EveryTruncationLoadsOrFailsCleanly) {
-    for (const char* name : {"formats/psp/psp-rgb-lz77.psp", "formats/psp/psp-indexed8.psp",
-                             "formats/psp/psp-rgb-v3-raw.psp"}) {
+    for (const char* name :
+         {"formats/psp/psp-rgb-lz77.psp", "formats/psp/psp-indexed8.psp", "formats/psp/psp-rgb-v3-raw.psp"}) {
         const std::vector<uint8_t> bytes = test::ReadFileBytes(DataPath(name));
         for (size_t size = 0; size < bytes.size(); size += 5) {
             TCustomMemoryStream stream(bytes.data(), int64_t(size));

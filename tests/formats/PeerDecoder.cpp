@@ -39,11 +39,16 @@ PeerPicture ParsePam(const std::vector<unsigned char>& bytes) {
     int width = 0, height = 0, depth = 0, maxval = 0;
     std::string key, tupleType;
     while (header >> key) {
-        if (key == "WIDTH") header >> width;
-        else if (key == "HEIGHT") header >> height;
-        else if (key == "DEPTH") header >> depth;
-        else if (key == "MAXVAL") header >> maxval;
-        else if (key == "TUPLTYPE") header >> tupleType;
+        if (key == "WIDTH")
+            header >> width;
+        else if (key == "HEIGHT")
+            header >> height;
+        else if (key == "DEPTH")
+            header >> depth;
+        else if (key == "MAXVAL")
+            header >> maxval;
+        else if (key == "TUPLTYPE")
+            header >> tupleType;
     }
     if (width <= 0 || height <= 0 || depth < 1 || depth > 4 || maxval <= 0) return picture;
     const size_t sampleBytes = maxval > 255 ? 2 : 1;
@@ -88,8 +93,8 @@ bool HavePillow() {
 PeerPicture DecodeWithImageMagick(const std::string& path) {
     if (!HaveImageMagick()) return {};
     std::string out = ScratchFile(".pam");
-    std::string command = std::string(kConvert) + " " + Quoted(path + "[0]") + " -depth 16 pam:" + Quoted(out) +
-                          " >/dev/null 2>&1";
+    std::string command =
+        std::string(kConvert) + " " + Quoted(path + "[0]") + " -depth 16 pam:" + Quoted(out) + " >/dev/null 2>&1";
     // ImageMagick warns about (and still writes) files its own library finds short.
     Run(command);
     return ParsePam(ReadFileBytes(out));

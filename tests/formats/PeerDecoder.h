@@ -61,7 +61,7 @@ std::string ComparePictures(const BitmapPicture& got, const PeerPicture& referen
                             Expected expected) {
     if (got.Width != reference.Width || got.Height != reference.Height)
         return "size " + std::to_string(got.Width) + "x" + std::to_string(got.Height) + " instead of " +
-               std::to_string(reference.Width) + "x" + std::to_string(reference.Height);
+            std::to_string(reference.Width) + "x" + std::to_string(reference.Height);
     size_t bad = 0;
     std::string first;
     for (int y = 0; y < got.Height; ++y)
@@ -73,8 +73,7 @@ std::string ComparePictures(const BitmapPicture& got, const PeerPicture& referen
                 if (std::abs(int(g[c]) - want) > tolerance) {
                     if (bad++ == 0)
                         first = "pixel (" + std::to_string(x) + "," + std::to_string(y) + ") sample " +
-                                std::to_string(c) + ": " + std::to_string(g[c]) + " instead of " +
-                                std::to_string(want);
+                            std::to_string(c) + ": " + std::to_string(g[c]) + " instead of " + std::to_string(want);
                 }
             }
         }

@@ -54,11 +54,14 @@ struct TPhaseCase {
 
 std::vector<TPhaseCase> PhaseCases() {
     return {
-        {"formats/sgi/sgi-rgb-rle.rgb", [] { return std::make_unique<TSGIGraphic>(); },
+        {"formats/sgi/sgi-rgb-rle.rgb",
+         [] { return std::make_unique<TSGIGraphic>(); },
          {"+Preparing...", "-100", "+Transfering...", "-100"}},
-        {"formats/psp/psp-rgb-rle.psp", [] { return std::make_unique<TPSPGraphic>(); },
+        {"formats/psp/psp-rgb-rle.psp",
+         [] { return std::make_unique<TPSPGraphic>(); },
          {"+Preparing...", "-0", "+Loading data...", "-0", "+Transfering...", "-0"}},
-        {"codecs/jpeg_rgb.tif", [] { return std::make_unique<TTIFFGraphic>(); },
+        {"codecs/jpeg_rgb.tif",
+         [] { return std::make_unique<TTIFFGraphic>(); },
          {"+Preparing...", "-0", "+Transfering...", "-0"}},
     };
 }

@@ -28,9 +28,9 @@ inline ::testing::AssertionResult ReadsOrFailsCleanly(TReaderGraphic& reader, TS
     }
     if (uint32_t(reader.Width()) != reader.Properties.ImageWidth ||
         uint32_t(reader.Height()) != reader.Properties.ImageHeight)
-        return ::testing::AssertionFailure() << "read as " << reader.Width() << " x " << reader.Height()
-                                             << " for a header of " << reader.Properties.ImageWidth << " x "
-                                             << reader.Properties.ImageHeight;
+        return ::testing::AssertionFailure()
+            << "read as " << reader.Width() << " x " << reader.Height() << " for a header of "
+            << reader.Properties.ImageWidth << " x " << reader.Properties.ImageHeight;
     return ::testing::AssertionSuccess() << "read";
 }
 

@@ -54,8 +54,7 @@ std::string ScratchFile(const std::string& name) {
 }  // namespace
 
 bool HavePillow() {
-    static const bool have =
-        HaveTool(kPython) && Run(std::string(kPython) + " -c 'import PIL' >/dev/null 2>&1") == 0;
+    static const bool have = HaveTool(kPython) && Run(std::string(kPython) + " -c 'import PIL' >/dev/null 2>&1") == 0;
     return have;
 }
 
@@ -107,7 +106,7 @@ TRgbaPicture PictureOf(TDIB& bitmap) {
                 int want = expected.Pixel(x, y)[s], got = actual.Pixel(x, y)[s];
                 if (std::abs(want - got) > tolerance)
                     return ::testing::AssertionFailure()
-                           << "pixel (" << x << "," << y << ") sample " << s << " is " << got << ", expected " << want;
+                        << "pixel (" << x << "," << y << ") sample " << s << " is " << got << ", expected " << want;
             }
     return ::testing::AssertionSuccess();
 }

@@ -125,7 +125,14 @@ std::vector<TWithdrawalStep> StandInSteps(const std::vector<const TGraphicClass*
 // --- the registration table --------------------------------------------------------------------
 
 TEST(RegistrationTable, HoldsTheFortyTwoRowsInOrder) {
-    struct Row { size_t index; const char* ext; const char* common; const char* individual; uint8_t kinds; const char* cls; };
+    struct Row {
+        size_t index;
+        const char* ext;
+        const char* common;
+        const char* individual;
+        uint8_t kinds;
+        const char* cls;
+    };
     const Row rows[] = {
         {0, "bmp", "Windows bitmaps", "", 8, "TBitmap"},
         {3, "emf", "Windows metafiles", "Windows enhanced meta files", 16, "TMetafile"},
@@ -165,16 +172,24 @@ TEST_F(Registry, StartUpRegistrationGivesTheClassesInTableOrder) {
     RegisterFormats(registry, StandInRows(fakes.All()));
     EXPECT_EQ(registry.ExtensionList().size(), 39u);
     EXPECT_EQ(ClassNames(registry),
-              (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TTargaGraphic",
-                                        "TTIFFGraphic", "TEPSGraphic", "TPCXGraphic", "TRLAGraphic", "TSGIGraphic",
-                                        "TPSDGraphic", "TPPMGraphic", "TAutodeskGraphic", "TPCDGraphic",
-                                        "TCUTGraphic", "TPSPGraphic", "TPNGGraphic"}));
-    struct Use { const TGraphicClass* c; uint32_t count; const char* text; };
+              (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TTargaGraphic", "TTIFFGraphic",
+                                        "TEPSGraphic", "TPCXGraphic", "TRLAGraphic", "TSGIGraphic", "TPSDGraphic",
+                                        "TPPMGraphic", "TAutodeskGraphic", "TPCDGraphic", "TCUTGraphic", "TPSPGraphic",
+                                        "TPNGGraphic"}));
+    struct Use {
+        const TGraphicClass* c;
+        uint32_t count;
+        const char* text;
+    };
     const Use uses[] = {
-        {&BitmapGraphicClass(), 3, "Windows bitmaps"}, {&JPEGImageClass(), 4, "JPG images"},
-        {&MetafileGraphicClass(), 2, "Windows metafiles"}, {&fakes.targa, 5, "Truevision images"},
-        {&fakes.tiff, 3, "Tagged image file format images"}, {&fakes.sgi, 4, "SGI images"},
-        {&fakes.autodesk, 2, "Autodesk images"}, {&fakes.png, 1, "Portable network graphic images"},
+        {&BitmapGraphicClass(), 3, "Windows bitmaps"},
+        {&JPEGImageClass(), 4, "JPG images"},
+        {&MetafileGraphicClass(), 2, "Windows metafiles"},
+        {&fakes.targa, 5, "Truevision images"},
+        {&fakes.tiff, 3, "Tagged image file format images"},
+        {&fakes.sgi, 4, "SGI images"},
+        {&fakes.autodesk, 2, "Autodesk images"},
+        {&fakes.png, 1, "Portable network graphic images"},
     };
     for (const Use& u : uses) {
         EXPECT_EQ(EntryOf(registry, *u.c).UseCount, u.count) << u.c->Name();
@@ -194,10 +209,10 @@ TEST_F(Registry, ProbesReaderClassesOnlyAndInRegistrationOrder) {
     stream.Write("0123456789", 10);
     stream.SetPosition(2);
     EXPECT_EQ(registry.ClassForStream(stream), nullptr);
-    EXPECT_EQ(ProbeLog(), (std::vector<std::string>{"TTargaGraphic", "TTIFFGraphic", "TEPSGraphic", "TPCXGraphic",
-                                                    "TRLAGraphic", "TSGIGraphic", "TPSDGraphic", "TPPMGraphic",
-                                                    "TAutodeskGraphic", "TPCDGraphic", "TCUTGraphic",
-                                                    "TPSPGraphic", "TPNGGraphic"}));
+    EXPECT_EQ(ProbeLog(),
+              (std::vector<std::string>{"TTargaGraphic", "TTIFFGraphic", "TEPSGraphic", "TPCXGraphic", "TRLAGraphic",
+                                        "TSGIGraphic", "TPSDGraphic", "TPPMGraphic", "TAutodeskGraphic", "TPCDGraphic",
+                                        "TCUTGraphic", "TPSPGraphic", "TPNGGraphic"}));
     EXPECT_EQ(stream.Position(), 2);  // every probe saw the same position, and it is kept
 
     // The first positive answer wins, so an earlier weak test takes precedence.
@@ -211,8 +226,9 @@ TEST_F(Registry, ProbesReaderClassesOnlyAndInRegistrationOrder) {
 TEST_F(Registry, OrderHoldsForWhatIsRegisteredSoFar) {
     const std::vector<const TGraphicClass*> some = {&fakes.png, &fakes.pcx, &fakes.targa};
     RegisterFormats(registry, StandInRows(some));
-    EXPECT_EQ(ClassNames(registry), (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage",
-                                                              "TTargaGraphic", "TPCXGraphic", "TPNGGraphic"}));
+    EXPECT_EQ(ClassNames(registry),
+              (std::vector<std::string>{"TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TTargaGraphic", "TPCXGraphic",
+                                        "TPNGGraphic"}));
     EXPECT_EQ(registry.IndexOfExtension("tif"), -1);
 }
 

@@ -36,19 +36,18 @@ TEST_P(SGIFixtures, DecodeToTheirReferencePicture) {
     TSGIGraphic reader;
     reader.ReadImageFile(path);
     EXPECT_EQ(reader.BitCount(), c.BitCount);
-    EXPECT_TRUE(SamePixels(LoadWithPillow(DataPath(std::string("formats/") + c.Reference)), PictureOf(reader), 1,
-                           c.Alpha));
+    EXPECT_TRUE(
+        SamePixels(LoadWithPillow(DataPath(std::string("formats/") + c.Reference)), PictureOf(reader), 1, c.Alpha));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, SGIFixtures,
-    ::testing::Values(TSgiCase{"sgi/sgi-rgb-rle.rgb", "ppm/source-colours.ppm", 24, false},
-                      TSgiCase{"sgi/sgi-rgb-verbatim.rgb", "ppm/source-colours.ppm", 24, false},
-                      TSgiCase{"sgi/sgi-rgb16-verbatim.sgi", "ppm/source-colours.ppm", 24, false},
-                      TSgiCase{"sgi/sgi-rgba-rle.sgi", "psd/source-alpha.png", 32, true},
-                      TSgiCase{"sgi/sgi-grey-rle.bw", "ppm/source-grey.pgm", 8, false},
-                      TSgiCase{"sgi/sgi-grey16-verbatim.bw", "ppm/source-grey.pgm", 8, false},
-                      TSgiCase{"sgi/sgi-grey-alpha.sgi", "sgi/sgi-grey-alpha.ref.ppm", 8, false}));
+INSTANTIATE_TEST_SUITE_P(Files, SGIFixtures,
+                         ::testing::Values(TSgiCase{"sgi/sgi-rgb-rle.rgb", "ppm/source-colours.ppm", 24, false},
+                                           TSgiCase{"sgi/sgi-rgb-verbatim.rgb", "ppm/source-colours.ppm", 24, false},
+                                           TSgiCase{"sgi/sgi-rgb16-verbatim.sgi", "ppm/source-colours.ppm", 24, false},
+                                           TSgiCase{"sgi/sgi-rgba-rle.sgi", "psd/source-alpha.png", 32, true},
+                                           TSgiCase{"sgi/sgi-grey-rle.bw", "ppm/source-grey.pgm", 8, false},
+                                           TSgiCase{"sgi/sgi-grey16-verbatim.bw", "ppm/source-grey.pgm", 8, false},
+                                           TSgiCase{"sgi/sgi-grey-alpha.sgi", "sgi/sgi-grey-alpha.ref.ppm", 8, false}));
 
 TEST(SGIReader, RunLengthAndVerbatimGiveTheSamePixelsBottomRowFirst) {
     TSGIGraphic rle, verbatim;
@@ -72,8 +71,8 @@ TEST(SGIReader, HeaderChecks) {
         uint8_t Value;
         bool Probed;
     };
-    for (const TCase& c : {TCase{3, 2, true}, TCase{3, 3, false}, TCase{5, 0, false}, TCase{5, 4, false},
-                           TCase{1, 0xDB, false}}) {
+    for (const TCase& c :
+         {TCase{3, 2, true}, TCase{3, 3, false}, TCase{5, 0, false}, TCase{5, 4, false}, TCase{1, 0xDB, false}}) {
         std::vector<uint8_t> data = bytes;
         data[c.Offset] = c.Value;
         TCustomMemoryStream stream(data.data(), int64_t(data.size()));
@@ -93,8 +92,8 @@ TEST(SGIReader, HeaderChecks) {
 
 TEST(SGICorpus, PillowFilesMatchPillow) {
     TILVORN_REQUIRE_PILLOW();
-    for (const char* name : {"hopper.rgb", "hopper.sgi", "hopper.bw", "hopper16.rgb", "tv.rgb", "tv16.sgi",
-                             "transparent.sgi"}) {
+    for (const char* name :
+         {"hopper.rgb", "hopper.sgi", "hopper.bw", "hopper16.rgb", "tv.rgb", "tv16.sgi", "transparent.sgi"}) {
         const std::string path = CorpusPath(std::string("pillow/Tests/images/") + name);
         if (path.empty()) GTEST_SKIP() << "the picture corpus is not there";
         SCOPED_TRACE(name);

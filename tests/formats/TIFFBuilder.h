@@ -40,7 +40,8 @@ public:
         std::vector<Entry> entries = entries_;
         entries.push_back({273, 4, std::vector<uint32_t>(strips_.size(), 0), {}});
         if (sorted_)
-            std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.Tag < b.Tag; });
+            std::stable_sort(entries.begin(), entries.end(),
+                             [](const Entry& a, const Entry& b) { return a.Tag < b.Tag; });
         std::vector<uint8_t> out;
         Put(out, big_ ? 0x4D4D : 0x4949, 2, false);
         Put(out, 42, 2);

@@ -101,8 +101,9 @@ TEST_P(TIFFFromTools, MatchesTheReference) {
                                                            : test::DecodeWithPillow(referenceFile);
     ASSERT_TRUE(reference.Valid());
     if (c.By == Reference::PillowOnWhite) reference = OnWhite(reference);
-    EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, c.CompareAlpha,
-                                        [](uint16_t v) { return test::ReduceTo8(v); }));
+    EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, c.CompareAlpha, [](uint16_t v) {
+                  return test::ReduceTo8(v);
+              }));
 }
 
 const auto IM = Reference::ImageMagick;
@@ -116,72 +117,145 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"packbits", "tiffcp -c packbits -r 5 {tif} {out}", 24, IM, 0, false},
         ToolCase{"deflate", "tiffcp -c zip -r 4 {tif} {out}", 24, IM, 0, false},
         ToolCase{"deflate_predictor", "tiffcp -c zip:2 {tif} {out}", 24, IM, 0, false},
-        ToolCase{"deflate_old_number", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', compression='tiff_deflate')\"", 24, PIL, 0, false},
+        ToolCase{"deflate_old_number",
+                 "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', "
+                 "compression='tiff_deflate')\"",
+                 24, PIL, 0, false},
         ToolCase{"jpeg_ycbcr", "tiffcp -c jpeg -r 16 {tif} {out}", 24, IM, 3, false},
         ToolCase{"jpeg_rgb", "tiffcp -c jpeg:r {tif} {out}", 24, IM, 3, false},
         ToolCase{"jpeg_grey", "tiff2bw {tif} {out}.grey.tif && tiffcp -c jpeg {out}.grey.tif {out}", 8, IM, 3, false},
         ToolCase{"planes_separate", "tiffcp -p separate -r 7 {tif} {out}", 24, IM, 0, false},
         ToolCase{"planes_separate_deflate", "tiffcp -p separate -c zip:2 {tif} {out}", 24, IM, 0, false},
-        ToolCase{"rgb16_big_endian", "/usr/bin/convert {in} -depth 16 -endian MSB -compress none {out}", 24, IM, 1, false},
-        ToolCase{"rgb16_little_endian_predictor", "/usr/bin/convert {in} -depth 16 -endian LSB -compress zip -define tiff:predictor=2 {out}", 24, IM, 1, false},
+        ToolCase{"rgb16_big_endian", "/usr/bin/convert {in} -depth 16 -endian MSB -compress none {out}", 24, IM, 1,
+                 false},
+        ToolCase{"rgb16_little_endian_predictor",
+                 "/usr/bin/convert {in} -depth 16 -endian LSB -compress zip -define tiff:predictor=2 {out}", 24, IM, 1,
+                 false},
         ToolCase{"rgba", "/usr/bin/convert {in} -alpha set -channel A -fx 'i/w' -compress none {out}", 32, IM, 0, true},
-        ToolCase{"rgba16_deflate", "/usr/bin/convert {in} -alpha set -channel A -fx 'j/h' -depth 16 -compress zip {out}", 32, IM, 1, true},
+        ToolCase{"rgba16_deflate",
+                 "/usr/bin/convert {in} -alpha set -channel A -fx 'j/h' -depth 16 -compress zip {out}", 32, IM, 1,
+                 true},
         ToolCase{"grey", "/usr/bin/convert {in} -colorspace gray -compress none {out}", 8, IM, 0, false},
         ToolCase{"grey_tiff2bw", "tiff2bw {tif} {out}", 8, IM, 0, false},
-        ToolCase{"grey16_big_endian", "/usr/bin/convert {in} -colorspace gray -depth 16 -endian MSB {out}", 8, IM, 1, false},
+        ToolCase{"grey16_big_endian", "/usr/bin/convert {in} -colorspace gray -depth 16 -endian MSB {out}", 8, IM, 1,
+                 false},
         ToolCase{"grey4", "/usr/bin/convert {in} -colorspace gray -depth 4 -compress none {out}", 4, IM, 0, false},
         ToolCase{"grey2", "/usr/bin/convert {in} -colorspace gray -depth 2 -compress none {out}", 4, IM, 0, false},
-        ToolCase{"grey_alpha", "/usr/bin/convert {in} -colorspace gray -alpha set -channel A -fx 'i/w' -compress none {out}", 8, IM, 0, false},
+        ToolCase{"grey_alpha",
+                 "/usr/bin/convert {in} -colorspace gray -alpha set -channel A -fx 'i/w' -compress none {out}", 8, IM,
+                 0, false},
         ToolCase{"bilevel", "/usr/bin/convert {in} -monochrome -depth 1 -compress none {out}", 1, IM, 0, false},
-        ToolCase{"bilevel_white_is_zero", "ppmtopgm {in} | pamthreshold | pamtopnm > {out}.pbm && pnmtotiff -miniswhite {out}.pbm > {out}", 1, IM, 0, false},
-        ToolCase{"fax_modified_huffman", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='tiff_ccitt')\"", 1, PIL, 0, false},
+        ToolCase{"bilevel_white_is_zero",
+                 "ppmtopgm {in} | pamthreshold | pamtopnm > {out}.pbm && pnmtotiff -miniswhite {out}.pbm > {out}", 1,
+                 IM, 0, false},
+        ToolCase{"fax_modified_huffman",
+                 "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', "
+                 "compression='tiff_ccitt')\"",
+                 1, PIL, 0, false},
         // libtiff writes word-aligned rows it cannot read back itself: the reference is the
         // same picture stored plainly.
-        ToolCase{"fax_modified_huffman_words", "/usr/bin/python3 -c \"from PIL import Image; im = Image.open('{in}').convert('1'); im.save('{out}', compression='tiff_raw_16'); im.save('{out}.ref.tif')\"", 1, PIL, 0, false},
-        ToolCase{"fax_group3", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='group3')\"", 1, PIL, 0, false},
-        ToolCase{"fax_group3_tiffcp", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:1d {out}.tmp {out}", 1, IM, 0, false},
-        ToolCase{"fax_group3_reversed_bits", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:1d -f lsb2msb {out}.tmp {out}", 1, IM, 0, false},
+        ToolCase{"fax_modified_huffman_words",
+                 "/usr/bin/python3 -c \"from PIL import Image; im = Image.open('{in}').convert('1'); im.save('{out}', "
+                 "compression='tiff_raw_16'); im.save('{out}.ref.tif')\"",
+                 1, PIL, 0, false},
+        ToolCase{"fax_group3",
+                 "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', "
+                 "compression='group3')\"",
+                 1, PIL, 0, false},
+        ToolCase{"fax_group3_tiffcp",
+                 "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:1d {out}.tmp {out}",
+                 1, IM, 0, false},
+        ToolCase{"fax_group3_reversed_bits",
+                 "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:1d -f lsb2msb "
+                 "{out}.tmp {out}",
+                 1, IM, 0, false},
         ToolCase{"palette8", "/usr/bin/convert {in} -colors 200 -type palette -compress none {out}", 8, IM, 0, false},
         ToolCase{"palette4", "/usr/bin/convert {in} -colors 16 -type palette -compress none {out}", 4, IM, 0, false},
-        ToolCase{"palette8_big_endian", "/usr/bin/convert {in} -colors 90 -type palette -endian MSB -compress none {out}", 8, IM, 0, false},
+        ToolCase{"palette8_big_endian",
+                 "/usr/bin/convert {in} -colors 90 -type palette -endian MSB -compress none {out}", 8, IM, 0, false},
         ToolCase{"cmyk", "/usr/bin/convert {in} -colorspace CMYK -compress none {out}", 24, IM, 2, false},
         // Compared with the picture before it went to YCbCr: 8-bit luma and chroma lose a little.
-        ToolCase{"ycbcr_pillow", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('YCbCr').save('{out}')\" && cp {tif} {out}.ref.tif", 24, IM, 4, false},
+        ToolCase{"ycbcr_pillow",
+                 "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('YCbCr').save('{out}')\" && "
+                 "cp {tif} {out}.ref.tif",
+                 24, IM, 4, false},
         ToolCase{"netpbm", "pnmtotiff -packbits {in} > {out}", 24, IM, 0, false},
         ToolCase{"lzw", "tiffcp -c lzw {tif} {out}", 24, IM, 0, false},
         ToolCase{"lzw_predictor", "tiffcp -c lzw:2 -r 6 {tif} {out}", 24, IM, 0, false},
         ToolCase{"lzw_big_endian", "tiffcp -B -c lzw:2 {tif} {out}", 24, IM, 0, false},
-        ToolCase{"lzw_pillow", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', compression='tiff_lzw')\"", 24, PIL, 0, false},
+        ToolCase{
+            "lzw_pillow",
+            "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', compression='tiff_lzw')\"",
+            24, PIL, 0, false},
         ToolCase{"lzw_grey", "tiff2bw {tif} {out}.grey.tif && tiffcp -c lzw:2 {out}.grey.tif {out}", 8, IM, 0, false},
         ToolCase{"lzw_palette", "/usr/bin/convert {in} -colors 60 -type palette -compress lzw {out}", 8, IM, 0, false},
-        ToolCase{"lzw16_big_endian_predictor", "/usr/bin/convert {in} -depth 16 -endian MSB -compress lzw -define tiff:predictor=2 {out}", 24, IM, 1, false},
-        ToolCase{"lzw16_little_endian_predictor", "/usr/bin/convert {in} -depth 16 -endian LSB -compress lzw -define tiff:predictor=2 {out}", 24, IM, 1, false},
+        ToolCase{"lzw16_big_endian_predictor",
+                 "/usr/bin/convert {in} -depth 16 -endian MSB -compress lzw -define tiff:predictor=2 {out}", 24, IM, 1,
+                 false},
+        ToolCase{"lzw16_little_endian_predictor",
+                 "/usr/bin/convert {in} -depth 16 -endian LSB -compress lzw -define tiff:predictor=2 {out}", 24, IM, 1,
+                 false},
         ToolCase{"lzw_planes_separate", "tiffcp -p separate -c lzw:2 {tif} {out}", 24, IM, 0, false},
-        ToolCase{"fax_group4", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g4 {out}.tmp {out}", 1, IM, 0, false},
-        ToolCase{"fax_group4_strips_reversed_bits", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g4 -r 4 -f lsb2msb {out}.tmp {out}", 1, IM, 0, false},
-        ToolCase{"fax_group4_pillow", "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', compression='group4')\"", 1, PIL, 0, false},
-        ToolCase{"fax_group3_2d", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:2d {out}.tmp {out}", 1, IM, 0, false},
-        ToolCase{"fax_group3_2d_fill_strips", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:2d:fill -r 3 {out}.tmp {out}", 1, IM, 0, false},
-        ToolCase{"fax_group3_2d_netpbm", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff -g3 -2d > {out}", 1, IM, 0, false},
+        ToolCase{"fax_group4",
+                 "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g4 {out}.tmp {out}", 1,
+                 IM, 0, false},
+        ToolCase{"fax_group4_strips_reversed_bits",
+                 "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g4 -r 4 -f lsb2msb "
+                 "{out}.tmp {out}",
+                 1, IM, 0, false},
+        ToolCase{"fax_group4_pillow",
+                 "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('1').save('{out}', "
+                 "compression='group4')\"",
+                 1, PIL, 0, false},
+        ToolCase{"fax_group3_2d",
+                 "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:2d {out}.tmp {out}",
+                 1, IM, 0, false},
+        ToolCase{"fax_group3_2d_fill_strips",
+                 "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -c g3:2d:fill -r 3 "
+                 "{out}.tmp {out}",
+                 1, IM, 0, false},
+        ToolCase{"fax_group3_2d_netpbm", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff -g3 -2d > {out}", 1, IM,
+                 0, false},
         ToolCase{"fill_order_2_plain", "tiffcp -f lsb2msb {tif} {out}", 24, IM, 0, false},
         ToolCase{"fill_order_2_packbits", "tiffcp -f lsb2msb -c packbits {tif} {out}", 24, IM, 0, false},
         ToolCase{"fill_order_2_lzw", "tiffcp -f lsb2msb -c lzw:2 {tif} {out}", 24, IM, 0, false},
-        ToolCase{"fill_order_2_bilevel", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -f lsb2msb -c packbits {out}.tmp {out}", 1, IM, 0, false},
+        ToolCase{"fill_order_2_bilevel",
+                 "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -f lsb2msb -c packbits "
+                 "{out}.tmp {out}",
+                 1, IM, 0, false},
         ToolCase{"tiles", "tiffcp -t -w 16 -l 16 {tif} {out}", 24, IM, 0, false},
         ToolCase{"tiles_lzw_predictor", "tiffcp -t -w 32 -l 16 -c lzw:2 {tif} {out}", 24, IM, 0, false},
         ToolCase{"tiles_deflate", "tiffcp -t -w 16 -l 48 -c zip:2 {tif} {out}", 24, IM, 0, false},
         ToolCase{"tiles_packbits_big_endian", "tiffcp -B -t -w 16 -l 16 -c packbits {tif} {out}", 24, IM, 0, false},
         ToolCase{"tiles_planes_separate", "tiffcp -p separate -t -w 16 -l 16 -c lzw {tif} {out}", 24, IM, 0, false},
-        ToolCase{"tiles_group4", "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -t -w 16 -l 16 -c g4 {out}.tmp {out}", 1, IM, 0, false},
-        ToolCase{"tiles_rgb16", "/usr/bin/convert {in} -depth 16 -compress none {out}.tmp.tif && tiffcp -t -w 16 -l 16 -c lzw:2 {out}.tmp.tif {out}", 24, IM, 1, false},
+        ToolCase{"tiles_group4",
+                 "/usr/bin/convert {in} -monochrome pbm:- | pnmtotiff > {out}.tmp && tiffcp -t -w 16 -l 16 -c g4 "
+                 "{out}.tmp {out}",
+                 1, IM, 0, false},
+        ToolCase{"tiles_rgb16",
+                 "/usr/bin/convert {in} -depth 16 -compress none {out}.tmp.tif && tiffcp -t -w 16 -l 16 -c lzw:2 "
+                 "{out}.tmp.tif {out}",
+                 24, IM, 1, false},
         ToolCase{"integer32", "/usr/bin/convert {in} -depth 32 -compress none {out}", 24, IM, 1, false},
-        ToolCase{"integer32_big_endian_lzw", "/usr/bin/convert {in} -depth 32 -endian MSB -compress lzw -define tiff:predictor=2 {out}", 24, IM, 1, false},
+        ToolCase{"integer32_big_endian_lzw",
+                 "/usr/bin/convert {in} -depth 32 -endian MSB -compress lzw -define tiff:predictor=2 {out}", 24, IM, 1,
+                 false},
         // Floats 0..1 written by Pillow; the reference is the same grey picture in 8 bits.
-        ToolCase{"float32", "/usr/bin/python3 -c \"from PIL import Image; g = Image.open('{in}').convert('L'); g.save('{out}.ref.tif'); g.convert('F').point(lambda v: v / 255.0).save('{out}')\"", 8, IM, 1, false},
-        ToolCase{"cmyk16_big_endian", "/usr/bin/convert {in} -colorspace CMYK -depth 16 -endian MSB -compress none {out}", 24, IM, 2, false},
-        ToolCase{"cmyk16_little_endian", "/usr/bin/convert {in} -colorspace CMYK -depth 16 -endian LSB -compress none {out}", 24, IM, 2, false},
-        ToolCase{"rgba_associated", "/usr/bin/convert {in} -alpha set -channel A -fx 'i/w' -define tiff:alpha=associated -compress none {out}", 32, Reference::PillowOnWhite, 1, false},
-        ToolCase{"multi_page_first", "/usr/bin/convert {in} \\( {in} -negate \\) \\( {in} -flip \\) -compress none {out}", 24, IM, 0, false}),
+        ToolCase{"float32",
+                 "/usr/bin/python3 -c \"from PIL import Image; g = Image.open('{in}').convert('L'); "
+                 "g.save('{out}.ref.tif'); g.convert('F').point(lambda v: v / 255.0).save('{out}')\"",
+                 8, IM, 1, false},
+        ToolCase{"cmyk16_big_endian",
+                 "/usr/bin/convert {in} -colorspace CMYK -depth 16 -endian MSB -compress none {out}", 24, IM, 2, false},
+        ToolCase{"cmyk16_little_endian",
+                 "/usr/bin/convert {in} -colorspace CMYK -depth 16 -endian LSB -compress none {out}", 24, IM, 2, false},
+        ToolCase{
+            "rgba_associated",
+            "/usr/bin/convert {in} -alpha set -channel A -fx 'i/w' -define tiff:alpha=associated -compress none {out}",
+            32, Reference::PillowOnWhite, 1, false},
+        ToolCase{"multi_page_first",
+                 "/usr/bin/convert {in} \\( {in} -negate \\) \\( {in} -flip \\) -compress none {out}", 24, IM, 0,
+                 false}),
     [](const testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.Name); });
 
 TEST(TIFFImage, UnsupportedCompressionsNameTheScheme) {
@@ -203,7 +277,13 @@ TEST(TIFFImage, UnsupportedCompressionsNameTheScheme) {
 TEST(TIFFImage, MultiPageFileReadsItsFirstPageAndCountsDirectories) {
     if (!HaveTools()) GTEST_SKIP() << "ImageMagick, libtiff-tools or Pillow is missing";
     std::string out;
-    ASSERT_EQ("", PrepareTool(ToolCase{"pages", "/usr/bin/convert {in} \\( {in} -resize 20x10! \\) \\( {in} -resize 9x7! \\) -compress none {out}", 0, IM, 0, false}, out));
+    ASSERT_EQ(
+        "",
+        PrepareTool(
+            ToolCase{"pages",
+                     "/usr/bin/convert {in} \\( {in} -resize 20x10! \\) \\( {in} -resize 9x7! \\) -compress none {out}",
+                     0, IM, 0, false},
+            out));
     TTIFFGraphic reader;
     TFileStream stream(out, FileMode::OpenRead);
     reader.StartPosition = 0;
@@ -277,8 +357,8 @@ TEST(TIFFImage, EpsWithPreviewFarIntoTheFile) {
     ASSERT_EQ("", PrepareTool(ToolCase{"eps5000", "tiffcp -c packbits {tif} {out}", 0, IM, 0, false}, out));
     std::vector<unsigned char> tiff = test::ReadFileBytes(out);
     // Binary header, then PostScript text, then the TIFF section at offset 5000.
-    std::vector<unsigned char> eps = {0xC5, 0xD0, 0xD3, 0xC6, 30, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                      0x88, 0x13, 0, 0};
+    std::vector<unsigned char> eps = {0xC5, 0xD0, 0xD3, 0xC6, 30, 0, 0, 0, 20,   0,    0, 0,
+                                      0,    0,    0,    0,    0,  0, 0, 0, 0x88, 0x13, 0, 0};
     for (int shift : {0, 8, 16, 24}) eps.push_back(uint8_t(tiff.size() >> shift));
     eps.push_back(0xFF);
     eps.push_back(0xFF);
@@ -297,10 +377,19 @@ TEST(TIFFImage, EpsProbeNeedsTheBinaryHeaderAndAPreview) {
         std::vector<uint8_t> Bytes;
         bool Accepted;
     } cases[] = {
-        {"preview right after the header", {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0, 0, 10, 0, 0, 0, 0, 0}, true},
-        {"binary header with preview at 40", {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 10, 0, 0, 0, 0, 0}, true},
-        {"no preview", {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
-        {"plain PostScript", {'%', '!', 'P', 'S', '-', 'A', 'd', 'o', 'b', 'e', '-', '3', '.', '0', ' ', 'E', 'P', 'S', 'F', '-', '3', '.', '0', '\n', 0, 0, 0, 0, 0, 0}, false},
+        {"preview right after the header",
+         {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 30, 0, 0, 0, 10, 0, 0, 0, 0, 0},
+         true},
+        {"binary header with preview at 40",
+         {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 10, 0, 0, 0, 0, 0},
+         true},
+        {"no preview",
+         {0xC5, 0xD0, 0xD3, 0xC6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         false},
+        {"plain PostScript",
+         {'%', '!', 'P', 'S', '-', 'A', 'd', 'o', 'b',  'e', '-', '3', '.', '0', ' ',
+          'E', 'P', 'S', 'F', '-', '3', '.', '0', '\n', 0,   0,   0,   0,   0,   0},
+         false},
     };
     for (Case& c : cases) {
         c.Bytes.resize(64, 0);
@@ -350,8 +439,8 @@ TEST(TIFFImage, CorpusFilesMatchTheReference) {
         Reference By;
         int Tolerance;
     } cases[] = {
-        {"libtiff-pics/g3test.tif", PIL, 0},          // Group 3, one-dimensional
-        {"libtiff-pics/jello.tif", IM, 0},            // PackBits palette
+        {"libtiff-pics/g3test.tif", PIL, 0},  // Group 3, one-dimensional
+        {"libtiff-pics/jello.tif", IM, 0},  // PackBits palette
         {"libtiff-pics/pc260001.tif", IM, 0},
         {"tiff-images/palette-1c-1b.tiff", IM, 0},
         {"tiff-images/palette-1c-4b.tiff", IM, 0},
@@ -399,8 +488,9 @@ TEST(TIFFImage, CorpusFilesMatchTheReference) {
             ADD_FAILURE() << "the reference decoder could not read it";
             continue;
         }
-        EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, reader.BitCount() == 32,
-                                            [](uint16_t v) { return test::ReduceTo8(v); }));
+        EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, reader.BitCount() == 32, [](uint16_t v) {
+                      return test::ReduceTo8(v);
+                  }));
     }
 }
 
@@ -449,7 +539,8 @@ TEST(TIFFImage, ByteOrderAndTagOrderDoNotChangeThePicture) {
         TTIFFGraphic sorted, unsorted;
         auto keep = GreyPicture(big).Short(259, 1);
         TIFFBuilder shuffled(big);
-        shuffled.KeepOrder().Long(279, 6).Short(277, 1).Short(262, 1).Short(259, 1).Short(258, 8).Short(257, 2).Short(256, 3);
+        shuffled.KeepOrder().Long(279, 6).Short(277, 1).Short(262, 1).Short(259, 1).Short(258, 8).Short(257, 2).Short(
+            256, 3);
         shuffled.Strip({10, 20, 30, 40, 50, 60});
         EXPECT_EQ(expected, Greys(LoadBytes(keep.Build(), sorted))) << big;
         EXPECT_EQ(expected, Greys(LoadBytes(shuffled.Build(), unsorted))) << big;
@@ -516,7 +607,7 @@ TEST(TIFFImage, ColorMapOfMoreThan768ValuesUsesTheFirst256OfEachPlane) {
     // An 8-bit palette picture whose map claims 3 × 300 entries; index 1 must be the second
     // entry of each plane.
     std::vector<uint32_t> map(900, 0);
-    map[1] = 0xFFFF;        // red of entry 1
+    map[1] = 0xFFFF;  // red of entry 1
     map[300 + 1] = 0x8080;  // green of entry 1
     map[600 + 1] = 0x0000;  // blue of entry 1
     map[600 + 299] = 0x1234;
@@ -576,8 +667,9 @@ TEST(TIFFImage, ResolutionAndSubsamplingInfo) {
         EXPECT_NEAR(c.Dpi, reader.Properties.DpiX, 1e-3);
         EXPECT_NEAR(c.Dpi, reader.Properties.DpiY, 1e-3);
         EXPECT_EQ(ColorModel::YCbCr, reader.Properties.Model);
-        EXPECT_EQ((std::vector<uint8_t>{2, 1}), std::vector<uint8_t>(reader.Properties.ChromaSubsampling.begin(),
-                                                                      reader.Properties.ChromaSubsampling.end()))
+        EXPECT_EQ((std::vector<uint8_t>{2, 1}),
+                  std::vector<uint8_t>(reader.Properties.ChromaSubsampling.begin(),
+                                       reader.Properties.ChromaSubsampling.end()))
             << "big-endian " << c.Big;
     }
 }
@@ -610,14 +702,22 @@ TEST(TIFFImage, ProbeAndBadHeaders) {
         bool Probe;
         const char* Message;
     } cases[] = {
-        {"version 43", {'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0, 0, 0}, false,
+        {"version 43",
+         {'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0, 0, 0},
+         false,
          "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
         // A directory beyond the end, or cut off, is a damaged TIFF, told as such.
-        {"directory beyond the end", {'M', 'M', 0, 42, 0, 0, 1, 0, 0, 0, 0, 0}, true,
+        {"directory beyond the end",
+         {'M', 'M', 0, 42, 0, 0, 1, 0, 0, 0, 0, 0},
+         true,
          "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
-        {"directory cut off", {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0, 0, 1, 3, 0, 1, 0, 0, 0, 4, 0, 0, 0, 1, 1}, true,
+        {"directory cut off",
+         {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0, 0, 1, 3, 0, 1, 0, 0, 0, 4, 0, 0, 0, 1, 1},
+         true,
          "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
-        {"width 0", {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true,
+        {"width 0",
+         {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         true,
          "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
     };
     for (Case& c : cases) {

@@ -46,7 +46,8 @@ const int kTolerance = 1;
 
 TEST(TargaImage, CorpusFilesMatchPillow) {
     std::vector<std::string> files;
-    for (const char* folder : {"oiio/targa", "kimageformats/tga", "pillow/Tests/images/tga/common", "pillow/Tests/images"})
+    for (const char* folder :
+         {"oiio/targa", "kimageformats/tga", "pillow/Tests/images/tga/common", "pillow/Tests/images"})
         for (auto& f : TargaFilesIn(folder)) files.push_back(f);
     if (files.empty()) GTEST_SKIP() << "the picture corpus is not there";
     if (!test::HavePillow()) GTEST_SKIP() << "Debian's python3-pil is not installed";
@@ -68,8 +69,8 @@ TEST(TargaImage, CorpusFilesMatchPillow) {
         std::vector<unsigned char> header = test::ReadFileBytes(file);
         const bool fiveBitMap = header.size() > 7 && header[1] == 1 && (header[7] == 15 || header[7] == 16);
         EXPECT_EQ("", test::ComparePictures(got, reference, kTolerance, reference.HasAlpha, [&](uint16_t v) {
-            return fiveBitMap ? test::ReduceTo8(v) >> 3 << 3 : test::ReduceTo8(v);
-        }));
+                      return fiveBitMap ? test::ReduceTo8(v) >> 3 << 3 : test::ReduceTo8(v);
+                  }));
         ++compared;
     }
     EXPECT_GE(compared, 40);
@@ -82,8 +83,8 @@ TEST(TargaImage, ConformanceFilesGiveTheirBitmapFormats) {
         int BitCount;
         CompressionKind Coding;
     } cases[] = {
-        {"UBW8.TGA", 8, CompressionKind::None},  {"CBW8.TGA", 8, CompressionKind::RLE},
-        {"UCM8.TGA", 8, CompressionKind::None},  {"CCM8.TGA", 8, CompressionKind::RLE},
+        {"UBW8.TGA", 8, CompressionKind::None},   {"CBW8.TGA", 8, CompressionKind::RLE},
+        {"UCM8.TGA", 8, CompressionKind::None},   {"CCM8.TGA", 8, CompressionKind::RLE},
         {"UTC16.TGA", 16, CompressionKind::None}, {"CTC16.TGA", 16, CompressionKind::RLE},
         {"UTC24.TGA", 24, CompressionKind::None}, {"CTC24.TGA", 24, CompressionKind::RLE},
         {"UTC32.TGA", 32, CompressionKind::None}, {"CTC32.TGA", 32, CompressionKind::RLE},
@@ -100,7 +101,8 @@ TEST(TargaImage, ConformanceFilesGiveTheirBitmapFormats) {
         pictures.push_back(picture);
     }
     // Plain and run-length forms of each depth hold the same picture.
-    for (size_t i = 0; i + 1 < pictures.size(); i += 2) EXPECT_EQ(pictures[i].Rgba, pictures[i + 1].Rgba) << cases[i].File;
+    for (size_t i = 0; i + 1 < pictures.size(); i += 2)
+        EXPECT_EQ(pictures[i].Rgba, pictures[i + 1].Rgba) << cases[i].File;
 }
 
 struct ToolCase {
@@ -128,8 +130,8 @@ TEST_P(TargaFromTools, MatchesPillow) {
     EXPECT_EQ(c.BitCount, reader.BitCount());
     PeerPicture reference = test::DecodeWithPillow(out);
     ASSERT_TRUE(reference.Valid());
-    EXPECT_EQ("", test::ComparePictures(got, reference, kTolerance, false,
-                                        [](uint16_t v) { return test::ReduceTo8(v); }));
+    EXPECT_EQ("",
+              test::ComparePictures(got, reference, kTolerance, false, [](uint16_t v) { return test::ReduceTo8(v); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -148,8 +150,24 @@ INSTANTIATE_TEST_SUITE_P(
 // length (2), entry size, x, y (2 each), width, height (2 each), pixel size, descriptor.
 std::vector<uint8_t> Header(uint8_t mapType, uint8_t imageType, uint16_t mapLength, uint8_t entrySize, uint16_t width,
                             uint16_t height, uint8_t pixelSize, uint8_t descriptor, uint8_t idLength = 0) {
-    return {idLength, mapType, imageType, 0, 0, uint8_t(mapLength), uint8_t(mapLength >> 8), entrySize, 0, 0, 0, 0,
-            uint8_t(width), uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8), pixelSize, descriptor};
+    return {idLength,
+            mapType,
+            imageType,
+            0,
+            0,
+            uint8_t(mapLength),
+            uint8_t(mapLength >> 8),
+            entrySize,
+            0,
+            0,
+            0,
+            0,
+            uint8_t(width),
+            uint8_t(width >> 8),
+            uint8_t(height),
+            uint8_t(height >> 8),
+            pixelSize,
+            descriptor};
 }
 
 bool Probe(std::vector<uint8_t> bytes) {
@@ -166,10 +184,10 @@ TEST(TargaImage, ProbeAcceptsFilesWithoutMapWhateverTheirEntrySize) {
         uint8_t MapType, ImageType, EntrySize, PixelSize;
         bool Accepted;
     } cases[] = {
-        {0, 2, 0, 24, true},    // true colour as Pillow, Netpbm and Truevision write it
-        {0, 3, 0, 8, true},     {0, 10, 7, 32, true},  {1, 1, 24, 8, true},  {1, 9, 16, 8, true},
-        {1, 1, 0, 8, false},    // a colour map needs an entry size
-        {1, 1, 20, 8, false},   {0, 4, 0, 24, false},  {0, 2, 0, 12, false}, {2, 2, 24, 24, false},
+        {0, 2, 0, 24, true},  // true colour as Pillow, Netpbm and Truevision write it
+        {0, 3, 0, 8, true},   {0, 10, 7, 32, true}, {1, 1, 24, 8, true},  {1, 9, 16, 8, true},
+        {1, 1, 0, 8, false},  // a colour map needs an entry size
+        {1, 1, 20, 8, false}, {0, 4, 0, 24, false}, {0, 2, 0, 12, false}, {2, 2, 24, 24, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.Accepted, Probe(Header(c.MapType, c.ImageType, 2, c.EntrySize, 4, 4, c.PixelSize, 0)))

@@ -26,9 +26,8 @@ void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 }
 
 // A bitmap file with a 40-byte header; masks and table go between header and pixels.
-std::vector<uint8_t> MakeFile(int width, int height, int bits, uint32_t compression,
-                              const std::vector<uint8_t>& extra, const std::vector<uint8_t>& pixels,
-                              uint32_t colorsUsed = 0, uint32_t imageSize = 0) {
+std::vector<uint8_t> MakeFile(int width, int height, int bits, uint32_t compression, const std::vector<uint8_t>& extra,
+                              const std::vector<uint8_t>& pixels, uint32_t colorsUsed = 0, uint32_t imageSize = 0) {
     std::vector<uint8_t> f(54, 0);
     f[0] = 'B';
     f[1] = 'M';
@@ -132,8 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FixtureCase{"pbm-4.bmp", 4, false, false}, FixtureCase{"pbm-8.bmp", 8, false, false},
                       FixtureCase{"pbm-os2-1.bmp", 1, false, false}, FixtureCase{"pbm-os2-4.bmp", 4, false, false},
                       FixtureCase{"pil-24.bmp", 24, false, true}, FixtureCase{"pil-8.bmp", 8, false, false},
-                      FixtureCase{"topdown-24.bmp", 24, false, true},
-                      FixtureCase{"clrused10-24.bmp", 24, false, true}),
+                      FixtureCase{"topdown-24.bmp", 24, false, true}, FixtureCase{"clrused10-24.bmp", 24, false, true}),
     [](const auto& info) {
         std::string name = info.param.file;
         for (char& ch : name)
@@ -222,50 +220,52 @@ void RunSuite(const std::string& group, const std::vector<SuiteCase>& cases) {
 }  // namespace
 
 TEST(BitmapSuite, QuestionableFilesDecodeOrFailWithTheirText) {
-    RunSuite("q", {
-        {"pal1p1.bmp", "", true},
-        {"pal2.bmp", "Bitcount in invalid (2)", false},
-        {"pal4rletrns.bmp", "", false},  // skipped pixels: ours 0, the peer's transparent
-        {"pal8offs.bmp", "", true},      // pixels after a gap: the file header's offset
-        {"pal8os2sp.bmp", "", true},     // a colour table shorter than the bit count says
-        {"pal8os2v2-16.bmp", "DIB is invalid", false},
-        {"pal8os2v2.bmp", "DIB is invalid", false},
-        {"pal8oversizepal.bmp", "", false},
-        {"pal8rletrns.bmp", "", false},
-        {"rgb16-231.bmp", "PixelFormat in invalid", false},
-        {"rgb24jpeg.bmp", "Bitcount in invalid (0)", false},
-        {"rgb24largepal.bmp", "", true},
-        {"rgb24lprof.bmp", "", true},
-        {"rgb24png.bmp", "Bitcount in invalid (0)", false},
-        {"rgb24prof.bmp", "", true},
-        {"rgb32-111110.bmp", "PixelFormat in invalid", false},
-        {"rgb32bf-xbgr.bmp", "", true},
-        {"rgb32fakealpha.bmp", "", true},
-        {"rgb32h52.bmp", "DIB is invalid", false},
-        {"rgba16-4444.bmp", "PixelFormat in invalid", false},
-        {"rgba32.bmp", "", true},
-        {"rgba32abf.bmp", "DIB is invalid", false},
-        {"rgba32h56.bmp", "DIB is invalid", false},
-    });
+    RunSuite("q",
+             {
+                 {"pal1p1.bmp", "", true},
+                 {"pal2.bmp", "Bitcount in invalid (2)", false},
+                 {"pal4rletrns.bmp", "", false},  // skipped pixels: ours 0, the peer's transparent
+                 {"pal8offs.bmp", "", true},  // pixels after a gap: the file header's offset
+                 {"pal8os2sp.bmp", "", true},  // a colour table shorter than the bit count says
+                 {"pal8os2v2-16.bmp", "DIB is invalid", false},
+                 {"pal8os2v2.bmp", "DIB is invalid", false},
+                 {"pal8oversizepal.bmp", "", false},
+                 {"pal8rletrns.bmp", "", false},
+                 {"rgb16-231.bmp", "PixelFormat in invalid", false},
+                 {"rgb24jpeg.bmp", "Bitcount in invalid (0)", false},
+                 {"rgb24largepal.bmp", "", true},
+                 {"rgb24lprof.bmp", "", true},
+                 {"rgb24png.bmp", "Bitcount in invalid (0)", false},
+                 {"rgb24prof.bmp", "", true},
+                 {"rgb32-111110.bmp", "PixelFormat in invalid", false},
+                 {"rgb32bf-xbgr.bmp", "", true},
+                 {"rgb32fakealpha.bmp", "", true},
+                 {"rgb32h52.bmp", "DIB is invalid", false},
+                 {"rgba16-4444.bmp", "PixelFormat in invalid", false},
+                 {"rgba32.bmp", "", true},
+                 {"rgba32abf.bmp", "DIB is invalid", false},
+                 {"rgba32h56.bmp", "DIB is invalid", false},
+             });
 }
 
 TEST(BitmapSuite, BadFilesFailWithTheirTextOrDecodeWhatTheyCan) {
-    RunSuite("b", {
-        {"badbitcount.bmp", "Bitcount in invalid (30000)", false},
-        {"badbitssize.bmp", "", true},  // a wrong image size field is not needed uncompressed
-        {"baddens1.bmp", "", true},
-        {"baddens2.bmp", "", true},
-        {"badfilesize.bmp", "", false},
-        {"badheadersize.bmp", "DIB is invalid", false},
-        {"badpalettesize.bmp", "", false},  // colours used far above 256: cut to 256
-        {"badplanes.bmp", "", false},
-        {"badrle.bmp", "", false},  // runs that leave the picture are clipped
-        {"badwidth.bmp", "DIB is invalid", false},
-        {"pal8badindex.bmp", "", false},
-        {"reallybig.bmp", "Stream read error", false},  // refused before any allocation
-        {"rletopdown.bmp", "", false},
-        {"shortfile.bmp", "Stream read error", false},
-    });
+    RunSuite("b",
+             {
+                 {"badbitcount.bmp", "Bitcount in invalid (30000)", false},
+                 {"badbitssize.bmp", "", true},  // a wrong image size field is not needed uncompressed
+                 {"baddens1.bmp", "", true},
+                 {"baddens2.bmp", "", true},
+                 {"badfilesize.bmp", "", false},
+                 {"badheadersize.bmp", "DIB is invalid", false},
+                 {"badpalettesize.bmp", "", false},  // colours used far above 256: cut to 256
+                 {"badplanes.bmp", "", false},
+                 {"badrle.bmp", "", false},  // runs that leave the picture are clipped
+                 {"badwidth.bmp", "DIB is invalid", false},
+                 {"pal8badindex.bmp", "", false},
+                 {"reallybig.bmp", "Stream read error", false},  // refused before any allocation
+                 {"rletopdown.bmp", "", false},
+                 {"shortfile.bmp", "Stream read error", false},
+             });
 }
 
 // ---- header checks ----
@@ -307,7 +307,12 @@ TEST(BitmapFile, RefusalsKeepTheOldPicture) {
         {"bit count 2", bad(ok, [](auto& f) { Put16(f, 28, 2); }), "Bitcount in invalid (2)"},
         {"truncated header", std::vector<uint8_t>(ok.begin(), ok.begin() + 30), "Stream read error"},
         {"truncated pixels", std::vector<uint8_t>(ok.begin(), ok.end() - 1), "Stream read error"},
-        {"huge size, few bytes", bad(ok, [](auto& f) { Put32(f, 18, 60000); Put32(f, 22, 60000); }),
+        {"huge size, few bytes",
+         bad(ok,
+             [](auto& f) {
+                 Put32(f, 18, 60000);
+                 Put32(f, 22, 60000);
+             }),
          "Stream read error"},
         {"24-bit masks of 16 bits", MakeFile(1, 1, 24, 3, Masks(0xF800, 0x7E0, 0x1F), std::vector<uint8_t>(4)),
          "PixelFormat in invalid"},
@@ -345,12 +350,21 @@ TEST(BitmapFile, MasksAndTheirDefaults) {
         {"16 bits without masks", 16, 0, {}, pf555, {0x1F, 0x7C, 0, 0}, RGBColor(255, 0, 255)},
         {"16 bits 5-6-5", 16, 3, Masks(0xF800, 0x7E0, 0x1F), pf565, {0xE0, 0x07, 0, 0}, RGBColor(0, 255, 0)},
         // Channels at other places are moved to the standard positions, not misread.
-        {"32 bits, red lowest", 32, 3, Masks(0xFF, 0xFF00, 0xFF0000), pf888, {0x10, 0x20, 0x30, 0},
+        {"32 bits, red lowest",
+         32,
+         3,
+         Masks(0xFF, 0xFF00, 0xFF0000),
+         pf888,
+         {0x10, 0x20, 0x30, 0},
          RGBColor(0x10, 0x20, 0x30)},
-        {"32 bits, alpha lowest", 32, 3, Masks(0xFF000000, 0xFF0000, 0xFF00), pf888, {0x99, 0x10, 0x20, 0x30},
+        {"32 bits, alpha lowest",
+         32,
+         3,
+         Masks(0xFF000000, 0xFF0000, 0xFF00),
+         pf888,
+         {0x99, 0x10, 0x20, 0x30},
          RGBColor(0x30, 0x20, 0x10)},
-        {"16 bits, blue on top", 16, 3, Masks(0x1F, 0x7E0, 0xF800), pf565, {0x1F, 0x00, 0, 0},
-         RGBColor(255, 0, 0)},
+        {"16 bits, blue on top", 16, 3, Masks(0x1F, 0x7E0, 0xF800), pf565, {0x1F, 0x00, 0, 0}, RGBColor(255, 0, 0)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -473,7 +487,7 @@ TEST(BitmapFile, WrittenSizesAndOffsets) {
         size_t size;
         uint32_t offset;
     } cases[] = {{24, 14 + 40 + 1200, 54}, {8, 14 + 1064 + 400, 1078}, {4, 14 + 104 + 200, 118},
-                 {1, 14 + 48 + 80, 62}, {32, 14 + 52 + 1600, 66}, {16, 14 + 52 + 800, 66}};
+                 {1, 14 + 48 + 80, 62},    {32, 14 + 52 + 1600, 66},   {16, 14 + 52 + 800, 66}};
     for (const auto& c : cases) {
         TDIB dib;
         dib.PixelFormat = c.bits == 16 ? pf565 : pf888;

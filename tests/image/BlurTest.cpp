@@ -56,9 +56,12 @@ Colors Reference(TDIB& source, int bitCount, int radius) {
             if (bitCount <= 8) {
                 uint64_t grey = ((R + G + B) / N) / 3;
                 int level;
-                if (bitCount == 8) level = int(grey);
-                else if (bitCount == 4) level = int(grey >> 4) * 17;
-                else level = grey > 127 ? 192 : 0;
+                if (bitCount == 8)
+                    level = int(grey);
+                else if (bitCount == 4)
+                    level = int(grey >> 4) * 17;
+                else
+                    level = grey > 127 ? 192 : 0;
                 result = RGBColor(uint8_t(level), uint8_t(level), uint8_t(level));
             } else {
                 result = RGBColor(uint8_t(R / N), uint8_t(G / N), uint8_t(B / N));
@@ -96,11 +99,11 @@ TEST(Blur, LargePicturesAndWindowsStayExact) {
     // and one of the others.
     struct Case {
         int w, h, bits, radius;
-    } cases[] = {{257, 130, 24, 60}, {257, 130, 8, 60}, {257, 130, 24, 100}, {257, 130, 8, 300},
-                 {300, 90, 32, 40}, {1100, 3, 24, 520}, {3, 1100, 8, 700}};
+    } cases[] = {{257, 130, 24, 60}, {257, 130, 8, 60},  {257, 130, 24, 100}, {257, 130, 8, 300},
+                 {300, 90, 32, 40},  {1100, 3, 24, 520}, {3, 1100, 8, 700}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " to " + std::to_string(c.bits) +
-                     " r" + std::to_string(c.radius));
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " to " + std::to_string(c.bits) + " r" +
+                     std::to_string(c.radius));
         TDIB dib;
         MakeNoise(dib, c.w, c.h, 24, uint32_t(c.radius));
         Colors expected = Reference(dib, c.bits, c.radius);

@@ -167,12 +167,30 @@ TEST(Canvas, CopyRectStretchesNearestNeighbour) {
         TRect dest, src;
         std::vector<TColor> row;
     } cases[] = {
-        {"same size", Rect(0, 0, 4, 1), Rect(0, 0, 4, 1), {clRed, clLime, clBlue, clWhite, clBlack, clBlack, clBlack, clBlack}},
-        {"doubled", Rect(0, 0, 8, 1), Rect(0, 0, 4, 1), {clRed, clRed, clLime, clLime, clBlue, clBlue, clWhite, clWhite}},
-        {"halved: the pixels under the centres", Rect(0, 0, 2, 1), Rect(0, 0, 4, 1), {clLime, clWhite, clBlack, clBlack, clBlack, clBlack, clBlack, clBlack}},
-        {"part, shifted", Rect(5, 0, 7, 1), Rect(1, 0, 3, 1), {clBlack, clBlack, clBlack, clBlack, clBlack, clLime, clBlue, clBlack}},
-        {"mirrored", Rect(4, 0, 0, 1), Rect(0, 0, 4, 1), {clWhite, clBlue, clLime, clRed, clBlack, clBlack, clBlack, clBlack}},
-        {"off the left edge", Rect(-2, 0, 2, 1), Rect(0, 0, 4, 1), {clBlue, clWhite, clBlack, clBlack, clBlack, clBlack, clBlack, clBlack}},
+        {"same size",
+         Rect(0, 0, 4, 1),
+         Rect(0, 0, 4, 1),
+         {clRed, clLime, clBlue, clWhite, clBlack, clBlack, clBlack, clBlack}},
+        {"doubled",
+         Rect(0, 0, 8, 1),
+         Rect(0, 0, 4, 1),
+         {clRed, clRed, clLime, clLime, clBlue, clBlue, clWhite, clWhite}},
+        {"halved: the pixels under the centres",
+         Rect(0, 0, 2, 1),
+         Rect(0, 0, 4, 1),
+         {clLime, clWhite, clBlack, clBlack, clBlack, clBlack, clBlack, clBlack}},
+        {"part, shifted",
+         Rect(5, 0, 7, 1),
+         Rect(1, 0, 3, 1),
+         {clBlack, clBlack, clBlack, clBlack, clBlack, clLime, clBlue, clBlack}},
+        {"mirrored",
+         Rect(4, 0, 0, 1),
+         Rect(0, 0, 4, 1),
+         {clWhite, clBlue, clLime, clRed, clBlack, clBlack, clBlack, clBlack}},
+        {"off the left edge",
+         Rect(-2, 0, 2, 1),
+         Rect(0, 0, 4, 1),
+         {clBlue, clWhite, clBlack, clBlack, clBlack, clBlack, clBlack, clBlack}},
     };
     for (int bits : kAllBitCounts) {
         if (bits < 8) continue;  // needs the five colours

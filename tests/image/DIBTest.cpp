@@ -141,8 +141,9 @@ TEST(DIB, SetSizeErrorsKeepTheOldPicture) {
     // A picture whose size does not fit a 32-bit size field is refused, not wrapped, and
     // the refusal names its size.
     SetPictureMemoryLimit(uint64_t(2) << 30);
-    ExpectError<EOutOfMemory>([&] { dib.SetSize(70000, 70000, 32); },
-                              "The picture is 70000 × 70000 pixels, 19.6 GB at 32 bits; one picture may take at most 2.1 GB.");
+    ExpectError<EOutOfMemory>(
+        [&] { dib.SetSize(70000, 70000, 32); },
+        "The picture is 70000 × 70000 pixels, 19.6 GB at 32 bits; one picture may take at most 2.1 GB.");
     SetPictureMemoryLimit(0);
 }
 
@@ -168,8 +169,7 @@ TEST(DIB, ScanLineRangeErrorCarriesTheIndex) {
     dib.SetSize(5, 3, 8);
     for (int y : {-1, 3, 1000}) {
         ExpectError<EInvalidGraphicOperation>(
-            [&] { dib.ScanLine(y); },
-            "Index of the scanning line exceeded the range. (" + std::to_string(y) + ")");
+            [&] { dib.ScanLine(y); }, "Index of the scanning line exceeded the range. (" + std::to_string(y) + ")");
     }
     TDIB empty;
     ExpectError<EInvalidGraphicOperation>([&] { empty.ScanLine(0); },
@@ -225,8 +225,7 @@ TEST(DIB, SecondCanvasRequestWhileSharedCopiesAtOnce) {
 TEST(DIB, CanvasOfEmptyImageRefusesDrawing) {
     TDIB dib;
     TCanvas& canvas = dib.Canvas();  // the first request gives the canvas
-    ExpectError<EInvalidOperation>([&] { canvas.FillRect(Rect(0, 0, 1, 1)); },
-                                   "Canvas does not allow drawing");
+    ExpectError<EInvalidOperation>([&] { canvas.FillRect(Rect(0, 0, 1, 1)); }, "Canvas does not allow drawing");
     ExpectError<EInvalidOperation>([&] { dib.Canvas(); }, "Canvas does not allow drawing");
     // After SetSize the same canvas draws.
     dib.SetSize(2, 2, 8);
@@ -346,10 +345,8 @@ TEST(DIB, AssignPlatformBitmapKeepsItsDepth) {
         int expectBits;
         DIBPixelFormat expectFormat;
     } cases[] = {
-        {16, false, {0, 0, 0}, 16, pf555},
-        {16, true, {0xF800, 0x7E0, 0x1F}, 16, pf565},
-        {24, false, {0, 0, 0}, 24, pf888},
-        {32, true, {0, 0, 0}, 32, pf888},
+        {16, false, {0, 0, 0}, 16, pf555}, {16, true, {0xF800, 0x7E0, 0x1F}, 16, pf565},
+        {24, false, {0, 0, 0}, 24, pf888}, {32, true, {0, 0, 0}, 32, pf888},
         {8, false, {0, 0, 0}, 8, pf888},
     };
     for (const auto& c : cases) {
@@ -358,8 +355,7 @@ TEST(DIB, AssignPlatformBitmapKeepsItsDepth) {
         bitmap.DIBSection = c.section;
         std::copy(std::begin(c.masks), std::end(c.masks), bitmap.Masks);
         if (c.bits == 8)
-            for (int i = 0; i < 256; ++i)
-                bitmap.PaletteEntries.push_back({uint8_t(i), uint8_t(255 - i), 0, 0});
+            for (int i = 0; i < 256; ++i) bitmap.PaletteEntries.push_back({uint8_t(i), uint8_t(255 - i), 0, 0});
         bitmap.SetSize(3, 2);
         bitmap.SetPixel(1, 0, RGBColor(255, 0, 0));
         TDIB dib;

@@ -38,8 +38,7 @@ inline Colors ReadPPM(const std::string& path) {
     std::vector<unsigned char> bytes = ReadFileBytes(path);
     std::string text(bytes.begin(), bytes.end());
     int w = 0, h = 0, maxval = 0, consumed = 0;
-    if (std::sscanf(text.c_str(), "P6 %d %d %d%n", &w, &h, &maxval, &consumed) != 3 || maxval != 255)
-        return c;
+    if (std::sscanf(text.c_str(), "P6 %d %d %d%n", &w, &h, &maxval, &consumed) != 3 || maxval != 255) return c;
     size_t at = size_t(consumed) + 1;
     if (bytes.size() < at + size_t(w) * h * 3) return c;
     c.width = w;

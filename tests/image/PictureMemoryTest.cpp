@@ -21,8 +21,10 @@ TEST(PictureMemory, SizesAreNamedInTheMessage) {
         const char* Text;
     };
     const Case cases[] = {
-        {60000, 60000, 24, "The picture is 60000 × 60000 pixels, 10.8 GB at 24 bits; one picture may take at most 2.1 GB."},
-        {70000, 70000, 32, "The picture is 70000 × 70000 pixels, 19.6 GB at 32 bits; one picture may take at most 2.1 GB."},
+        {60000, 60000, 24,
+         "The picture is 60000 × 60000 pixels, 10.8 GB at 24 bits; one picture may take at most 2.1 GB."},
+        {70000, 70000, 32,
+         "The picture is 70000 × 70000 pixels, 19.6 GB at 32 bits; one picture may take at most 2.1 GB."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Text);
@@ -48,7 +50,8 @@ TEST(PictureMemory, WorkingImageIsRefusedBeforeItsAllocationAndKeepsItsPicture) 
         dib.SetSize(1000, 1000, 24);
         ADD_FAILURE() << "not refused";
     } catch (const EOutOfMemory& e) {
-        EXPECT_EQ(e.Message(), "The picture is 1000 × 1000 pixels, 3.0 MB at 24 bits; one picture may take at most 1.0 MB.");
+        EXPECT_EQ(e.Message(),
+                  "The picture is 1000 × 1000 pixels, 3.0 MB at 24 bits; one picture may take at most 1.0 MB.");
     }
     EXPECT_EQ(dib.Width(), 20);
     EXPECT_EQ(dib.Height(), 10);

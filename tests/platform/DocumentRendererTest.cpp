@@ -68,9 +68,9 @@ void ExpectBoxDrawn(const TDocumentBitmap& bitmap, Box box, int naturalWidth, in
     for (int y = 0; y < bitmap.Height(); ++y)
         for (int x = 0; x < bitmap.Width(); ++x) {
             bool inside = x >= scaled.left + slack && x < scaled.right - slack && y >= scaled.top + slack &&
-                          y < scaled.bottom - slack;
+                y < scaled.bottom - slack;
             bool outside = x < scaled.left - slack || x >= scaled.right + slack || y < scaled.top - slack ||
-                           y >= scaled.bottom + slack;
+                y >= scaled.bottom + slack;
             const std::uint8_t* p = bitmap.Row(y) + 3 * x;
             if ((inside && !IsDark(p)) || (outside && !IsWhite(p))) ++wrong;
         }
@@ -101,11 +101,14 @@ void WriteCompoundHeader(const std::string& path) {
 
 std::string MakePillowPdf(const std::string& dir, int width = 200, int height = 100) {
     std::string path = dir + "/box.pdf";
-    std::string script = "from PIL import Image, ImageDraw\n"
-                         "im = Image.new('RGB', (" + std::to_string(width) + ", " + std::to_string(height) +
-                         "), 'white')\n"
-                         "ImageDraw.Draw(im).rectangle([20, 10, 59, 39], fill='black')\n"
-                         "im.save('" + path + "', resolution=96.0)\n";
+    std::string script =
+        "from PIL import Image, ImageDraw\n"
+        "im = Image.new('RGB', (" +
+        std::to_string(width) + ", " + std::to_string(height) +
+        "), 'white')\n"
+        "ImageDraw.Draw(im).rectangle([20, 10, 59, 39], fill='black')\n"
+        "im.save('" +
+        path + "', resolution=96.0)\n";
     WriteText(dir + "/make.py", script);
     EXPECT_EQ(Shell(std::string(kPython) + " " + dir + "/make.py"), 0);
     return path;
@@ -132,7 +135,8 @@ TEST(QtDocumentRenderer, GifByImageMagickKeepsItsPixels) {
     if (!HaveTool(kConvert)) GTEST_SKIP() << "ImageMagick is not installed";
     std::string dir = TempDir("gif");
     std::string gif = dir + "/box.gif";
-    ASSERT_EQ(Shell(std::string(kConvert) + " -size 40x30 xc:white -fill black -draw 'rectangle 10,5 19,14' " + gif), 0);
+    ASSERT_EQ(Shell(std::string(kConvert) + " -size 40x30 xc:white -fill black -draw 'rectangle 10,5 19,14' " + gif),
+              0);
 
     TQtDocumentRenderer renderer;
     auto document = renderer.Open(gif);
@@ -147,9 +151,10 @@ TEST(QtDocumentRenderer, GifByImageMagickKeepsItsPixels) {
 
 TEST(QtDocumentRenderer, SvgIsDrawnStraightAtTheWantedSize) {
     std::string svg = TempDir("svg") + "/box.svg";
-    WriteText(svg, "<svg xmlns='http://www.w3.org/2000/svg' width='50' height='40'>"
-                   "<rect width='50' height='40' fill='white'/><rect x='10' y='10' width='20' height='10' fill='black'/>"
-                   "</svg>");
+    WriteText(svg,
+              "<svg xmlns='http://www.w3.org/2000/svg' width='50' height='40'>"
+              "<rect width='50' height='40' fill='white'/><rect x='10' y='10' width='20' height='10' fill='black'/>"
+              "</svg>");
     TQtDocumentRenderer renderer;
     std::unique_ptr<TDocument> document;
     try {
@@ -215,8 +220,10 @@ TEST(QtDocumentRenderer, OfficeExtensionsAreRecognisedInAnyCase) {
 // does what `behaviour` says.
 std::string MakeFakeOffice(const std::string& dir, const std::string& behaviour) {
     std::string path = dir + "/fake-soffice";
-    WriteText(path, "#!/bin/sh\n"
-                    "printf '%s\\n' \"$@\" > " + dir + "/arguments\n" + behaviour);
+    WriteText(path,
+              "#!/bin/sh\n"
+              "printf '%s\\n' \"$@\" > " +
+                  dir + "/arguments\n" + behaviour);
     fs::permissions(path, fs::perms::owner_all);
     return path;
 }
@@ -230,8 +237,10 @@ TEST(QtDocumentRenderer, ConvertedCopyLivesInATemporaryFolderUntilTheDocumentClo
     std::string temporaryRoot = dir + "/temporary";
     fs::create_directories(temporaryRoot);
     // The stand-in "converts" by copying the PDF into the folder after --outdir.
-    std::string office = MakeFakeOffice(dir, "while [ \"$1\" != --outdir ]; do shift; done\n"
-                                             "cp " + pdf + " \"$2\"/letter.pdf\n");
+    std::string office = MakeFakeOffice(dir,
+                                        "while [ \"$1\" != --outdir ]; do shift; done\n"
+                                        "cp " +
+                                            pdf + " \"$2\"/letter.pdf\n");
     std::string letter = dir + "/letter.docx";
     WriteZip(letter, {"[Content_Types].xml", "word/document.xml"});
 
@@ -282,10 +291,17 @@ TEST(QtDocumentRenderer, OfficeFilesAreCheckedByContentBeforeTheOfficeSuiteStart
         {"real.doc", nullptr},
         {"real.rtf", nullptr},
         {"table.csv", nullptr},
-        {"noise.docx", "Cannot open \"noise.docx\": its content does not match its .docx name (no zip archive with [Content_Types].xml)."},
-        {"pk.xlsx", "Cannot open \"pk.xlsx\": its content does not match its .xlsx name (no zip archive with [Content_Types].xml)."},
-        {"odf.docx", "Cannot open \"odf.docx\": its content does not match its .docx name (no zip archive with [Content_Types].xml)."},
-        {"ooxml.ods", "Cannot open \"ooxml.ods\": its content does not match its .ods name (no zip archive with a mimetype entry)."},
+        {"noise.docx",
+         "Cannot open \"noise.docx\": its content does not match its .docx name (no zip archive with "
+         "[Content_Types].xml)."},
+        {"pk.xlsx",
+         "Cannot open \"pk.xlsx\": its content does not match its .xlsx name (no zip archive with "
+         "[Content_Types].xml)."},
+        {"odf.docx",
+         "Cannot open \"odf.docx\": its content does not match its .docx name (no zip archive with "
+         "[Content_Types].xml)."},
+        {"ooxml.ods",
+         "Cannot open \"ooxml.ods\": its content does not match its .ods name (no zip archive with a mimetype entry)."},
         {"zip.doc", "Cannot open \"zip.doc\": its content does not match its .doc name (no compound-file signature)."},
         {"text.rtf", "Cannot open \"text.rtf\": its content does not match its .rtf name (no {\\rtf at its start)."},
     };
@@ -296,8 +312,11 @@ TEST(QtDocumentRenderer, OfficeFilesAreCheckedByContentBeforeTheOfficeSuiteStart
             renderer.Open(dir + "/" + c.name);
             ADD_FAILURE() << c.name << " opened";
         } catch (const EDocumentError& e) {
-            if (c.refusal) EXPECT_STREQ(e.what(), c.refusal);
-            else EXPECT_EQ(std::string(e.what()), "Cannot open \"" + std::string(c.name) + "\": LibreOffice could not convert it to PDF.");
+            if (c.refusal)
+                EXPECT_STREQ(e.what(), c.refusal);
+            else
+                EXPECT_EQ(std::string(e.what()),
+                          "Cannot open \"" + std::string(c.name) + "\": LibreOffice could not convert it to PDF.");
         }
         EXPECT_EQ(fs::exists(dir + "/arguments"), c.refusal == nullptr) << c.name;
     }
@@ -346,8 +365,9 @@ TEST(QtDocumentRenderer, HangingOfficeIsEndedAtTheTimeLimitWhileTheEventLoopRuns
         renderer.Open(letter);
         ADD_FAILURE() << "opened";
     } catch (const EDocumentError& e) {
-        EXPECT_STREQ(e.what(),
-                     "Cannot open \"letter.doc\": LibreOffice did not finish converting it within 2 seconds and was ended.");
+        EXPECT_STREQ(
+            e.what(),
+            "Cannot open \"letter.doc\": LibreOffice did not finish converting it within 2 seconds and was ended.");
     }
     EXPECT_GT(ticks, 0) << "no events were processed while waiting";
     EXPECT_TRUE(FolderIsEmpty(temporaryRoot));

@@ -53,8 +53,10 @@ double BoundaryStepRatio(const TSheetLayout& l, TDIB& sheet) {
     // Two picture pixels clear of each edge.
     for (int x = int(std::ceil(2 / d)); x + 1 < l.PosterWidthPx - int(std::ceil(2 / d)); ++x) {
         const double step = std::abs(Red(sheet, l.MarginXPx + x + 1, y) - Red(sheet, l.MarginXPx + x, y));
-        if (std::floor((x + 0.5) * d) != std::floor((x + 1.5) * d)) boundary += step, ++boundaries;
-        else inside += step, ++insides;
+        if (std::floor((x + 0.5) * d) != std::floor((x + 1.5) * d))
+            boundary += step, ++boundaries;
+        else
+            inside += step, ++insides;
     }
     EXPECT_GT(boundaries, 0);
     EXPECT_GT(insides, 0);
@@ -108,7 +110,7 @@ TEST(SmoothEnlargement, PaperAndGuideLinesAsInBlocksAndFlatAreasKeepTheirValue) 
     for (int y = 0; y < a.Height(); ++y)
         for (int x = 0; x < a.Width(); ++x) {
             const bool window = x >= smooth.MarginXPx && x < smooth.MarginXPx + smooth.PrintWidthPx &&
-                                y >= smooth.MarginYPx && y < smooth.MarginYPx + smooth.PrintHeightPx;
+                y >= smooth.MarginYPx && y < smooth.MarginYPx + smooth.PrintHeightPx;
             if (!window && GetStorePixel(*a.Image(), x, y) != GetStorePixel(*b.Image(), x, y)) {
                 ++differing;
                 if (differing < 5) ADD_FAILURE() << x << "," << y;

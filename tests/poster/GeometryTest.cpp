@@ -15,10 +15,10 @@ TEST(SheetSetup, PaperPresetsAtTheirResolutions) {
         double pxPerMm;
     };
     const Case cases[] = {
-        {210, 297, 300, 2480, 3508, 11.811},   // 2480.31 x 3507.867
-        {297, 210, 150, 1754, 1240, 5.9055},   // 1753.9335 x 1240.155
-        {210, 297, 96, 794, 1123, 3.77952},    // 793.70 x 1122.52
-        {210, 297, 600, 4961, 7016, 23.622},   // 4960.62 x 7015.73
+        {210, 297, 300, 2480, 3508, 11.811},  // 2480.31 x 3507.867
+        {297, 210, 150, 1754, 1240, 5.9055},  // 1753.9335 x 1240.155
+        {210, 297, 96, 794, 1123, 3.77952},  // 793.70 x 1122.52
+        {210, 297, 600, 4961, 7016, 23.622},  // 4960.62 x 7015.73
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dpi);
@@ -38,10 +38,8 @@ TEST(SheetSetup, PrinterStripsGiveMarginsThatClearThem) {
     };
     const Case cases[] = {
         {100, 150, 600, 7},  // 5 mm clears the left strip, 150 > 118.11 so the right one decides
-        {100, 0, 600, 5},
-        {0, 118, 600, 5},    // only the far strip: Trunc(4.995) + 1
-        {0, 0, 600, 1},
-        {59, 59, 300, 5},    // 59 / 11.811 = 4.995 -> 5, and 59 is not beyond 5 x 11.811
+        {100, 0, 600, 5},   {0, 118, 600, 5},  // only the far strip: Trunc(4.995) + 1
+        {0, 0, 600, 1},     {59, 59, 300, 5},  // 59 / 11.811 = 4.995 -> 5, and 59 is not beyond 5 x 11.811
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nearPx);
@@ -121,8 +119,8 @@ TEST_F(WorkedExample, SplitModes) {
     };
     const Case cases[] = {
         {TSplitMode::AsIs, 1000, 666, 5, 3},
-        {TSplitMode::PageWidth, 1008, 672, 5, 3},   // q = 5
-        {TSplitMode::PageHeight, 861, 574, 5, 2},   // q = 2, g = 575.02, 574 x 1000 / 666
+        {TSplitMode::PageWidth, 1008, 672, 5, 3},  // q = 5
+        {TSplitMode::PageHeight, 861, 574, 5, 2},  // q = 2, g = 575.02, 574 x 1000 / 666
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(int(k.mode));
@@ -138,8 +136,8 @@ TEST_F(WorkedExample, SplitModes) {
 TEST_F(WorkedExample, PageHeightWithoutProportionNeverGoesBelowOneStep) {
     TSheetConversion c = ConvertSheet(sheet, lengths);
     // 100 mm is less than half a step of 290.011 mm: q = 0, so the height becomes one step.
-    TPosterSize size = ApplySplitMode(TSplitMode::PageHeight, {1000, 100}, false, pictureWidth, pictureHeight, c,
-                                      lengths);
+    TPosterSize size =
+        ApplySplitMode(TSplitMode::PageHeight, {1000, 100}, false, pictureWidth, pictureHeight, c, lengths);
     EXPECT_EQ(size.NewWidth, 1000);
     EXPECT_EQ(size.NewHeight, 289);  // Trunc(290.011 - 1)
 }
@@ -162,7 +160,7 @@ TEST(Geometry, ReduceRatio) {
         int a, b, ra, rb;
     };
     const Case cases[] = {
-        {11811, 3000, 3937, 1000}, {7866, 2000, 3933, 1000}, {7, 7, 1, 1},
+        {11811, 3000, 3937, 1000},      {7866, 2000, 3933, 1000},       {7, 7, 1, 1},
         {1, 1000000000, 1, 1000000000}, {2147483646, 2, 1073741823, 1}, {12, 18, 2, 3},
     };
     for (const Case& c : cases) {

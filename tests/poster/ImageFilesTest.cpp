@@ -23,8 +23,7 @@ public:
     ~TFixtureGraphic() override { --living; }
 
     static const TGraphicClass& Class() {
-        static const TGraphicClass value =
-            MakeReaderClass<TFixtureGraphic>("TFixtureGraphic", TReaderGraphic::Class());
+        static const TGraphicClass value = MakeReaderClass<TFixtureGraphic>("TFixtureGraphic", TReaderGraphic::Class());
         return value;
     }
     const TGraphicClass& ClassType() const override { return Class(); }
@@ -49,17 +48,16 @@ public:
         StartPosition = uint32_t(stream.Position());
         if (!ReadImageInfo(stream, 0)) RaiseImageErrorFmt(readertext::InvalidImage, "RDR");
         const int bits = Properties.PixelBits;
-        SetPixelFormat(bits == 32   ? BitmapPixelFormat::Bits32
-                       : bits == 24 ? BitmapPixelFormat::Bits24
-                       : bits == 16 ? BitmapPixelFormat::Bits15
-                       : bits == 8  ? BitmapPixelFormat::Bits8
-                                    : BitmapPixelFormat::Bits1);
+        SetPixelFormat(bits == 32       ? BitmapPixelFormat::Bits32
+                           : bits == 24 ? BitmapPixelFormat::Bits24
+                           : bits == 16 ? BitmapPixelFormat::Bits15
+                           : bits == 8  ? BitmapPixelFormat::Bits8
+                                        : BitmapPixelFormat::Bits1);
         if (bits <= 8) SetPaletteEntries({{0, 0, 0}, {255, 255, 255}, {200, 10, 20}});
         SetImageSize(Properties.ImageWidth, Properties.ImageHeight);
         Transparent = transparent_;
         TransparentColor = transparentColor_;
-        for (uint32_t y = 0; y < Properties.ImageHeight; ++y)
-            stream.ReadBuffer(ScanLine(int(y)), RowBytes());
+        for (uint32_t y = 0; y < Properties.ImageHeight; ++y) stream.ReadBuffer(ScanLine(int(y)), RowBytes());
     }
 
 private:
@@ -150,7 +148,8 @@ TEST_F(ImageFiles, PicturesAreLaidOnWhitePaper) {
         {"5-5-5", 16, {0x00, 0x7C, 0x1F, 0x00}, false, {0, 0, 0}, {0, 0, 255, 255, 0, 0}},
     };
     for (const Case& c : cases) {
-        const std::string file = Write(std::string(c.name) + ".rdr", FixtureFile(2, 1, c.bits, c.row, c.transparent, c.colour));
+        const std::string file =
+            Write(std::string(c.name) + ".rdr", FixtureFile(2, 1, c.bits, c.row, c.transparent, c.colour));
         TDIB picture;
         ASSERT_EQ(ReadPictureThroughReaders(file, picture).ReaderClass, &TFixtureGraphic::Class()) << c.name;
         ASSERT_EQ(picture.BitCount(), 24) << c.name;
@@ -171,13 +170,21 @@ TEST_F(ImageFiles, BitmapsWithoutAlphaModelKeepTheirFourthByte) {
 }
 
 TEST(ImageFileBranch, ExtensionsDecideWhatNoReaderTook) {
-    struct Case { const char* name; TExtensionBranch branch; };
+    struct Case {
+        const char* name;
+        TExtensionBranch branch;
+    };
     const Case cases[] = {
-        {"a.jpg", TExtensionBranch::JPEG},         {"B.JPEG", TExtensionBranch::JPEG},
-        {"c.JpG", TExtensionBranch::JPEG},         {"d.bmp", TExtensionBranch::Bitmap},
-        {"/x.y/E.BMP", TExtensionBranch::Bitmap},  {"f.gif", TExtensionBranch::Document},
-        {"g.jpe", TExtensionBranch::Document},     {"h.dib", TExtensionBranch::Document},
-        {"/dir.bmp/noext", TExtensionBranch::Document}, {"report.pdf", TExtensionBranch::Document},
+        {"a.jpg", TExtensionBranch::JPEG},
+        {"B.JPEG", TExtensionBranch::JPEG},
+        {"c.JpG", TExtensionBranch::JPEG},
+        {"d.bmp", TExtensionBranch::Bitmap},
+        {"/x.y/E.BMP", TExtensionBranch::Bitmap},
+        {"f.gif", TExtensionBranch::Document},
+        {"g.jpe", TExtensionBranch::Document},
+        {"h.dib", TExtensionBranch::Document},
+        {"/dir.bmp/noext", TExtensionBranch::Document},
+        {"report.pdf", TExtensionBranch::Document},
     };
     for (const Case& c : cases) EXPECT_EQ(ExtensionBranch(c.name), c.branch) << c.name;
 }

@@ -68,8 +68,10 @@ TEST(SheetLabels, OnlyTheHiddenBandsChangeOnEverySheet) {
                     for (int x = 0; x < 420; ++x) {
                         const bool visible = x >= 20 && x < 20 + visibleW && y >= 20 && y < 20 + visibleH;
                         const bool same = SamePixel(without, with, x, y);
-                        if (visible) ASSERT_TRUE(same) << "page " << page << " at " << x << "," << y;
-                        else changedHidden += !same;
+                        if (visible)
+                            ASSERT_TRUE(same) << "page " << page << " at " << x << "," << y;
+                        else
+                            changedHidden += !same;
                     }
                 EXPECT_GT(changedHidden, 100) << "page " << page << " carries no labels";
             }

@@ -96,14 +96,22 @@ std::vector<uint8_t> JpegWithExif(bool bigEndian, uint16_t tag, uint16_t type, u
                                   size_t cutAt = 0) {
     std::vector<uint8_t> tiff;
     auto put16 = [&](uint16_t v) {
-        if (bigEndian) tiff.insert(tiff.end(), {uint8_t(v >> 8), uint8_t(v)});
-        else tiff.insert(tiff.end(), {uint8_t(v), uint8_t(v >> 8)});
+        if (bigEndian)
+            tiff.insert(tiff.end(), {uint8_t(v >> 8), uint8_t(v)});
+        else
+            tiff.insert(tiff.end(), {uint8_t(v), uint8_t(v >> 8)});
     };
     auto put32 = [&](uint32_t v) {
-        if (bigEndian) { put16(uint16_t(v >> 16)); put16(uint16_t(v)); }
-        else { put16(uint16_t(v)); put16(uint16_t(v >> 16)); }
+        if (bigEndian) {
+            put16(uint16_t(v >> 16));
+            put16(uint16_t(v));
+        } else {
+            put16(uint16_t(v));
+            put16(uint16_t(v >> 16));
+        }
     };
-    tiff.insert(tiff.end(), bigEndian ? std::initializer_list<uint8_t>{'M', 'M'} : std::initializer_list<uint8_t>{'I', 'I'});
+    tiff.insert(tiff.end(),
+                bigEndian ? std::initializer_list<uint8_t>{'M', 'M'} : std::initializer_list<uint8_t>{'I', 'I'});
     put16(42);
     put32(8);
     put16(1);
@@ -117,8 +125,18 @@ std::vector<uint8_t> JpegWithExif(bool bigEndian, uint16_t tag, uint16_t type, u
     block.insert(block.end(), tiff.begin(), tiff.end());
     if (cutAt) block.resize(cutAt);
     const size_t length = block.size() + 2;
-    std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 'J', 'F',  // an APP0 before it
-                                 0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length)};
+    std::vector<uint8_t> jpeg = {0xFF,
+                                 0xD8,
+                                 0xFF,
+                                 0xE0,
+                                 0x00,
+                                 0x04,
+                                 'J',
+                                 'F',  // an APP0 before it
+                                 0xFF,
+                                 0xE1,
+                                 uint8_t(length >> 8),
+                                 uint8_t(length)};
     jpeg.insert(jpeg.end(), block.begin(), block.end());
     jpeg.insert(jpeg.end(), {0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9});
     return jpeg;

@@ -165,7 +165,9 @@ TEST(SaveSheet, WrittenFileDecodesAsBaselineRgbAndNoTemporaryStays) {
     // ImageMagick reads it as a baseline (not interlaced) three-channel file at quality 100.
     if (!HaveTool("/usr/bin/identify")) GTEST_SKIP() << "ImageMagick missing";
     std::string out = dir + "/info.txt";
-    ASSERT_EQ(tilvorn::test::Run("/usr/bin/identify -format '%m %w %h %[interlace] %[channels] %Q' '" + name + "' > " + out), 0);
+    ASSERT_EQ(
+        tilvorn::test::Run("/usr/bin/identify -format '%m %w %h %[interlace] %[channels] %Q' '" + name + "' > " + out),
+        0);
     std::ifstream info(out);
     std::string line;
     std::getline(info, line);

@@ -81,7 +81,9 @@ TEST(PictureChain, PicturesAreReadAndOtherFilesRenderedForEveryCaller) {
         EXPECT_EQ(loaded->Width(), window.picture->Width());
         EXPECT_EQ(loaded->Height(), window.picture->Height());
         EXPECT_EQ(loaded->BitCount(), window.picture->BitCount());
-        EXPECT_EQ(std::memcmp(loaded->TopRow(), window.picture->TopRow(), size_t(loaded->Width()) * loaded->BitCount() / 8), 0);
+        EXPECT_EQ(
+            std::memcmp(loaded->TopRow(), window.picture->TopRow(), size_t(loaded->Width()) * loaded->BitCount() / 8),
+            0);
     }
     EXPECT_EQ(renderer.openDocuments, 0);
 }
@@ -165,9 +167,8 @@ TEST(ReaderWarnings, GoToTheInstalledHookAndAreDroppedWithout) {
     std::vector<std::string> seen;
     ReaderWarning("dropped", "Warning");  // no hook: nothing happens
     {
-        ScopedReaderWarningHook hook([&](const std::string& text, const std::string& caption) {
-            seen.push_back(caption + ": " + text);
-        });
+        ScopedReaderWarningHook hook(
+            [&](const std::string& text, const std::string& caption) { seen.push_back(caption + ": " + text); });
         ReaderWarning("strip ends early", "Warning");
     }
     ReaderWarning("dropped again", "Warning");

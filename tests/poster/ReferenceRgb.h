@@ -33,8 +33,8 @@ inline TRgb ReadRgbDump(const std::string& path) {
 /// Same size and every sample within tolerance; names the first pixel that differs.
 inline ::testing::AssertionResult SameAsReference(TDIB& got, const TRgb& want, int tolerance) {
     if (want.Width == 0 || got.Width() != want.Width || got.Height() != want.Height)
-        return ::testing::AssertionFailure() << "size " << got.Width() << "x" << got.Height() << " instead of "
-                                             << want.Width << "x" << want.Height;
+        return ::testing::AssertionFailure()
+            << "size " << got.Width() << "x" << got.Height() << " instead of " << want.Width << "x" << want.Height;
     for (int y = 0; y < want.Height; ++y) {
         const uint8_t* row = got.ScanLine(y);
         for (int x = 0; x < want.Width; ++x)
@@ -42,8 +42,8 @@ inline ::testing::AssertionResult SameAsReference(TDIB& got, const TRgb& want, i
                 const int ours = row[3 * x + 2 - c];  // the picture is blue, green, red
                 const int theirs = want.Bytes[(size_t(y) * want.Width + x) * 3 + c];
                 if (std::abs(ours - theirs) > tolerance)
-                    return ::testing::AssertionFailure() << "pixel (" << x << "," << y << ") sample " << c << ": "
-                                                         << ours << " instead of " << theirs;
+                    return ::testing::AssertionFailure()
+                        << "pixel (" << x << "," << y << ") sample " << c << ": " << ours << " instead of " << theirs;
             }
     }
     return ::testing::AssertionSuccess();

@@ -28,17 +28,22 @@ TEST(LayoutRefusals, MarginsOverlapsAndPageCountsNameTheirLimit) {
         TPosterSize Size;
         const char* Text;
     } cases[] = {
-        {{105, 1, 5, 5}, {600, 450},
+        {{105, 1, 5, 5},
+         {600, 450},
          "The left and right margins of 105 mm leave nothing of a sheet 210 mm wide; each must be less than 105 mm."},
-        {{1, 149, 5, 5}, {600, 450},
+        {{1, 149, 5, 5},
+         {600, 450},
          "The top and bottom margins of 149 mm leave nothing of a sheet 297 mm high; each must be less than 148.5 mm."},
-        {{1, 1, 208, 5}, {600, 450},
+        {{1, 1, 208, 5},
+         {600, 450},
          "An overlap of 208 mm across leaves no step from sheet to sheet; it must be less than the 208 mm the "
          "margins leave of the sheet."},
-        {{1, 1, 5, 296}, {600, 450},
+        {{1, 1, 5, 296},
+         {600, 450},
          "An overlap of 296 mm down leaves no step from sheet to sheet; it must be less than the 295 mm the "
          "margins leave of the sheet."},
-        {{1, 1, 5, 5}, {100000000, 75000000},
+        {{1, 1, 5, 5},
+         {100000000, 75000000},
          "The poster would need 492675 columns and 258611 rows of sheets; at most 2147483647 sheets can be made."},
     };
     for (const Case& c : cases) {

@@ -26,16 +26,16 @@ TEST(SetAsString, PageListTextsReadBackCanonical) {
         {"3,4", "3-4", 2},
         {"7-7", "7", 1},
         {"1-3,,x,4", "1-4", 4},
-        {" 2, 6", "2,6", 2},        // leading blanks are accepted
-        {"2 ,6 ", "", 0},           // trailing blanks make an item invalid
+        {" 2, 6", "2,6", 2},  // leading blanks are accepted
+        {"2 ,6 ", "", 0},  // trailing blanks make an item invalid
         {"5-3", "", 0},
         {"-5", "", 0},
         {"", "", 0},
         {"$A,0x10,x3", "3,10,16", 3},  // hexadecimal forms of the common integer syntax
         {"1-2,4-5,3", "1-5", 5},
         {"10-20,12-30,1-11", "1-30", 30},
-        {"1-2-3", "", 0},           // the high text "2-3" is not an integer
-        {"1--3", "", 0},            // a high of -3 is below the low
+        {"1-2-3", "", 0},  // the high text "2-3" is not an integer
+        {"1--3", "", 0},  // a high of -3 is below the low
         {"2147483646-2147483647,2147483645", "2147483645-2147483647", 3},
     };
     for (const Case& c : cases) {
@@ -56,18 +56,28 @@ TEST(SetAsString, IncludeExcludeAndContains) {
         const char* result;
     };
     const Case cases[] = {
-        {"1-9", '-', 5, "1-4,6-9"}, {"1", '-', 1, ""},          {"1-9", '-', 1, "2-9"},
-        {"1-9", '-', 9, "1-8"},     {"1-9", '-', 10, "1-9"},    {"3-4", '+', 5, "3-5"},
-        {"3-4", '+', 2, "2-4"},     {"1-3,5-7", '+', 4, "1-7"}, {"1-3,9", '+', 6, "1-3,6,9"},
-        {"", '+', -7, "-7"},        {"4-5", '-', 4, "5"},       {"2147483647", '-', 2147483647, ""},
+        {"1-9", '-', 5, "1-4,6-9"},
+        {"1", '-', 1, ""},
+        {"1-9", '-', 1, "2-9"},
+        {"1-9", '-', 9, "1-8"},
+        {"1-9", '-', 10, "1-9"},
+        {"3-4", '+', 5, "3-5"},
+        {"3-4", '+', 2, "2-4"},
+        {"1-3,5-7", '+', 4, "1-7"},
+        {"1-3,9", '+', 6, "1-3,6,9"},
+        {"", '+', -7, "-7"},
+        {"4-5", '-', 4, "5"},
+        {"2147483647", '-', 2147483647, ""},
         {"", '+', -2147483647 - 1, "-2147483648"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.start) + c.op + std::to_string(c.value));
         TSetAsString set;
         set.SetAsString(c.start);
-        if (c.op == '+') set.Include(c.value);
-        else set.Exclude(c.value);
+        if (c.op == '+')
+            set.Include(c.value);
+        else
+            set.Exclude(c.value);
         EXPECT_EQ(set.AsString(), c.result);
         EXPECT_EQ(set.Contains(c.value), c.op == '+');
         ExpectCanonical(set);
@@ -119,8 +129,8 @@ TEST(SetAsString, NormalizeDropsEmptyAndMergesTouchingRanges) {
     set.SetAsString("1-3,5-6,9");
     // Reach into the list as a caller of Normalize would find it after its own edits.
     auto* first = const_cast<TSetAsString::RangeNode*>(set.First());
-    first->High = 4;                     // now touches 5-6
-    first->Next->Next->Low = 10;         // 9 becomes the empty range 10..9
+    first->High = 4;  // now touches 5-6
+    first->Next->Next->Low = 10;  // 9 becomes the empty range 10..9
     set.Normalize();
     EXPECT_EQ(set.AsString(), "1-6");
     ExpectCanonical(set);

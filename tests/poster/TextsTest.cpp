@@ -33,7 +33,7 @@ TEST(InterfaceTexts, Windows1251Letters) {
         const char* utf8;
     };
     const Case cases[] = {
-        {"\xC0\xFF", "Ая"}, {"\xA8\xB8", "Ёё"}, {"\xB9", "№"}, {"\x88", "€"},
+        {"\xC0\xFF", "Ая"},      {"\xA8\xB8", "Ёё"}, {"\xB9", "№"},        {"\x88", "€"},
         {"\xCD\xE5\xF2", "Нет"}, {"abc 1", "abc 1"}, {"\xA0", "\xC2\xA0"},
     };
     for (const Case& c : cases) EXPECT_EQ(DecodeWindows1251(c.bytes), c.utf8) << c.utf8;
@@ -68,9 +68,11 @@ TEST(InterfaceTexts, LanguageFileLinesAndEnds) {
         {std::string("\0a\nb", 4), {}},
         {"", {}},
         {"\xCE\xF2\xEA\xF0\xFB\xF2\xFC\n", {"Открыть"}},
-        {"\xEF\xBB\xBFОткрыть\nÜber\n", {"Открыть", "Über"}},          // UTF-8 with its mark
-        {"\xEF\xBB\xBF\xCD\xE5\xF2", {"п»ї" "Нет"}},  // the mark but not UTF-8: Windows-1251
-        {"\xD0\x9D\xD0\xB5\xD1\x82", {"РќРµС‚"}},    // UTF-8 without the mark is read as 1251
+        {"\xEF\xBB\xBFОткрыть\nÜber\n", {"Открыть", "Über"}},  // UTF-8 with its mark
+        {"\xEF\xBB\xBF\xCD\xE5\xF2",
+         {"п»ї"
+          "Нет"}},  // the mark but not UTF-8: Windows-1251
+        {"\xD0\x9D\xD0\xB5\xD1\x82", {"РќРµС‚"}},  // UTF-8 without the mark is read as 1251
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.bytes));
@@ -148,11 +150,11 @@ TEST(ShippedLanguages, TheSystemLanguagePicksTheTranslationInstalledBesideThePro
         {bin, "en_GB", english},
         {bin, "en_US.UTF-8", english},
         {bin + "/", "en", english},
-        {bin, "ru_RU", ""},     // the built-in texts are Russian
-        {bin, "de_DE", ""},     // no German file is shipped
+        {bin, "ru_RU", ""},  // the built-in texts are Russian
+        {bin, "de_DE", ""},  // no German file is shipped
         {bin, "C", ""},
         {bin, "", ""},
-        {bin, "eng_XX", ""},    // a language code is matched whole
+        {bin, "eng_XX", ""},  // a language code is matched whole
         {(prefix / "nowhere" / "bin").string(), "en_GB", ""},  // not installed there
     };
     for (const Case& c : cases) {

@@ -81,7 +81,9 @@ TEST(SmallMaximum, GreyAndColourMapsAreScaledTo255) {
         std::string bytes;
         std::vector<uint8_t> expected;  // red, green, blue of the pixels, top-left first
     } cases[] = {
-        {"grey4.pgm", std::string("P5 3 1 15\n") + char(0) + char(7) + char(15), {0, 0, 0, 119, 119, 119, 255, 255, 255}},
+        {"grey4.pgm",
+         std::string("P5 3 1 15\n") + char(0) + char(7) + char(15),
+         {0, 0, 0, 119, 119, 119, 255, 255, 255}},
         {"text.pgm", "P2 2 1 3\n1 3\n", {85, 85, 85, 255, 255, 255}},
         {"colour.ppm", std::string("P6 1 1 100\n") + char(50) + char(100) + char(1), {128, 255, 3}},
     };

@@ -20,8 +20,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes SamplePixels(size_t size) {
     Bytes pixels(size);
-    for (size_t i = 0; i < size; ++i)
-        pixels[i] = static_cast<uint8_t>((i * i / 7 + i / 300) & 0xFF);
+    for (size_t i = 0; i < size; ++i) pixels[i] = static_cast<uint8_t>((i * i / 7 + i / 300) & 0xFF);
     return pixels;
 }
 
@@ -169,8 +168,10 @@ TEST(LZ77Decoder, DecodesLibtiffDeflateStrips) {
                         "/plain.tif 2>/dev/null && tiffcp -c zip -r 8 " + dir + "/plain.tif " + dir + "/zip.tif"),
               0);
     // tiffinfo -s lists each strip's offset and size after the tags.
-    ASSERT_EQ(test::Run("tiffinfo -s " + dir + "/zip.tif 2>/dev/null | awk '/^ +[0-9]+: \\[/ {gsub(/[\\[\\],]/,\"\"); "
-                        "print $2, $3}' > " + dir + "/strips.txt"),
+    ASSERT_EQ(test::Run("tiffinfo -s " + dir +
+                        "/zip.tif 2>/dev/null | awk '/^ +[0-9]+: \\[/ {gsub(/[\\[\\],]/,\"\"); "
+                        "print $2, $3}' > " +
+                        dir + "/strips.txt"),
               0);
     const Bytes file = test::ReadFileBytes(dir + "/zip.tif");
     const Bytes expected = test::ReadFileBytes(test::DataPath("codecs/jpeg_rgb_ref.ppm"));

@@ -33,10 +33,11 @@ struct TiffStrips {
 TiffStrips ReadStrips(const std::string& path) {
     const Bytes file = test::ReadFileBytes(path);
     TiffStrips tiff;
-    if (file.size() < 8)
-        return tiff;
+    if (file.size() < 8) return tiff;
     const bool big = file[0] == 'M';
-    auto u16 = [&](size_t at) { return big ? uint16_t(file[at] << 8 | file[at + 1]) : uint16_t(file[at + 1] << 8 | file[at]); };
+    auto u16 = [&](size_t at) {
+        return big ? uint16_t(file[at] << 8 | file[at + 1]) : uint16_t(file[at + 1] << 8 | file[at]);
+    };
     auto u32 = [&](size_t at) {
         return big ? uint32_t(u16(at)) << 16 | u16(at + 2) : uint32_t(u16(at + 2)) << 16 | u16(at);
     };
@@ -145,8 +146,7 @@ TEST_P(JpegStrips, DecodeAsLibtiffDoes) {
     EXPECT_EQ(decoder.ScanlineBytes, properties.LineBytes);
     ASSERT_EQ(image.size(), expected.size());
     size_t differing = 0;
-    for (size_t i = 0; i < image.size(); ++i)
-        differing += image[i] != expected[i];
+    for (size_t i = 0; i < image.size(); ++i) differing += image[i] != expected[i];
     EXPECT_EQ(differing, 0u) << "of " << image.size() << " bytes";
 }
 
@@ -193,18 +193,27 @@ TEST(TIFFJPEGDecoder, RefusesStripsThatDoNotMatchTheImage) {
         int32_t unpackedRows;
         std::string expected;
     } cases[] = {
-        {"width", [](TImageProperties& p) { p.ImageWidth += 1; p.LineBytes += 3; }, 16,
-         "EReaderCodecs: Improper JPEG strip/tile size."},
+        {"width",
+         [](TImageProperties& p) {
+             p.ImageWidth += 1;
+             p.LineBytes += 3;
+         },
+         16, "EReaderCodecs: Improper JPEG strip/tile size."},
         {"rows per strip", [](TImageProperties& p) { p.StripRowCounts = {8}; }, 16,
          "EReaderCodecs: Improper JPEG strip/tile size."},
         {"rows left", [](TImageProperties& p) { p.RowCursor = p.ImageHeight - 4; }, 16,
          "EReaderCodecs: Improper JPEG strip/tile size."},
-        {"components", [](TImageProperties& p) { p.SampleCount = 4; }, 16, "EReaderCodecs: Improper JPEG component count."},
+        {"components", [](TImageProperties& p) { p.SampleCount = 4; }, 16,
+         "EReaderCodecs: Improper JPEG component count."},
         {"separate planes", [](TImageProperties& p) { p.PlaneLayout = 2; }, 16,
          "EReaderCodecs: Improper JPEG component count."},
-        {"precision", [](TImageProperties& p) { p.SampleBits = 16; }, 16, "EReaderCodecs: Improper JPEG data precision."},
-        {"sampling", [](TImageProperties& p) { p.ChromaSubsampling = {2, 1}; }, 16,
-         "EReaderCodecs: Improper JPEG sampling factors."},
+        {"precision", [](TImageProperties& p) { p.SampleBits = 16; }, 16,
+         "EReaderCodecs: Improper JPEG data precision."},
+        {"sampling",
+         [](TImageProperties& p) {
+             p.ChromaSubsampling = {2, 1};
+         },
+         16, "EReaderCodecs: Improper JPEG sampling factors."},
         {"no subsampling given", [](TImageProperties& p) { p.ChromaSubsampling.clear(); }, 16,
          "EReaderCodecs: Improper JPEG sampling factors."},
         {"fractional scanline", [](TImageProperties&) {}, -1, "EReaderCodecs: Fractional JPEG scanline unsupported."},
@@ -236,8 +245,8 @@ TEST(TIFFJPEGDecoder, LibraryErrorsBecomeInvalidGraphicWithTheirCode) {
               "EInvalidGraphic: JPEG error #" + std::to_string(JERR_NO_SOI));
     // Tables that are not JPEG at all fail in the library, before the tables check.
     first.properties.JpegTableBytes = {0xFF, 0xD8, 0xFF, 0x01};
-    EXPECT_EQ(DecodeError(first, first.tiff.strips[0], 16 * int32_t(first.properties.LineBytes)).rfind(
-                  "EInvalidGraphic: JPEG error #", 0),
+    EXPECT_EQ(DecodeError(first, first.tiff.strips[0], 16 * int32_t(first.properties.LineBytes))
+                  .rfind("EInvalidGraphic: JPEG error #", 0),
               0u);
 }
 
@@ -263,8 +272,9 @@ TEST(TIFFJPEGDecoder, WarnsOnceAndEndsWhenTheDataRunOut) {
     struct {
         std::vector<TWarning> messages;
     } dialogs;
-    ScopedReaderWarningHook hook(
-        [&](const std::string& text, const std::string& caption) { dialogs.messages.push_back({text, caption}); });
+    ScopedReaderWarningHook hook([&](const std::string& text, const std::string& caption) {
+        dialogs.messages.push_back({text, caption});
+    });
     FirstStrip first;
     const int32_t unpacked = 16 * int32_t(first.properties.LineBytes);
     TTIFFJPEGDecoder decoder(first.properties);

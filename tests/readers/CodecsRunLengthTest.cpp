@@ -27,14 +27,12 @@ struct RunLengthCase {
     Bytes coded;
     int32_t packedSize;
     int32_t unpackedSize;
-    size_t targetSize;   // room given to the decoder
-    Bytes expected;      // the whole target afterwards (untouched bytes stay 0xEE)
+    size_t targetSize;  // room given to the decoder
+    Bytes expected;  // the whole target afterwards (untouched bytes stay 0xEE)
     ptrdiff_t consumed;  // how far Source moves (0 for decoders that leave it)
 };
 
-std::ostream& operator<<(std::ostream& out, const RunLengthCase& c) {
-    return out << c.name;
-}
+std::ostream& operator<<(std::ostream& out, const RunLengthCase& c) { return out << c.name; }
 
 constexpr uint8_t U = 0xEE;  // a target byte the decoder must not touch
 
@@ -93,12 +91,25 @@ const RunLengthCase kCases[] = {
     {"SGIZeroEndsRow", Make<TSGIRLEDecoder>(8), {0x00, 0x82, 1, 2}, 0, 0, 2, {U, U}, 0},
     {"SGIRowWithoutEnd", Make<TSGIRLEDecoder>(8), {0x82, 1, 2, 0x7F}, 0, 0, 4, {1, 2, U, U}, 0},
     {"SGIRunPastTarget", Make<TSGIRLEDecoder>(8), {0x7F, 3, 0}, 0, 0, 4, {3, 3, 3, 3}, 0},
-    {"SGI16LiteralThenRun", Make<TSGIRLEDecoder>(16), {0x00, 0x82, 0x12, 0x34, 0x56, 0x78, 0x00, 0x02, 0xAB, 0xCD, 0, 0},
-     0, 0, 10, {0x12, 0x34, 0x56, 0x78, 0xAB, 0xCD, 0xAB, 0xCD, U, U}, 0},
+    {"SGI16LiteralThenRun",
+     Make<TSGIRLEDecoder>(16),
+     {0x00, 0x82, 0x12, 0x34, 0x56, 0x78, 0x00, 0x02, 0xAB, 0xCD, 0, 0},
+     0,
+     0,
+     10,
+     {0x12, 0x34, 0x56, 0x78, 0xAB, 0xCD, 0xAB, 0xCD, U, U},
+     0},
     {"SGI16HighHeaderByteIgnored", Make<TSGIRLEDecoder>(16), {0x7F, 0x01, 0xAB, 0xCD, 0, 0}, 0, 0, 2, {0xAB, 0xCD}, 0},
     {"SGI16CutSample", Make<TSGIRLEDecoder>(16), {0x00, 0x03, 0xAB}, 0, 0, 2, {U, U}, 0},
     // CUT
-    {"CUTRunAndLiteral", Make<TCUTRLEDecoder>(), {0x06, 0x00, 0x83, 9, 0x02, 1, 2, 0x00, 0x55}, 0, 0, 6, {9, 9, 9, 1, 2, U}, 8},
+    {"CUTRunAndLiteral",
+     Make<TCUTRLEDecoder>(),
+     {0x06, 0x00, 0x83, 9, 0x02, 1, 2, 0x00, 0x55},
+     0,
+     0,
+     6,
+     {9, 9, 9, 1, 2, U},
+     8},
     {"CUTEmptyRow", Make<TCUTRLEDecoder>(), {0x01, 0x00, 0x00, 0x81, 5}, 0, 0, 2, {U, U}, 3},
     {"CUTRowWithoutEnd", Make<TCUTRLEDecoder>(), {0x04, 0x00, 0x05, 1, 2}, 0, 0, 4, {1, 2, U, U}, 5},
     {"CUTRunPastTargetStillConsumed", Make<TCUTRLEDecoder>(), {0x04, 0x00, 0xFF, 1, 0x00}, 0, 0, 3, {1, 1, 1}, 5},
@@ -126,12 +137,10 @@ TEST(TargaRLECompress, RoundTripsThroughTheDecoderForEveryDepth) {
         Bytes pixels;
         auto add = [&](int value, int count) {
             for (int i = 0; i < count; ++i)
-                for (size_t b = 0; b < pixelBytes; ++b)
-                    pixels.push_back(static_cast<uint8_t>(value + b));
+                for (size_t b = 0; b < pixelBytes; ++b) pixels.push_back(static_cast<uint8_t>(value + b));
         };
         add(1, 1), add(2, 1), add(3, 5), add(4, 1), add(5, 300), add(6, 1), add(7, 2);
-        for (int i = 0; i < 140; ++i)
-            add(i, 1);
+        for (int i = 0; i < 140; ++i) add(i, 1);
         const int32_t count = static_cast<int32_t>(pixels.size() / pixelBytes);
 
         TTargaRLEDecoder codec(depth);
@@ -191,8 +200,7 @@ TEST(DecodeOnlyCodecs, CompressStoresNothing) {
 // Real Targa files written by Netpbm: the pixel data after the 18-byte header decode to the
 // same pixels as the uncompressed file of the same picture.
 TEST(TargaRLEDecoder, DecodesNetpbmRunLengthFiles) {
-    if (!test::HaveTool("ppmtotga") || !test::HaveTool("pnmcat"))
-        GTEST_SKIP() << "Netpbm is not installed";
+    if (!test::HaveTool("ppmtotga") || !test::HaveTool("pnmcat")) GTEST_SKIP() << "Netpbm is not installed";
     const std::string dir = test::TempDir("targa_rle");
     // A picture with long runs, short runs and noise, 37 pixels wide so packets cross rows.
     const std::string ppm = dir + "/picture.ppm";

@@ -23,9 +23,7 @@ struct ThunderCase {
     Bytes expected;  // the whole target afterwards
 };
 
-std::ostream& operator<<(std::ostream& out, const ThunderCase& c) {
-    return out << c.name;
-}
+std::ostream& operator<<(std::ostream& out, const ThunderCase& c) { return out << c.name; }
 
 class ThunderLines : public testing::TestWithParam<ThunderCase> {};
 

@@ -47,7 +47,9 @@ TEST(ColorManager, StartsAsRGBToBGRWithTheDisplayGammaTable) {
 }
 
 TEST(ColorManager, GammaCorrectionUsesTheDefaultTable) {
-    struct Case { uint8_t in, out; };
+    struct Case {
+        uint8_t in, out;
+    };
     const Case cases[] = {{0, 0}, {255, 255}, {128, 186}, {64, 136}, {1, 21}};
     TColorManager cm;
     cm.TargetFlags.Include(ConversionFlag::GammaCorrect);
@@ -126,10 +128,14 @@ TEST(ColorManager, PlanarRGBReadsOnePlanePerSample) {
 }
 
 TEST(ColorManager, CMYKBecomesRGBOrBGR) {
-    struct Case { ColorModel target; Bytes cmyk; Bytes expected; };
+    struct Case {
+        ColorModel target;
+        Bytes cmyk;
+        Bytes expected;
+    };
     const Case cases[] = {
         {ColorModel::BGR, {0, 0, 0, 0}, {255, 255, 255}},
-        {ColorModel::BGR, {255, 0, 0, 0}, {255, 255, 0}},   // cyan: no red
+        {ColorModel::BGR, {255, 0, 0, 0}, {255, 255, 0}},  // cyan: no red
         {ColorModel::RGB, {255, 0, 0, 0}, {0, 255, 255}},
         {ColorModel::BGR, {0, 0, 0, 255}, {0, 0, 0}},
         {ColorModel::BGR, {100, 50, 0, 100}, {155, 124, 94}},  // 255-X-K+X*K/255 per sample
@@ -152,7 +158,11 @@ TEST(ColorManager, CMYKBecomesRGBOrBGR) {
 }
 
 TEST(ColorManager, CIELabWhiteAndMiddleGrey) {
-    struct Case { Bytes lab; TConversionFlags flags; Bytes expected; };
+    struct Case {
+        Bytes lab;
+        TConversionFlags flags;
+        Bytes expected;
+    };
     const Case cases[] = {
         {{100, 0, 0}, {}, {255, 255, 255}},
         {{50, 0, 0}, {}, {47, 47, 47}},
@@ -205,7 +215,13 @@ TEST(ColorManager, ChromaWeightsTakeEffectAtTheNextChoice) {
 }
 
 TEST(ColorManager, PackedSamplesScaleToTheTargetDepth) {
-    struct Case { uint8_t sourceBits, targetBits; Bytes source; uint32_t count; uint8_t mask; Bytes expected; };
+    struct Case {
+        uint8_t sourceBits, targetBits;
+        Bytes source;
+        uint32_t count;
+        uint8_t mask;
+        Bytes expected;
+    };
     const Case cases[] = {
         {1, 8, {0xB0}, 4, 0xFF, {255, 0, 255, 255}},
         {1, 8, {0xB0, 0x80}, 10, 0xFF, {255, 0, 255, 255, 0, 0, 0, 0, 255, 0}},
@@ -232,7 +248,13 @@ TEST(ColorManager, PackedSamplesScaleToTheTargetDepth) {
 }
 
 TEST(ColorManager, GreyAndIndexConvertersForSixteenBits) {
-    struct Case { ColorModel source, target; uint8_t sourceBits, targetBits; bool swap; Bytes in; Bytes expected; };
+    struct Case {
+        ColorModel source, target;
+        uint8_t sourceBits, targetBits;
+        bool swap;
+        Bytes in;
+        Bytes expected;
+    };
     const Case cases[] = {
         {ColorModel::Gray, ColorModel::Gray, 16, 8, true, {0x80, 0x00, 0xFF, 0xFF}, {127, 255}},
         {ColorModel::GrayAlpha, ColorModel::Gray, 8, 8, false, {10, 99, 20, 99}, {10, 20}},
@@ -258,7 +280,11 @@ TEST(ColorManager, GreyAndIndexConvertersForSixteenBits) {
 }
 
 TEST(ColorManager, UnsupportedPairsRaiseTheirMessages) {
-    struct Case { ColorModel source, target; uint8_t sourceBits, targetBits; const char* message; };
+    struct Case {
+        ColorModel source, target;
+        uint8_t sourceBits, targetBits;
+        const char* message;
+    };
     const Case cases[] = {
         {ColorModel::CMY, ColorModel::BGR, 8, 8, kNoMethod},
         {ColorModel::Unknown, ColorModel::BGR, 8, 8, kNoMethod},
@@ -319,12 +345,15 @@ TEST(ColorManager, OnlyChangesMarkTheConverterForRechoosing) {
 }
 
 TEST(ColorManager, PixelFormatForEachSide) {
-    struct Case { uint8_t samples, bits; BitmapPixelFormat expected; };
+    struct Case {
+        uint8_t samples, bits;
+        BitmapPixelFormat expected;
+    };
     const Case cases[] = {
-        {1, 1, BitmapPixelFormat::Bits1},  {1, 2, BitmapPixelFormat::Bits4},   {1, 4, BitmapPixelFormat::Bits4},
-        {1, 8, BitmapPixelFormat::Bits8},  {1, 16, BitmapPixelFormat::Bits8},  {1, 5, BitmapPixelFormat::Custom},
-        {3, 5, BitmapPixelFormat::Bits15}, {3, 8, BitmapPixelFormat::Bits24},  {3, 16, BitmapPixelFormat::Bits24},
-        {4, 8, BitmapPixelFormat::Bits32}, {4, 4, BitmapPixelFormat::Custom},  {2, 8, BitmapPixelFormat::Custom},
+        {1, 1, BitmapPixelFormat::Bits1},  {1, 2, BitmapPixelFormat::Bits4},  {1, 4, BitmapPixelFormat::Bits4},
+        {1, 8, BitmapPixelFormat::Bits8},  {1, 16, BitmapPixelFormat::Bits8}, {1, 5, BitmapPixelFormat::Custom},
+        {3, 5, BitmapPixelFormat::Bits15}, {3, 8, BitmapPixelFormat::Bits24}, {3, 16, BitmapPixelFormat::Bits24},
+        {4, 8, BitmapPixelFormat::Bits32}, {4, 4, BitmapPixelFormat::Custom}, {2, 8, BitmapPixelFormat::Custom},
     };
     for (const Case& c : cases) {
         TColorManager cm;
@@ -456,8 +485,7 @@ TEST(ColorManager, TooFewPlanesAreRefusedRatherThanRead) {
         TColorManager cm;
         cm.SetSourceModel(model);
         Bytes a{1}, b{2}, target(3, 0);
-        EXPECT_EQ(ErrorOf([&] { cm.ConvertPixels({a.data(), b.data()}, target.data(), 1); }), kNoMethod)
-            << int(model);
+        EXPECT_EQ(ErrorOf([&] { cm.ConvertPixels({a.data(), b.data()}, target.data(), 1); }), kNoMethod) << int(model);
         EXPECT_EQ(target, (Bytes{0, 0, 0}));
     }
 }

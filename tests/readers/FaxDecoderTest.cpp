@@ -24,12 +24,9 @@ Bytes FromBits(const std::string& bits) {
     Bytes out;
     int used = 0;
     for (char c : bits) {
-        if (c != '0' && c != '1')
-            continue;
-        if (used % 8 == 0)
-            out.push_back(0);
-        if (c == '1')
-            out.back() |= static_cast<uint8_t>(0x80 >> (used % 8));
+        if (c != '0' && c != '1') continue;
+        if (used % 8 == 0) out.push_back(0);
+        if (c == '1') out.back() |= static_cast<uint8_t>(0x80 >> (used % 8));
         ++used;
     }
     return out;
@@ -38,8 +35,7 @@ Bytes FromBits(const std::string& bits) {
 uint8_t Reversed(uint8_t b) {
     uint8_t r = 0;
     for (int i = 0; i < 8; ++i)
-        if (b & (1 << i))
-            r |= static_cast<uint8_t>(0x80 >> i);
+        if (b & (1 << i)) r |= static_cast<uint8_t>(0x80 >> i);
     return r;
 }
 
@@ -92,11 +88,9 @@ void Walk(const TCodeTree& tree, int32_t node, int depth, TreeWalk& walk) {
             ++walk.terminating;
         return;
     }
-    if (n.Branch0 == 0 || n.Branch1 == 0)
-        walk.complete = false;
+    if (n.Branch0 == 0 || n.Branch1 == 0) walk.complete = false;
     for (int32_t child : {n.Branch0, n.Branch1})
-        if (child != 0)
-            Walk(tree, child, depth + 1, walk);
+        if (child != 0) Walk(tree, child, depth + 1, walk);
 }
 
 TEST(FaxCodeTrees, HoldEveryCodeAndCloseEveryBitSequence) {
@@ -125,9 +119,7 @@ struct RowCase {
     Bytes expected;
 };
 
-std::ostream& operator<<(std::ostream& out, const RowCase& c) {
-    return out << c.name;
-}
+std::ostream& operator<<(std::ostream& out, const RowCase& c) { return out << c.name; }
 
 class FaxRows : public testing::TestWithParam<RowCase> {};
 
@@ -148,7 +140,11 @@ const RowCase kRowCases[] = {
     {"MakeUpPlusTerminating", Kind::MH, "11011 0111 011", 70, 9, {0, 0, 0, 0, 0, 0, 0, 0, 0x3C}},
     // extended make-up 1792 + white 0, then black 8 (000101)
     {"ExtendedMakeUp", Kind::MH, "00000001000 00110101 000101", 1800, 225,
-     [] { Bytes b(225, 0); b[224] = 0xFF; return b; }()},
+     [] {
+         Bytes b(225, 0);
+         b[224] = 0xFF;
+         return b;
+     }()},
     // white 0 (00110101), black make-up 64 (0000001111) + black 0 (0000110111)
     {"BlackMakeUp", Kind::MH, "00110101 0000001111 0000110111", 64, 8, Bytes(8, 0xFF)},
     // a row starting black: white 0, black 3 (10), white 5 (1100)
@@ -164,8 +160,7 @@ const RowCase kRowCases[] = {
     // an end of line inside a row ends it short (white); the next row needs no search
     {"Fax3EOLEndsRowShort", Kind::Fax3, kEOL + " 0111 " + kEOL + " 1000 0011", 8, 2, {0x00, 0x1F}},
     // an invalid code ends the row; the next row is found by its end of line
-    {"Fax3InvalidCodeEndsRow", Kind::Fax3, kEOL + " 1000 000000001 11111 " + kEOL + " 1000 0011", 8, 2,
-     {0x00, 0x1F}},
+    {"Fax3InvalidCodeEndsRow", Kind::Fax3, kEOL + " 1000 000000001 11111 " + kEOL + " 1000 0011", 8, 2, {0x00, 0x1F}},
     // the last row's codes lie in the last coded byte
     {"Fax3LastRowInLastByte", Kind::Fax3, kEOL + " 1000 0011 " + kEOL + " 0111 11", 4, 2, {0x10, 0x30}},
     // the last row's end of line closes in the last coded byte, before the row's codes
@@ -181,8 +176,7 @@ TEST(FaxDecoders, ReadReversedBitOrderWithoutChangingTheCodedData) {
     for (Kind kind : {Kind::MH, Kind::Fax3}) {
         const std::string bits = kind == Kind::MH ? "1000 0011 0111 0010" : kEOL + " 1000 0011" + kEOL + " 0111 0010";
         Bytes coded = FromBits(bits);
-        for (uint8_t& b : coded)
-            b = Reversed(b);
+        for (uint8_t& b : coded) b = Reversed(b);
         // Decode() also checks that the caller's buffer is unchanged; a second decoding of the
         // same buffer gives the same rows.
         EXPECT_EQ(Decode(kind, coded, 8, 2, true), (Bytes{0x1F, 0x3F}));
@@ -285,8 +279,7 @@ TEST(FaxFixtures, TwoDimensionalDataAreReadWithTheOneDimensionalTrees) {
 
 // Random pictures of awkward widths, coded by Netpbm's pbmtog3 at the time of the test.
 TEST(FaxDecoders, DecodeNetpbmG3OfManyWidths) {
-    if (!test::HaveTool("pbmtog3"))
-        GTEST_SKIP() << "Netpbm is not installed";
+    if (!test::HaveTool("pbmtog3")) GTEST_SKIP() << "Netpbm is not installed";
     const std::string dir = test::TempDir("fax_widths");
     std::mt19937 random(11);
     for (uint32_t width : {1u, 7u, 9u, 63u, 64u, 65u, 333u, 1728u, 2600u}) {
@@ -303,12 +296,12 @@ TEST(FaxDecoders, DecodeNetpbmG3OfManyWidths) {
                         picture.rows[y * rowBytes + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
             }
             const std::string pbm = dir + "/p.pbm", g3 = dir + "/p.g3";
-            std::ofstream(pbm, std::ios::binary)
-                << "P4\n" << width << " " << picture.height << "\n"
-                << std::string(picture.rows.begin(), picture.rows.end());
-            ASSERT_EQ(test::Run("pbmtog3 -nofixedwidth " + std::string(options) + " " + pbm + " > " + g3 +
-                                " 2>/dev/null"),
-                      0);
+            std::ofstream(pbm, std::ios::binary) << "P4\n"
+                                                 << width << " " << picture.height << "\n"
+                                                 << std::string(picture.rows.begin(), picture.rows.end());
+            ASSERT_EQ(
+                test::Run("pbmtog3 -nofixedwidth " + std::string(options) + " " + pbm + " > " + g3 + " 2>/dev/null"),
+                0);
             const bool reversed = std::string(options) == "-reversebits";
             EXPECT_EQ(Decode(Kind::Fax3, test::ReadFileBytes(g3), width, picture.rows.size(), reversed), picture.rows);
         }

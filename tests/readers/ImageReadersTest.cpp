@@ -77,8 +77,8 @@ void RecordProgress(TReaderGraphic& reader, std::vector<std::string>& events) {
 }
 
 std::vector<uint8_t> TestFile(uint16_t width, uint16_t height, uint8_t seed) {
-    std::vector<uint8_t> bytes = {'T', 'S', 'T', '1', uint8_t(width), uint8_t(width >> 8), uint8_t(height),
-                                  uint8_t(height >> 8)};
+    std::vector<uint8_t> bytes = {
+        'T', 'S', 'T', '1', uint8_t(width), uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8)};
     for (int i = 0; i < width * height * 3; ++i) bytes.push_back(uint8_t(seed + i));
     return bytes;
 }
@@ -140,8 +140,7 @@ TEST(ReaderGraphic, ReadsThroughTheContractWithProgress) {
     EXPECT_EQ(top[0], 12);  // the file's first pixel 10, 11, 12 in blue-green-red order
     EXPECT_EQ(top[2], 10);
     EXPECT_EQ(reader.ScanLine(2)[5], 10 + 12 + 3);
-    EXPECT_EQ(events, (std::vector<std::string>{"0:0:0:Transfering...", "1:33:0:", "1:67:1:", "1:100:2:",
-                                                "2:0:3:"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"0:0:0:Transfering...", "1:33:0:", "1:67:1:", "1:100:2:", "2:0:3:"}));
 }
 
 TEST(ProgressPhase, StartsAtOnceAndEndsOnceAtEndOrWhenLeft) {
@@ -158,9 +157,7 @@ TEST(ProgressPhase, StartsAtOnceAndEndsOnceAtEndOrWhenLeft) {
     }
     EXPECT_EQ(events, (std::vector<std::string>{"0:0:4:Preparing...", "2:100:5:"}));
     events.clear();
-    {
-        TProgressPhase phase(reader, "Transfering...");
-    }
+    { TProgressPhase phase(reader, "Transfering..."); }
     EXPECT_EQ(events, (std::vector<std::string>{"0:0:5:Transfering...", "2:0:5:"}));
 }
 
@@ -221,11 +218,15 @@ TEST(ReaderGraphic, AssignCarriesThePropertiesAlong) {
 }
 
 TEST(ReaderGraphic, PixelFormatsSizesAndPalettes) {
-    struct Case { BitmapPixelFormat format; int bits; int32_t redMask; };
+    struct Case {
+        BitmapPixelFormat format;
+        int bits;
+        int32_t redMask;
+    };
     const Case cases[] = {
-        {BitmapPixelFormat::Bits1, 1, 0xFF0000},  {BitmapPixelFormat::Bits4, 4, 0xFF0000},
-        {BitmapPixelFormat::Bits8, 8, 0xFF0000},  {BitmapPixelFormat::Bits15, 16, 0x7C00},
-        {BitmapPixelFormat::Bits16, 16, 0xF800},  {BitmapPixelFormat::Bits24, 24, 0xFF0000},
+        {BitmapPixelFormat::Bits1, 1, 0xFF0000},   {BitmapPixelFormat::Bits4, 4, 0xFF0000},
+        {BitmapPixelFormat::Bits8, 8, 0xFF0000},   {BitmapPixelFormat::Bits15, 16, 0x7C00},
+        {BitmapPixelFormat::Bits16, 16, 0xF800},   {BitmapPixelFormat::Bits24, 24, 0xFF0000},
         {BitmapPixelFormat::Bits32, 32, 0xFF0000},
     };
     for (const Case& c : cases) {
@@ -249,7 +250,10 @@ TEST(ReaderGraphic, PixelFormatsSizesAndPalettes) {
 }
 
 TEST(ReaderGraphic, ProgressPercentRoundsToNearest) {
-    struct Case { uint32_t row, height; uint8_t percent; };
+    struct Case {
+        uint32_t row, height;
+        uint8_t percent;
+    };
     const Case cases[] = {{0, 3, 0}, {1, 3, 33}, {2, 3, 67}, {3, 3, 100}, {1, 8, 13}, {5, 0, 0}};
     for (const Case& c : cases) EXPECT_EQ(TReaderGraphic::RowPercent(c.row, c.height), c.percent) << c.row;
 }
@@ -268,7 +272,12 @@ TEST(ReaderRoutines, ByteOrderSwaps) {
 }
 
 TEST(ReaderRoutines, UndoDifferencing) {
-    struct Case { int bytesPerPixel; std::vector<uint8_t> row; uint32_t count; std::vector<uint8_t> expected; };
+    struct Case {
+        int bytesPerPixel;
+        std::vector<uint8_t> row;
+        uint32_t count;
+        std::vector<uint8_t> expected;
+    };
     const std::vector<Case> cases = {
         {3, {1, 2, 3, 1, 1, 1, 255, 0, 0}, 2, {1, 2, 3, 2, 3, 4, 1, 3, 4}},
         {1, {10, 1, 1, 250}, 3, {10, 11, 12, 6}},
@@ -308,7 +317,9 @@ TEST(ReaderRoutines, UpsamplePlaneDoublesInPlace) {
 
     // Planes it cannot double (too small, or rows too close for the doubled width) stay as
     // they are rather than being written past their rows.
-    struct Bad { uint32_t width, height, stride; };
+    struct Bad {
+        uint32_t width, height, stride;
+    };
     for (const Bad& b : {Bad{1, 2, 4}, Bad{2, 1, 4}, Bad{2, 2, 3}}) {
         std::vector<uint8_t> small(16, 7);
         UpsamplePlane(b.width, b.height, b.stride, small.data());

@@ -44,22 +44,24 @@ TEST_P(SaneFramesTest, LinesBecomePixels) {
 }
 
 using F = TSaneFrameFormat;
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, SaneFramesTest,
-    ::testing::Values(
-        // 1 = black; the padding bits of the line and its spare byte are not pixels.
-        FrameCase{"Gray1", {F::Gray, 1, 2, 3, 2}, {0b10100000, 0xAA, 0b01011111, 0x00},
-                  {0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF}},
-        FrameCase{"Gray8", {F::Gray, 8, 3, 2, 1}, {0x10, 0xF0, 0x77}, {0x101010, 0xF0F0F0}},
-        FrameCase{"Gray16", {F::Gray, 16, 4, 2, 1}, Host16({0x12FF, 0xAB01}), {0x121212, 0xABABAB}},
-        FrameCase{"RGB8", {F::RGB, 8, 6, 2, 1}, {1, 2, 3, 4, 5, 6}, {0x010203, 0x040506}},
-        FrameCase{"RGB16", {F::RGB, 16, 6, 1, 1}, Host16({0x1100, 0x22FF, 0x3380}), {0x112233}},
-        // A set bit in a colour frame is full intensity.
-        FrameCase{"RGB1", {F::RGB, 1, 1, 2, 1}, {0b10101100}, {0xFF00FF, 0x00FFFF}},
-        // Lines past the announced ones are dropped; missing ones stay white.
-        FrameCase{"MoreLines", {F::Gray, 8, 1, 1, 1}, {0x40, 0x50}, {0x404040}},
-        FrameCase{"FewerLines", {F::Gray, 8, 1, 1, 2}, {0x40}, {0x404040, 0xFFFFFF}}),
-    [](const ::testing::TestParamInfo<FrameCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, SaneFramesTest,
+                         ::testing::Values(
+                             // 1 = black; the padding bits of the line and its spare byte are not pixels.
+                             FrameCase{"Gray1",
+                                       {F::Gray, 1, 2, 3, 2},
+                                       {0b10100000, 0xAA, 0b01011111, 0x00},
+                                       {0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF}},
+                             FrameCase{"Gray8", {F::Gray, 8, 3, 2, 1}, {0x10, 0xF0, 0x77}, {0x101010, 0xF0F0F0}},
+                             FrameCase{
+                                 "Gray16", {F::Gray, 16, 4, 2, 1}, Host16({0x12FF, 0xAB01}), {0x121212, 0xABABAB}},
+                             FrameCase{"RGB8", {F::RGB, 8, 6, 2, 1}, {1, 2, 3, 4, 5, 6}, {0x010203, 0x040506}},
+                             FrameCase{"RGB16", {F::RGB, 16, 6, 1, 1}, Host16({0x1100, 0x22FF, 0x3380}), {0x112233}},
+                             // A set bit in a colour frame is full intensity.
+                             FrameCase{"RGB1", {F::RGB, 1, 1, 2, 1}, {0b10101100}, {0xFF00FF, 0x00FFFF}},
+                             // Lines past the announced ones are dropped; missing ones stay white.
+                             FrameCase{"MoreLines", {F::Gray, 8, 1, 1, 1}, {0x40, 0x50}, {0x404040}},
+                             FrameCase{"FewerLines", {F::Gray, 8, 1, 1, 2}, {0x40}, {0x404040, 0xFFFFFF}}),
+                         [](const ::testing::TestParamInfo<FrameCase>& info) { return std::string(info.param.name); });
 
 TEST(SaneFrames, ThreeFramesFillTheirChannels) {
     TDIB picture;
@@ -116,8 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
     Frames, SaneBadFrameTest,
     ::testing::Values(BadCase{"LineTooShortForItsPixels", {F::RGB, 8, 5, 2, 1}, {}},
                       BadCase{"LineTooShortForItsBits", {F::Gray, 1, 1, 9, 1}, {}},
-                      BadCase{"Depth4", {F::Gray, 4, 4, 8, 1}, {}},
-                      BadCase{"NoPixels", {F::Gray, 8, 4, 0, 1}, {}},
+                      BadCase{"Depth4", {F::Gray, 4, 4, 8, 1}, {}}, BadCase{"NoPixels", {F::Gray, 8, 4, 0, 1}, {}},
                       BadCase{"NoLines", {F::Gray, 8, 4, 4, 0}, {}},
                       BadCase{"FramesOfOtherWidths", {F::Red, 8, 4, 4, 2}, {F::Green, 8, 4, 3, 2}},
                       BadCase{"FramesOfOtherHeights", {F::Red, 8, 4, 4, 2}, {F::Green, 8, 4, 4, 3}}),

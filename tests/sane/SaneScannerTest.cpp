@@ -75,12 +75,20 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"Color16Bit", TScanMode::Color, 50, 16, "--mode Color --depth 16", {}},
         ModeCase{"Gray16Bit", TScanMode::Gray, 50, 16, "--mode Gray --depth 16", {}},
         ModeCase{"ThreePassRGB", TScanMode::Color, 50, 8, "--mode Color --depth 8 --three-pass=yes", kThreePass},
-        ModeCase{"ThreePassGBR", TScanMode::Color, 50, 8, "--mode Color --depth 8 --three-pass=yes --three-pass-order GBR",
+        ModeCase{"ThreePassGBR",
+                 TScanMode::Color,
+                 50,
+                 8,
+                 "--mode Color --depth 8 --three-pass=yes --three-pass-order GBR",
                  {{"three-pass", "true"}, {"three-pass-order", "GBR"}}},
         // scanimage reads three frames at 8 bits only; the one-frame picture is the same.
         ModeCase{"ThreePass16Bit", TScanMode::Color, 50, 16, "--mode Color --depth 16 --three-pass=no", kThreePass},
         // Reads of a few bytes each, so lines arrive in pieces.
-        ModeCase{"SmallReads", TScanMode::Color, 50, 8, "--mode Color --depth 8",
+        ModeCase{"SmallReads",
+                 TScanMode::Color,
+                 50,
+                 8,
+                 "--mode Color --depth 8",
                  {{"read-limit", "true"}, {"read-limit-size", "77"}}},
         ModeCase{"Grid", TScanMode::Gray, 75, 8, "--mode Gray --depth 8", {{"test-picture", "Grid"}}},
         // A hand scanner does not say how many lines come.
@@ -225,17 +233,25 @@ TEST_P(SaneRefusedTest, ARefusedOptionIsReported) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, SaneRefusedTest,
-    ::testing::Values(
-        RefusedCase{"ModeNotInItsList", [](TSaneDevice& d) { d.SetText("mode", "Sepia"); },
-                    "The scanner test:0 refuses the mode \"Sepia\": Invalid argument."},
-        RefusedCase{"ResolutionOutOfRange", [](TSaneDevice& d) { d.Apply({"", TScanMode::Color, true, 4800, 8}); },
-                    "The scanner test:0 does not scan at 4800 dpi (it offers 1-1200 dpi)."},
-        RefusedCase{"DepthNotOffered", [](TSaneDevice& d) { d.Apply({"", TScanMode::Gray, true, 0, 4}); },
-                    "The scanner test:0 does not scan at 4 bits."},
-        RefusedCase{"SourceNotOffered", [](TSaneDevice& d) { d.Apply({"Transparency", TScanMode::Gray, true, 0, 8}); },
-                    "The scanner test:0 refuses the source \"Transparency\": Invalid argument."},
-        RefusedCase{"NoSuchOption", [](TSaneDevice& d) { d.SetText("film-type", "Negative"); },
-                    "The scanner test:0 has no film-type to choose."}),
+    ::testing::Values(RefusedCase{"ModeNotInItsList", [](TSaneDevice& d) { d.SetText("mode", "Sepia"); },
+                                  "The scanner test:0 refuses the mode \"Sepia\": Invalid argument."},
+                      RefusedCase{"ResolutionOutOfRange",
+                                  [](TSaneDevice& d) {
+                                      d.Apply({"", TScanMode::Color, true, 4800, 8});
+                                  },
+                                  "The scanner test:0 does not scan at 4800 dpi (it offers 1-1200 dpi)."},
+                      RefusedCase{"DepthNotOffered",
+                                  [](TSaneDevice& d) {
+                                      d.Apply({"", TScanMode::Gray, true, 0, 4});
+                                  },
+                                  "The scanner test:0 does not scan at 4 bits."},
+                      RefusedCase{"SourceNotOffered",
+                                  [](TSaneDevice& d) {
+                                      d.Apply({"Transparency", TScanMode::Gray, true, 0, 8});
+                                  },
+                                  "The scanner test:0 refuses the source \"Transparency\": Invalid argument."},
+                      RefusedCase{"NoSuchOption", [](TSaneDevice& d) { d.SetText("film-type", "Negative"); },
+                                  "The scanner test:0 has no film-type to choose."}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SaneScannerTest, ADeviceOpenTwiceIsBusy) {

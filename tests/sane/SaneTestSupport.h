@@ -25,15 +25,35 @@ namespace tilvorn::test::sane {
 
 /// The settings of test.conf, with a colour picture and the geometry at its defaults.
 inline std::map<std::string, std::string> TestBackendDefaults() {
-    return {{"number_of_devices", "2"}, {"mode", "Gray"}, {"depth", "8"}, {"hand-scanner", "false"},
-            {"three-pass", "false"}, {"three-pass-order", "RGB"}, {"resolution_min", "1.0"},
-            {"resolution_max", "1200.0"}, {"resolution_quant", "1.0"}, {"resolution", "50.0"},
-            {"test-picture", "\"Color pattern\""}, {"invert-endianess", "false"}, {"read-limit", "false"},
-            {"read-limit-size", "1"}, {"read-delay", "false"}, {"read-delay-duration", "1000"},
-            {"read-status-code", "\"Default\""}, {"fuzzy-parameters", "false"}, {"ppl-loss", "0"},
-            {"non-blocking", "false"}, {"select-fd", "false"}, {"enable-test-options", "false"},
-            {"geometry_min", "0.0"}, {"geometry_max", "200.0"}, {"geometry_quant", "1.0"},
-            {"tl_x", "0.0"}, {"tl_y", "0.0"}, {"br_x", "80.0"}, {"br_y", "100.0"}};
+    return {{"number_of_devices", "2"},
+            {"mode", "Gray"},
+            {"depth", "8"},
+            {"hand-scanner", "false"},
+            {"three-pass", "false"},
+            {"three-pass-order", "RGB"},
+            {"resolution_min", "1.0"},
+            {"resolution_max", "1200.0"},
+            {"resolution_quant", "1.0"},
+            {"resolution", "50.0"},
+            {"test-picture", "\"Color pattern\""},
+            {"invert-endianess", "false"},
+            {"read-limit", "false"},
+            {"read-limit-size", "1"},
+            {"read-delay", "false"},
+            {"read-delay-duration", "1000"},
+            {"read-status-code", "\"Default\""},
+            {"fuzzy-parameters", "false"},
+            {"ppl-loss", "0"},
+            {"non-blocking", "false"},
+            {"select-fd", "false"},
+            {"enable-test-options", "false"},
+            {"geometry_min", "0.0"},
+            {"geometry_max", "200.0"},
+            {"geometry_quant", "1.0"},
+            {"tl_x", "0.0"},
+            {"tl_y", "0.0"},
+            {"br_x", "80.0"},
+            {"br_y", "100.0"}};
 }
 
 /// The folder SANE_CONFIG_DIR names for this test program; made and set at the first call.
@@ -134,7 +154,7 @@ inline Pixels PixelsOf(TDIB& picture) {
 inline std::string FirstDifference(const Pixels& a, const Pixels& b) {
     if (a.width != b.width || a.height != b.height)
         return "size " + std::to_string(a.width) + "x" + std::to_string(a.height) + " against " +
-               std::to_string(b.width) + "x" + std::to_string(b.height);
+            std::to_string(b.width) + "x" + std::to_string(b.height);
     for (int y = 0; y < a.height; ++y)
         for (int x = 0; x < a.width; ++x)
             if (a.At(x, y) != b.At(x, y)) {
@@ -149,8 +169,8 @@ inline std::string FirstDifference(const Pixels& a, const Pixels& b) {
 /// file's pixels, or an empty picture when scanimage failed.
 inline Pixels ScanImage(const std::string& device, const std::string& options, const std::string& folder) {
     const std::string file = TempDir(folder) + "/reference.pnm";
-    const int status = Run("scanimage -d '" + device + "' -l 0 -t 0 -x 200 -y 200 " + options +
-                           " --format=pnm >'" + file + "' 2>/dev/null");
+    const int status = Run("scanimage -d '" + device + "' -l 0 -t 0 -x 200 -y 200 " + options + " --format=pnm >'" +
+                           file + "' 2>/dev/null");
     return status == 0 ? ReadPnm(file) : Pixels{};
 }
 

@@ -45,8 +45,8 @@ public:
     std::vector<std::string> calls;
 
     /// A printer of paperW × paperH dots at dpi with the given unprintable strips.
-    static Device MakeDevice(const std::string& name, int dpi, int paperW, int paperH, int left, int top,
-                             int right, int bottom) {
+    static Device MakeDevice(const std::string& name, int dpi, int paperW, int paperH, int left, int top, int right,
+                             int bottom) {
         return {name,
                 {{DeviceCap::HORZRES, paperW - left - right},
                  {DeviceCap::VERTRES, paperH - top - bottom},

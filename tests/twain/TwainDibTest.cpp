@@ -19,7 +19,8 @@ HGLOBAL HeaderOnly(uint32_t headerSize, int width, int height, int bits, uint32_
     std::memcpy(p, &headerSize, 4);
     if (headerSize == 12) {
         uint16_t w = uint16_t(width), h = uint16_t(height), planes = 1, b = uint16_t(bits);
-        std::memcpy(p + 4, &w, 2), std::memcpy(p + 6, &h, 2), std::memcpy(p + 8, &planes, 2), std::memcpy(p + 10, &b, 2);
+        std::memcpy(p + 4, &w, 2), std::memcpy(p + 6, &h, 2), std::memcpy(p + 8, &planes, 2),
+            std::memcpy(p + 10, &b, 2);
     } else {
         std::memcpy(p + 4, &width, 4), std::memcpy(p + 8, &height, 4);
         p[12] = 1, p[14] = uint8_t(bits);
@@ -62,19 +63,18 @@ TEST_P(HeaderTest, ReadsGeometryColourCountAndPixelOffset) {
     GlobalFree(block);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Headers, HeaderTest,
-    ::testing::Values(HeaderCase{"TrueColour", 40, 100, 50, 24, 0, 0, 40},
-                      HeaderCase{"ThirtyTwoBits", 40, 3, 2, 32, 0, 0, 40},
-                      HeaderCase{"EightBitsFullTable", 40, 8, 8, 8, 0, 256, 40 + 1024},
-                      HeaderCase{"EightBitsSixteenUsed", 40, 8, 8, 8, 16, 16, 40 + 64},
-                      HeaderCase{"OneBit", 40, 9, 1, 1, 0, 2, 48},
-                      HeaderCase{"FourBits", 40, 9, 1, 4, 0, 16, 104},
-                      HeaderCase{"TopDown", 40, 7, -5, 8, 2, 2, 48},
-                      HeaderCase{"MoreThan256Used", 40, 4, 4, 24, 300, 0, 40},
-                      HeaderCase{"CoreEightBits", 12, 6, 4, 8, 0, 256, 12 + 1024},
-                      HeaderCase{"CoreTrueColour", 12, 6, 4, 24, 0, 0, 12}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Headers, HeaderTest,
+                         ::testing::Values(HeaderCase{"TrueColour", 40, 100, 50, 24, 0, 0, 40},
+                                           HeaderCase{"ThirtyTwoBits", 40, 3, 2, 32, 0, 0, 40},
+                                           HeaderCase{"EightBitsFullTable", 40, 8, 8, 8, 0, 256, 40 + 1024},
+                                           HeaderCase{"EightBitsSixteenUsed", 40, 8, 8, 8, 16, 16, 40 + 64},
+                                           HeaderCase{"OneBit", 40, 9, 1, 1, 0, 2, 48},
+                                           HeaderCase{"FourBits", 40, 9, 1, 4, 0, 16, 104},
+                                           HeaderCase{"TopDown", 40, 7, -5, 8, 2, 2, 48},
+                                           HeaderCase{"MoreThan256Used", 40, 4, 4, 24, 300, 0, 40},
+                                           HeaderCase{"CoreEightBits", 12, 6, 4, 8, 0, 256, 12 + 1024},
+                                           HeaderCase{"CoreTrueColour", 12, 6, 4, 24, 0, 0, 12}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TwainDibTest, ABlockThatCannotBeReadAnswersZero) {
     HGLOBAL tiny = GlobalAlloc(platform::GHND, 8);
@@ -140,8 +140,9 @@ TEST_P(PaletteTest, ComesFromTheBlocksTableOrTheDefault) {
     int got = GetPaletteEntries(palette, 0, 256, entries.data());
     ASSERT_EQ(size_t(got), c.paletteSize);
     for (int i = 0; i < got; ++i) {
-        PALETTEENTRY wanted = c.ownTable ? PALETTEENTRY{uint8_t(table[i] >> 16), uint8_t(table[i] >> 8), uint8_t(table[i]), 0}
-                                         : TwainDefaultPalette()[i];
+        PALETTEENTRY wanted = c.ownTable
+            ? PALETTEENTRY{uint8_t(table[i] >> 16), uint8_t(table[i] >> 8), uint8_t(table[i]), 0}
+            : TwainDefaultPalette()[i];
         EXPECT_EQ(entries[i], wanted) << "entry " << i;
     }
     DeletePalette(palette);
@@ -174,16 +175,24 @@ struct PaintCase {
 
 std::vector<PaintCase> PaintCases() {
     std::vector<PaintCase> cases;
-    for (const TestScan& p : TestScans()) cases.push_back({p.bits == 1 ? "OneBit" : p.bits == 8 ? "EightBits" : "TrueColour", p, false});
+    for (const TestScan& p : TestScans())
+        cases.push_back({p.bits == 1 ? "OneBit" : p.bits == 8 ? "EightBits" : "TrueColour", p, false});
     cases.push_back({"TrueColourTopDown", TestScans()[2], true});
     std::vector<uint32_t> sixteen(16);
     for (uint32_t i = 0; i < 16; ++i) sixteen[i] = i * 0x100F01;
     cases.push_back({"FourBits", {4, sixteen, [](int x, int y) { return uint32_t(x + 3 * y) % 16; }}, false});
     // 5-5-5 pixels with each channel at 0 or full, so the widening to 8 bits is unambiguous.
     cases.push_back({"SixteenBits",
-                     {16, {}, [](int x, int y) { return uint32_t((x & 1 ? 0x7C00 : 0) | (y & 1 ? 0x03E0 : 0) | ((x + y) % 3 ? 0x1F : 0)); }},
+                     {16,
+                      {},
+                      [](int x, int y) {
+                          return uint32_t((x & 1 ? 0x7C00 : 0) | (y & 1 ? 0x03E0 : 0) | ((x + y) % 3 ? 0x1F : 0));
+                      }},
                      false});
-    cases.push_back({"ThirtyTwoBits", {32, {}, [](int x, int y) { return uint32_t(x * 19) << 16 | uint32_t(y * 30) << 8 | uint32_t(x ^ y); }}, false});
+    cases.push_back(
+        {"ThirtyTwoBits",
+         {32, {}, [](int x, int y) { return uint32_t(x * 19) << 16 | uint32_t(y * 30) << 8 | uint32_t(x ^ y); }},
+         false});
     return cases;
 }
 
@@ -293,7 +302,8 @@ TEST_F(BitmapFileTest, SavingAnEightBitBlockWritesHeaderTableAndRows) {
 }
 
 TEST_F(BitmapFileTest, TopDownRowsAreCountedByTheirNumberNotTheirSign) {
-    HGLOBAL block = MakePackedDib(24, 5, 3, {}, 0, [](int x, int y) { return uint32_t(x * y); }, true);
+    HGLOBAL block = MakePackedDib(
+        24, 5, 3, {}, 0, [](int x, int y) { return uint32_t(x * y); }, true);
     std::string path = Path("topdown.bmp");
     ASSERT_EQ(TwainSaveDibAsBmp(block, path), 0);
     EXPECT_EQ(fs::file_size(path), 54u + 3 * 16);
@@ -311,7 +321,8 @@ class SaveFailureTest : public BitmapFileTest, public ::testing::WithParamInterf
 
 TEST_P(SaveFailureTest, AnswersItsCode) {
     HGLOBAL block = GetParam().block();
-    std::string path = GetParam().missingFolder ? Path("missing/folder/x.bmp") : Path(std::string(GetParam().name) + ".bmp");
+    std::string path =
+        GetParam().missingFolder ? Path("missing/folder/x.bmp") : Path(std::string(GetParam().name) + ".bmp");
     EXPECT_EQ(TwainSaveDibAsBmp(block, path), GetParam().result);
     if (GetParam().result == kSaveWriteFailed) {
         EXPECT_LE(fs::file_size(path), 0u + kFileHeaderSize) << "nothing past the file header is written";
@@ -321,18 +332,18 @@ TEST_P(SaveFailureTest, AnswersItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, SaveFailureTest,
-    ::testing::Values(
-        SaveFailure{"NoBlock", [] { return HGLOBAL(nullptr); }, false, kSaveCannotLock},
-        SaveFailure{"MissingFolder", [] { return TestScans()[2].Make(2, 2); }, true, kSaveCannotCreate},
-        SaveFailure{"BlockShorterThanItsRows", [] { return HeaderOnly(40, 64, 64, 24, 0, 10); }, false, kSaveWriteFailed},
-        SaveFailure{"CompressedWithoutSize",
-                    [] {
-                        HGLOBAL block = HeaderOnly(40, 4, 4, 8, 0, 1024 + 16);
-                        static_cast<uint8_t*>(GlobalLock(block))[16] = BI_RLE8;
-                        GlobalUnlock(block);
-                        return block;
-                    },
-                    false, kSaveWriteFailed}),
+    ::testing::Values(SaveFailure{"NoBlock", [] { return HGLOBAL(nullptr); }, false, kSaveCannotLock},
+                      SaveFailure{"MissingFolder", [] { return TestScans()[2].Make(2, 2); }, true, kSaveCannotCreate},
+                      SaveFailure{"BlockShorterThanItsRows", [] { return HeaderOnly(40, 64, 64, 24, 0, 10); }, false,
+                                  kSaveWriteFailed},
+                      SaveFailure{"CompressedWithoutSize",
+                                  [] {
+                                      HGLOBAL block = HeaderOnly(40, 4, 4, 8, 0, 1024 + 16);
+                                      static_cast<uint8_t*>(GlobalLock(block))[16] = BI_RLE8;
+                                      GlobalUnlock(block);
+                                      return block;
+                                  },
+                                  false, kSaveWriteFailed}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BitmapFileTest, WithoutANameTheSaveDialogAsksAndBmpIsAppended) {

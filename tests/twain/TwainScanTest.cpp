@@ -54,9 +54,9 @@ TEST_P(ScanDepthTest, TheScanBecomesATrueColourPictureWithTheSameColours) {
     ASSERT_EQ(picture.Height(), height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) ASSERT_EQ(ShownColour(picture, x, y), scan.Colour(x, y)) << x << "," << y;
-    EXPECT_EQ(SentTriplets(false), (std::vector<Triplet>{kOpenDsm, kUserSelect, kCloseDsm, kOpenDsm, kOpenDs,
-                                                         kEnableDs, kNativeXfer, kEndXfer, kDisableDs, kCloseDs,
-                                                         kCloseDsm}));
+    EXPECT_EQ(SentTriplets(false),
+              (std::vector<Triplet>{kOpenDsm, kUserSelect, kCloseDsm, kOpenDsm, kOpenDs, kEnableDs, kNativeXfer,
+                                    kEndXfer, kDisableDs, kCloseDs, kCloseDsm}));
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -100,33 +100,34 @@ TEST_P(NoScanTest, LeavesThePictureAsItWas) {
     EXPECT_EQ(host.enables.empty() ? true : host.enables.back().second, true) << "the window is usable again";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, NoScanTest,
-    ::testing::Values(
-        NoScan{"DialogClosed",
-               [] {
-                   FakeDsmSetResult(DAT_IDENTITY, MSG_USERSELECT, TWRC_CANCEL);
-                   FakeDsmQueueEvent(TWRC_DSEVENT, MSG_CLOSEDSREQ);
-                 },
-               {}},
-        NoScan{"TransferCancelled",
-               [] {
-                   FakeDsmQueuePage(TWRC_CANCEL, nullptr);
-                   FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
-                   FakeDsmQueueEvent(TWRC_DSEVENT, MSG_CLOSEDSREQ);
-               },
-               {}},
-        NoScan{"TransferFailed",
-               [] {
-                   FakeDsmQueuePage(TWRC_FAILURE, nullptr);
-                   FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
-               },
-               {}},
-        NoScan{"NoSource", [] { FakeDsmSetResult(DAT_IDENTITY, MSG_OPENDS, TWRC_FAILURE); },
-               {"TwainReportLastError: an error occurred"}},
-        NoScan{"NoManager", [] { TwainSetManagerPath("/nonexistent/libtwaindsm.so"); },
-               {"Unable to load Source Manager (TWAIN_32.DLL)", "Unable to load Source Manager (TWAIN_32.DLL)"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Outcomes, NoScanTest,
+                         ::testing::Values(NoScan{"DialogClosed",
+                                                  [] {
+                                                      FakeDsmSetResult(DAT_IDENTITY, MSG_USERSELECT, TWRC_CANCEL);
+                                                      FakeDsmQueueEvent(TWRC_DSEVENT, MSG_CLOSEDSREQ);
+                                                  },
+                                                  {}},
+                                           NoScan{"TransferCancelled",
+                                                  [] {
+                                                      FakeDsmQueuePage(TWRC_CANCEL, nullptr);
+                                                      FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
+                                                      FakeDsmQueueEvent(TWRC_DSEVENT, MSG_CLOSEDSREQ);
+                                                  },
+                                                  {}},
+                                           NoScan{"TransferFailed",
+                                                  [] {
+                                                      FakeDsmQueuePage(TWRC_FAILURE, nullptr);
+                                                      FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
+                                                  },
+                                                  {}},
+                                           NoScan{"NoSource",
+                                                  [] { FakeDsmSetResult(DAT_IDENTITY, MSG_OPENDS, TWRC_FAILURE); },
+                                                  {"TwainReportLastError: an error occurred"}},
+                                           NoScan{"NoManager",
+                                                  [] { TwainSetManagerPath("/nonexistent/libtwaindsm.so"); },
+                                                  {"Unable to load Source Manager (TWAIN_32.DLL)",
+                                                   "Unable to load Source Manager (TWAIN_32.DLL)"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ScanTest, AScanWithoutAPictureRaisesAfterReleasingTheBlock) {
     HGLOBAL empty = GlobalAlloc(platform::GHND, 40);  // a header of zeros: no width, no height

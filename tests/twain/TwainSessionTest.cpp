@@ -53,15 +53,14 @@ TEST_P(MissingManagerTest, SelectionAndAcquisitionSayTheManagerCannotBeLoaded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, MissingManagerTest,
-    ::testing::Values(
-        MissingManager{"NoFile", [] { return std::string("/nonexistent/libtwaindsm.so"); }},
-        MissingManager{"NotALibrary",
-                       [] {
-                           std::string path = ::testing::TempDir() + "not-a-library.so";
-                           std::ofstream(path) << "plain text";
-                           return path;
-                       }},
-        MissingManager{"NoEntryPoint", [] { return std::string(TILVORN_FAKE_DSM_NOENTRY); }}),
+    ::testing::Values(MissingManager{"NoFile", [] { return std::string("/nonexistent/libtwaindsm.so"); }},
+                      MissingManager{"NotALibrary",
+                                     [] {
+                                         std::string path = ::testing::TempDir() + "not-a-library.so";
+                                         std::ofstream(path) << "plain text";
+                                         return path;
+                                     }},
+                      MissingManager{"NoEntryPoint", [] { return std::string(TILVORN_FAKE_DSM_NOENTRY); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FakeManagerTest, ThePlatformPlaceIsTheSystemManagerLibraryUnlessAPathIsSet) {
@@ -197,13 +196,17 @@ TEST_P(SelectFailureTest, ShowsItsBoxAndAnswersZero) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, SelectFailureTest,
     ::testing::Values(
-        SelectFailure{"InvalidWindow", [](TestHost&) {}, 2,
-                      "TwainSelectImageSource: window handle is invalid", {}},
-        SelectFailure{"NoProxy", [](TestHost& h) { h.proxyFails = true; }, 1,
-                      "TwainSelectImageSource: Unable to create proxy window", {}},
+        SelectFailure{"InvalidWindow", [](TestHost&) {}, 2, "TwainSelectImageSource: window handle is invalid", {}},
+        SelectFailure{"NoProxy",
+                      [](TestHost& h) { h.proxyFails = true; },
+                      1,
+                      "TwainSelectImageSource: Unable to create proxy window",
+                      {}},
         SelectFailure{"ManagerRefusesToOpen",
-                      [](TestHost&) { FakeDsmSetResult(DAT_PARENT, MSG_OPENDSM, TWRC_FAILURE); }, 0,
-                      kOpenFailed, {kOpenDsm}}),
+                      [](TestHost&) { FakeDsmSetResult(DAT_PARENT, MSG_OPENDSM, TWRC_FAILURE); },
+                      0,
+                      kOpenFailed,
+                      {kOpenDsm}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- acquiring ------------------------------------------------------------------------------------
@@ -211,8 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
 struct TransferCase {
     const char* name;
     std::vector<uint16_t> pages;  // return codes of the native transfers, in order
-    int resultPage;               // index into the pages, or -1 for no image
-    std::vector<int> listed;      // pages that end up in the image list
+    int resultPage;  // index into the pages, or -1 for no image
+    std::vector<int> listed;  // pages that end up in the image list
     std::vector<Triplet> transfers;
     int eventsOffered;  // a cancelled last page leaves the source's dialog up until it asks to close
 };
@@ -238,26 +241,34 @@ TEST_P(TransferTest, DeliversTheLastPageAndListsEveryCompletedOne) {
     EXPECT_EQ(SentTriplets(false), Concat({kSessionStart, c.transfers, kSessionEnd}));
     EXPECT_EQ(CountOf(kProcessEvent), c.eventsOffered);
     EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_EQ(host.enables, (std::vector<std::pair<TwainWindow, bool>>{{host.mainWindow, false}, {host.mainWindow, true}}));
+    EXPECT_EQ(host.enables,
+              (std::vector<std::pair<TwainWindow, bool>>{{host.mainWindow, false}, {host.mainWindow, true}}));
     EXPECT_FALSE(host.waitedWhileEnabled);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, TransferTest,
-    ::testing::Values(
-        TransferCase{"OnePage", {TWRC_XFERDONE}, 0, {0}, {kNativeXfer, kEndXfer}, 2},
-        TransferCase{"ThreePages",
-                     {TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE},
-                     2,
-                     {0, 1, 2},
-                     {kNativeXfer, kEndXfer, kNativeXfer, kEndXfer, kNativeXfer, kEndXfer},
-                     2},
-        TransferCase{"Cancelled", {TWRC_CANCEL}, -1, {}, {kNativeXfer, kEndXfer}, 3},
-        TransferCase{"Failed", {TWRC_FAILURE}, -1, {}, {kNativeXfer, kResetXfers}, 2},
-        TransferCase{"PageThenFailure", {TWRC_XFERDONE, TWRC_FAILURE}, -1, {0},
-                     {kNativeXfer, kEndXfer, kNativeXfer, kResetXfers}, 2},
-        TransferCase{"PageThenCancel", {TWRC_XFERDONE, TWRC_CANCEL}, -1, {0},
-                     {kNativeXfer, kEndXfer, kNativeXfer, kEndXfer}, 3}),
+    ::testing::Values(TransferCase{"OnePage", {TWRC_XFERDONE}, 0, {0}, {kNativeXfer, kEndXfer}, 2},
+                      TransferCase{"ThreePages",
+                                   {TWRC_XFERDONE, TWRC_XFERDONE, TWRC_XFERDONE},
+                                   2,
+                                   {0, 1, 2},
+                                   {kNativeXfer, kEndXfer, kNativeXfer, kEndXfer, kNativeXfer, kEndXfer},
+                                   2},
+                      TransferCase{"Cancelled", {TWRC_CANCEL}, -1, {}, {kNativeXfer, kEndXfer}, 3},
+                      TransferCase{"Failed", {TWRC_FAILURE}, -1, {}, {kNativeXfer, kResetXfers}, 2},
+                      TransferCase{"PageThenFailure",
+                                   {TWRC_XFERDONE, TWRC_FAILURE},
+                                   -1,
+                                   {0},
+                                   {kNativeXfer, kEndXfer, kNativeXfer, kResetXfers},
+                                   2},
+                      TransferCase{"PageThenCancel",
+                                   {TWRC_XFERDONE, TWRC_CANCEL},
+                                   -1,
+                                   {0},
+                                   {kNativeXfer, kEndXfer, kNativeXfer, kEndXfer},
+                                   3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FakeManagerTest, TheSourceIsOpenedAsTheManagersDefaultAndEnabledOverTheWindow) {
@@ -306,11 +317,11 @@ TEST_F(FakeManagerTest, ACloseRequestEndsTheAcquisitionWithoutAnImage) {
 
 TEST_F(FakeManagerTest, WindowEventsPassThroughTheSourceAndIdleTicksFollowEachWait) {
     host.windowEventsPerWait = 2;
-    FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);   // window event 1: not the source's
-    FakeDsmQueueEvent(TWRC_DSEVENT, MSG_NULL);      // window event 2: the source's own
-    FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);   // idle tick
-    FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);   // window event 1 of the second wait
-    FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);   // window event 2
+    FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);  // window event 1: not the source's
+    FakeDsmQueueEvent(TWRC_DSEVENT, MSG_NULL);  // window event 2: the source's own
+    FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);  // idle tick
+    FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);  // window event 1 of the second wait
+    FakeDsmQueueEvent(TWRC_NOTDSEVENT, MSG_NULL);  // window event 2
     FakeDsmQueueEvent(TWRC_DSEVENT, MSG_CLOSEDSREQ);  // idle tick: the source asks to close
 
     TwainAcquireImage(host.mainWindow, 0);
@@ -380,24 +391,34 @@ TEST_P(AcquireFailureTest, ShowsItsBoxAnswersZeroAndRecordsTheError) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, AcquireFailureTest,
     ::testing::Values(
-        AcquireFailure{"NoProxy", [](TestHost& h) { h.proxyFails = true; }, true, "Unable to create proxy window", {}, {}},
+        AcquireFailure{
+            "NoProxy", [](TestHost& h) { h.proxyFails = true; }, true, "Unable to create proxy window", {}, {}},
         AcquireFailure{"ManagerRefusesToOpen",
                        [](TestHost&) { FakeDsmSetResult(DAT_PARENT, MSG_OPENDSM, TWRC_FAILURE); },
-                       false, kOpenFailed, {kOpenDsm}, {}},
+                       false,
+                       kOpenFailed,
+                       {kOpenDsm},
+                       {}},
         AcquireFailure{"NoDefaultSource",
                        [](TestHost&) { FakeDsmSetResult(DAT_IDENTITY, MSG_OPENDS, TWRC_FAILURE); },
-                       false, kReport, {kOpenDsm, kOpenDs, kManagerStatus, kCloseDsm},
+                       false,
+                       kReport,
+                       {kOpenDsm, kOpenDs, kManagerStatus, kCloseDsm},
                        {kErrManagerOperation, TWRC_FAILURE, TWCC_NODS}},
         AcquireFailure{"SourceCannotBeEnabled",
                        [](TestHost&) { FakeDsmSetResult(DAT_USERINTERFACE, MSG_ENABLEDS, TWRC_FAILURE); },
-                       false, kReport, {kOpenDsm, kOpenDs, kEnableDs, kSourceStatus, kCloseDs, kCloseDsm},
+                       false,
+                       kReport,
+                       {kOpenDsm, kOpenDs, kEnableDs, kSourceStatus, kCloseDs, kCloseDsm},
                        {kErrSourceOperation, TWRC_FAILURE, TWCC_NODS}},
         AcquireFailure{"StatusUnanswered",
                        [](TestHost&) {
                            FakeDsmSetResult(DAT_IDENTITY, MSG_OPENDS, TWRC_FAILURE);
                            FakeDsmSetResult(DAT_STATUS, MSG_GET, TWRC_FAILURE);
                        },
-                       false, kReport, {kOpenDsm, kOpenDs, kManagerStatus, kCloseDsm},
+                       false,
+                       kReport,
+                       {kOpenDsm, kOpenDs, kManagerStatus, kCloseDsm},
                        {kErrManagerOperation, TWRC_FAILURE, TWCC_BUMMER}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -472,13 +493,17 @@ TEST_P(StubbornSourceTest, TheSessionStillEndsInStateOne) {
 INSTANTIATE_TEST_SUITE_P(
     Refusals, StubbornSourceTest,
     ::testing::Values(
-        StubbornSource{"ResetAfterFailure", {TWRC_FAILURE}, kResetXfers,
+        StubbornSource{"ResetAfterFailure",
+                       {TWRC_FAILURE},
+                       kResetXfers,
                        {kNativeXfer, kResetXfers, kDisableDs, kCloseDs, kCloseDsm}},
-        StubbornSource{"EndAfterCancel", {TWRC_CANCEL}, kEndXfer,
+        StubbornSource{"EndAfterCancel",
+                       {TWRC_CANCEL},
+                       kEndXfer,
                        {kNativeXfer, kEndXfer, kResetXfers, kDisableDs, kCloseDs, kCloseDsm}},
         // Each step of the clean-up chain asks again before the session lets go.
-        StubbornSource{"Disable", {}, kDisableDs,
-                       {kDisableDs, kDisableDs, kDisableDs, kDisableDs, kCloseDs, kCloseDsm}},
+        StubbornSource{
+            "Disable", {}, kDisableDs, {kDisableDs, kDisableDs, kDisableDs, kDisableDs, kCloseDs, kCloseDsm}},
         StubbornSource{"CloseSource", {}, kCloseDs, {kDisableDs, kCloseDs, kCloseDs, kCloseDs, kCloseDsm}},
         StubbornSource{"CloseManager", {}, kCloseDsm, {kDisableDs, kCloseDs, kCloseDsm, kCloseDsm}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -508,8 +533,8 @@ TEST_F(FakeManagerTest, StepsRefuseToActOutsideTheirStateAndAnswerFromIt) {
     EXPECT_EQ(TwainLastError().code, kErrNotState4);
     EXPECT_TRUE(CloseManager(host.mainWindow));
     EXPECT_TRUE(UnloadManager());
-    EXPECT_EQ(SentTriplets(), (std::vector<Triplet>{kOpenDsm, kManagerStatus, kOpenDs, kEnableDs, kDisableDs,
-                                                    kCloseDs, kCloseDsm}));
+    EXPECT_EQ(SentTriplets(),
+              (std::vector<Triplet>{kOpenDsm, kManagerStatus, kOpenDs, kEnableDs, kDisableDs, kCloseDs, kCloseDsm}));
 }
 
 TEST_F(FakeManagerTest, TheErrorRecordKeepsTheFirstError) {
@@ -632,28 +657,58 @@ std::vector<uint8_t> Narrowed(uint16_t itemType, std::vector<uint16_t> kept, siz
 INSTANTIATE_TEST_SUITE_P(
     Containers, RestrictTest,
     ::testing::Values(
-        RestrictCase{"Enumeration", TWON_ENUMERATION, ListContainer(TWTY_UINT16, {2, 1, 0, 4}, true),
-                     TWRC_SUCCESS, TWRC_SUCCESS, true, kErrNone, Narrowed(TWTY_UINT16, {0, 2}, 4, true)},
-        RestrictCase{"Array", TWON_ARRAY, ListContainer(TWTY_INT16, {3, 2}, false), TWRC_SUCCESS, TWRC_SUCCESS,
-                     true, kErrNone, Narrowed(TWTY_INT16, {2}, 2, false)},
-        RestrictCase{"OneValueAllowed", TWON_ONEVALUE, OneValue(TWTY_UINT16, 2), TWRC_SUCCESS, TWRC_SUCCESS, true,
-                     kErrNone, {}},
-        RestrictCase{"OneValueRefused", TWON_ONEVALUE, OneValue(TWTY_UINT16, 1), TWRC_SUCCESS, TWRC_SUCCESS, false,
-                     kErrNoCommonValue, {}},
-        RestrictCase{"NothingInCommon", TWON_ENUMERATION, ListContainer(TWTY_UINT16, {1, 3}, true), TWRC_SUCCESS,
-                     TWRC_SUCCESS, false, kErrNoCommonValue, {}},
-        RestrictCase{"Empty", TWON_ARRAY, ListContainer(TWTY_UINT16, {}, false), TWRC_SUCCESS, TWRC_SUCCESS, false,
-                     kErrContainerEmpty, {}},
-        RestrictCase{"WrongItemType", TWON_ENUMERATION, ListContainer(TWTY_UINT32, {0, 0, 2, 0}, true),
-                     TWRC_SUCCESS, TWRC_SUCCESS, false, kErrItemType, {}},
-        RestrictCase{"ListPastTheBlock", TWON_ARRAY, ListContainer(TWTY_UINT16, {0, 2}, false, 1000), TWRC_SUCCESS,
-                     TWRC_SUCCESS, false, kErrContainerLock, {}},
-        RestrictCase{"Range", TWON_RANGE, OneValue(TWTY_UINT16, 0), TWRC_SUCCESS, TWRC_SUCCESS, false,
-                     kErrContainerType, {}},
+        RestrictCase{"Enumeration", TWON_ENUMERATION, ListContainer(TWTY_UINT16, {2, 1, 0, 4}, true), TWRC_SUCCESS,
+                     TWRC_SUCCESS, true, kErrNone, Narrowed(TWTY_UINT16, {0, 2}, 4, true)},
+        RestrictCase{"Array", TWON_ARRAY, ListContainer(TWTY_INT16, {3, 2}, false), TWRC_SUCCESS, TWRC_SUCCESS, true,
+                     kErrNone, Narrowed(TWTY_INT16, {2}, 2, false)},
+        RestrictCase{
+            "OneValueAllowed", TWON_ONEVALUE, OneValue(TWTY_UINT16, 2), TWRC_SUCCESS, TWRC_SUCCESS, true, kErrNone, {}},
+        RestrictCase{"OneValueRefused",
+                     TWON_ONEVALUE,
+                     OneValue(TWTY_UINT16, 1),
+                     TWRC_SUCCESS,
+                     TWRC_SUCCESS,
+                     false,
+                     kErrNoCommonValue,
+                     {}},
+        RestrictCase{"NothingInCommon",
+                     TWON_ENUMERATION,
+                     ListContainer(TWTY_UINT16, {1, 3}, true),
+                     TWRC_SUCCESS,
+                     TWRC_SUCCESS,
+                     false,
+                     kErrNoCommonValue,
+                     {}},
+        RestrictCase{"Empty",
+                     TWON_ARRAY,
+                     ListContainer(TWTY_UINT16, {}, false),
+                     TWRC_SUCCESS,
+                     TWRC_SUCCESS,
+                     false,
+                     kErrContainerEmpty,
+                     {}},
+        RestrictCase{"WrongItemType",
+                     TWON_ENUMERATION,
+                     ListContainer(TWTY_UINT32, {0, 0, 2, 0}, true),
+                     TWRC_SUCCESS,
+                     TWRC_SUCCESS,
+                     false,
+                     kErrItemType,
+                     {}},
+        RestrictCase{"ListPastTheBlock",
+                     TWON_ARRAY,
+                     ListContainer(TWTY_UINT16, {0, 2}, false, 1000),
+                     TWRC_SUCCESS,
+                     TWRC_SUCCESS,
+                     false,
+                     kErrContainerLock,
+                     {}},
+        RestrictCase{
+            "Range", TWON_RANGE, OneValue(TWTY_UINT16, 0), TWRC_SUCCESS, TWRC_SUCCESS, false, kErrContainerType, {}},
         RestrictCase{"NoContainer", TWON_ENUMERATION, {}, TWRC_SUCCESS, TWRC_SUCCESS, false, kErrNoContainer, {}},
         RestrictCase{"GetFails", TWON_ENUMERATION, {}, TWRC_FAILURE, TWRC_SUCCESS, false, kErrCapabilityGet, {}},
-        RestrictCase{"SetFails", TWON_ARRAY, ListContainer(TWTY_UINT16, {0}, false), TWRC_SUCCESS, TWRC_FAILURE,
-                     false, kErrCapabilitySet, Narrowed(TWTY_UINT16, {0}, 1, false)}),
+        RestrictCase{"SetFails", TWON_ARRAY, ListContainer(TWTY_UINT16, {0}, false), TWRC_SUCCESS, TWRC_FAILURE, false,
+                     kErrCapabilitySet, Narrowed(TWTY_UINT16, {0}, 1, false)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FakeManagerTest, PixelTypesThatCannotBeAgreedEndTheAcquisitionWithTheReport) {
@@ -701,13 +756,17 @@ TEST_P(SetCapabilityTest, SendsAOneValueInStateFourOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, SetCapabilityTest,
-    ::testing::Values(
-        SetCase{"TransferCount", [] { TwainSetTransferCount(-1); return TwainLastResultCode() == TWRC_SUCCESS && TwainSessionState() == 4; },
-                CAP_XFERCOUNT, TWTY_INT16, 0xFFFFFFFF},
-        SetCase{"Units", [] { return TwainSetUnits(1); }, ICAP_UNITS, TWTY_UINT16, 1},
-        SetCase{"BitDepth", [] { return TwainSetBitDepth(8); }, ICAP_BITDEPTH, TWTY_UINT16, 8},
-        SetCase{"PixelType", [] { return TwainSetPixelType(2); }, ICAP_PIXELTYPE, TWTY_UINT16, 2},
-        SetCase{"Any", [] { return TwainSetCapabilityValue(0x1234, TWTY_UINT32, 70000); }, 0x1234, TWTY_UINT32, 70000}),
+    ::testing::Values(SetCase{"TransferCount",
+                              [] {
+                                  TwainSetTransferCount(-1);
+                                  return TwainLastResultCode() == TWRC_SUCCESS && TwainSessionState() == 4;
+                              },
+                              CAP_XFERCOUNT, TWTY_INT16, 0xFFFFFFFF},
+                      SetCase{"Units", [] { return TwainSetUnits(1); }, ICAP_UNITS, TWTY_UINT16, 1},
+                      SetCase{"BitDepth", [] { return TwainSetBitDepth(8); }, ICAP_BITDEPTH, TWTY_UINT16, 8},
+                      SetCase{"PixelType", [] { return TwainSetPixelType(2); }, ICAP_PIXELTYPE, TWTY_UINT16, 2},
+                      SetCase{"Any", [] { return TwainSetCapabilityValue(0x1234, TWTY_UINT32, 70000); }, 0x1234,
+                              TWTY_UINT32, 70000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct GetCase {

@@ -193,9 +193,8 @@ protected:
 /// A packed DIB with a 40-byte header: `table` holds the colour entries as 0x00RRGGBB, `pixel`
 /// gives the stored value of each pixel (an index, or 0x00RRGGBB for 24 and 32 bits) by column
 /// and picture row counted from the top. Rows are stored bottom-up unless `topDown`.
-inline HGLOBAL MakePackedDib(int bits, int width, int height, const std::vector<uint32_t>& table,
-                             uint32_t colorsUsed, const std::function<uint32_t(int, int)>& pixel,
-                             bool topDown = false) {
+inline HGLOBAL MakePackedDib(int bits, int width, int height, const std::vector<uint32_t>& table, uint32_t colorsUsed,
+                             const std::function<uint32_t(int, int)>& pixel, bool topDown = false) {
     size_t stride = (size_t(bits) * width + 31) / 32 * 4;
     size_t size = 40 + 4 * table.size() + stride * height;
     HGLOBAL block = GlobalAlloc(platform::GHND, size);
@@ -214,12 +213,24 @@ inline HGLOBAL MakePackedDib(int bits, int width, int height, const std::vector<
         for (int x = 0; x < width; ++x) {
             uint32_t v = pixel(x, y);
             switch (bits) {
-                case 1: row[x / 8] |= uint8_t((v & 1) << (7 - x % 8)); break;
-                case 4: row[x / 2] |= uint8_t((v & 15) << (x % 2 ? 0 : 4)); break;
-                case 8: row[x] = uint8_t(v); break;
-                case 16: row[2 * x] = uint8_t(v), row[2 * x + 1] = uint8_t(v >> 8); break;
-                case 24: row[3 * x] = uint8_t(v), row[3 * x + 1] = uint8_t(v >> 8), row[3 * x + 2] = uint8_t(v >> 16); break;
-                case 32: put32(row + 4 * x, v); break;
+                case 1:
+                    row[x / 8] |= uint8_t((v & 1) << (7 - x % 8));
+                    break;
+                case 4:
+                    row[x / 2] |= uint8_t((v & 15) << (x % 2 ? 0 : 4));
+                    break;
+                case 8:
+                    row[x] = uint8_t(v);
+                    break;
+                case 16:
+                    row[2 * x] = uint8_t(v), row[2 * x + 1] = uint8_t(v >> 8);
+                    break;
+                case 24:
+                    row[3 * x] = uint8_t(v), row[3 * x + 1] = uint8_t(v >> 8), row[3 * x + 2] = uint8_t(v >> 16);
+                    break;
+                case 32:
+                    put32(row + 4 * x, v);
+                    break;
             }
         }
     }
@@ -233,9 +244,7 @@ struct TestScan {
     std::vector<uint32_t> table;
     std::function<uint32_t(int, int)> stored;  // index or colour as stored
     uint32_t Colour(int x, int y) const { return bits <= 8 ? table[stored(x, y)] : stored(x, y); }
-    HGLOBAL Make(int width, int height) const {
-        return MakePackedDib(bits, width, height, table, 0, stored);
-    }
+    HGLOBAL Make(int width, int height) const { return MakePackedDib(bits, width, height, table, 0, stored); }
 };
 
 inline std::vector<TestScan> TestScans() {
@@ -244,7 +253,11 @@ inline std::vector<TestScan> TestScans() {
     return {
         {1, {0x102030, 0xF0C080}, [](int x, int y) { return uint32_t((x + 2 * y) % 3 == 0); }},
         {8, grey, [](int x, int y) { return uint32_t(x * 7 + y * 13) & 255; }},
-        {24, {}, [](int x, int y) { return uint32_t(x * 5 & 255) << 16 | uint32_t(y * 9 & 255) << 8 | uint32_t((x + y) & 255); }},
+        {24,
+         {},
+         [](int x, int y) {
+             return uint32_t(x * 5 & 255) << 16 | uint32_t(y * 9 & 255) << 8 | uint32_t((x + y) & 255);
+         }},
     };
 }
 

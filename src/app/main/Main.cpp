@@ -47,9 +47,8 @@ int main(int argc, char* argv[]) {
     if (arguments.size() > 1) {
         // Once the window is up, so its progress bar and any message box have a window.
         const std::string file = arguments.at(1).toStdString();
-        QTimer::singleShot(0, &form1, [&form1, file] {
-            form1.HandleEvent([&form1, file] { form1.OpenPictureFromDesktop(file); });
-        });
+        QTimer::singleShot(
+            0, &form1, [&form1, file] { form1.HandleEvent([&form1, file] { form1.OpenPictureFromDesktop(file); }); });
     }
     const int result = application.exec();
     tilvorn::twain::SetTwainHost(nullptr);

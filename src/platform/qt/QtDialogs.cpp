@@ -17,7 +17,8 @@ struct ButtonMap {
 
 std::vector<ButtonMap> ButtonsOf(MessageButtons buttons) {
     switch (buttons) {
-        case MessageButtons::Ok: return {{QMessageBox::Ok, MessageResult::Ok}};
+        case MessageButtons::Ok:
+            return {{QMessageBox::Ok, MessageResult::Ok}};
         case MessageButtons::OkCancel:
             return {{QMessageBox::Ok, MessageResult::Ok}, {QMessageBox::Cancel, MessageResult::Cancel}};
         case MessageButtons::AbortRetryIgnore:
@@ -38,11 +39,16 @@ std::vector<ButtonMap> ButtonsOf(MessageButtons buttons) {
 
 QMessageBox::Icon IconOf(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Information: return QMessageBox::Information;
-        case MessageIcon::Warning: return QMessageBox::Warning;
-        case MessageIcon::Error: return QMessageBox::Critical;
-        case MessageIcon::Question: return QMessageBox::Question;
-        case MessageIcon::None: break;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Error:
+            return QMessageBox::Critical;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }

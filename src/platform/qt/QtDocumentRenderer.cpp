@@ -54,13 +54,13 @@ constexpr double kPointsPerInch = 72.0;
 
 // Files the office suite converts; anything else that is not a PDF goes to the image plug-ins.
 constexpr const char* kOfficeExtensions[] = {
-    "doc", "docx", "docm", "dot", "dotx", "dotm", "rtf", "odt", "ott", "fodt", "sxw", "wpd", "wps",
-    "xls", "xlsx", "xlsm", "xlsb", "xlt", "xltx", "ods", "ots", "fods", "sxc", "csv",
-    "ppt", "pptx", "pps", "ppsx", "odp", "otp", "fodp", "sxi", "odg", "fodg", "vsd", "vsdx", "pub"};
+    "doc", "docx", "docm", "dot",  "dotx", "dotm", "rtf", "odt",  "ott",  "fodt", "sxw", "wpd", "wps",
+    "xls", "xlsx", "xlsm", "xlsb", "xlt",  "xltx", "ods", "ots",  "fods", "sxc",  "csv", "ppt", "pptx",
+    "pps", "ppsx", "odp",  "otp",  "fodp", "sxi",  "odg", "fodg", "vsd",  "vsdx", "pub"};
 
 // Picture kinds whose Qt plug-in is a package of its own: a missing plug-in is named.
-constexpr const char* kPluginPictureExtensions[] = {"svg", "svgz", "webp", "tif", "tiff", "ico", "icns", "tga",
-                                                   "wbmp", "jp2", "heic", "heif", "avif", "jxl"};
+constexpr const char* kPluginPictureExtensions[] = {"svg", "svgz", "webp", "tif",  "tiff", "ico",  "icns",
+                                                    "tga", "wbmp", "jp2",  "heic", "heif", "avif", "jxl"};
 
 std::string ShortName(const QString& fileName) { return QFileInfo(fileName).fileName().toStdString(); }
 
@@ -82,11 +82,17 @@ struct TOfficeKind {
     std::initializer_list<const char*> extensions;
 };
 const TOfficeKind kOfficeKinds[] = {
-    {OfficeContent::ZipWith, "[Content_Types].xml", "no zip archive with [Content_Types].xml",
+    {OfficeContent::ZipWith,
+     "[Content_Types].xml",
+     "no zip archive with [Content_Types].xml",
      {"docx", "docm", "dotx", "dotm", "xlsx", "xlsm", "xlsb", "xltx", "pptx", "ppsx", "vsdx"}},
-    {OfficeContent::ZipWith, "mimetype", "no zip archive with a mimetype entry",
+    {OfficeContent::ZipWith,
+     "mimetype",
+     "no zip archive with a mimetype entry",
      {"odt", "ott", "ods", "ots", "odp", "otp", "odg", "sxw", "sxc", "sxi"}},
-    {OfficeContent::CompoundFile, nullptr, "no compound-file signature",
+    {OfficeContent::CompoundFile,
+     nullptr,
+     "no compound-file signature",
      {"doc", "dot", "xls", "xlt", "ppt", "pps", "vsd", "pub", "wps"}},
     {OfficeContent::Rtf, nullptr, "no {\\rtf at its start", {"rtf"}},
 };
@@ -127,9 +133,12 @@ bool ZipHoldsEntry(QFile& file, const QByteArray& entry) {
 
 bool HoldsOfficeContent(QFile& file, const TOfficeKind& kind) {
     switch (kind.content) {
-        case OfficeContent::ZipWith: return ZipHoldsEntry(file, kind.entry);
-        case OfficeContent::CompoundFile: return file.peek(8) == QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-        case OfficeContent::Rtf: return file.peek(5) == "{\\rtf";
+        case OfficeContent::ZipWith:
+            return ZipHoldsEntry(file, kind.entry);
+        case OfficeContent::CompoundFile:
+            return file.peek(8) == QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+        case OfficeContent::Rtf:
+            return file.peek(5) == "{\\rtf";
     }
     return false;
 }
@@ -143,9 +152,10 @@ bool LooksLikePdf(QFile& file) {
 /// transparent pixels land on white paper. Done row by row in place: a six-fold page is
 /// already 128 MB, a second copy of it is not made.
 void CopyIntoCanvas(const QImage& drawn, TDocumentCanvas& canvas) {
-    QImage premultiplied = drawn.format() == QImage::Format_RGB32 || drawn.format() == QImage::Format_ARGB32_Premultiplied
-                               ? drawn
-                               : drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage premultiplied =
+        drawn.format() == QImage::Format_RGB32 || drawn.format() == QImage::Format_ARGB32_Premultiplied
+        ? drawn
+        : drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     bool opaque = premultiplied.format() == QImage::Format_RGB32;
     int width = std::min(premultiplied.width(), canvas.Width());
     int height = std::min(premultiplied.height(), canvas.Height());
@@ -309,7 +319,8 @@ std::string TQtDocumentRenderer::FindOfficeProgram() const {
     QStringList usual = {"/usr/lib/libreoffice/program/soffice", "/usr/local/lib/libreoffice/program/soffice",
                          "/Applications/LibreOffice.app/Contents/MacOS/soffice",
                          "C:/Program Files/LibreOffice/program/soffice.exe"};
-    for (const QString& dir : QDir("/opt").entryList({"libreoffice*"}, QDir::Dirs)) usual << "/opt/" + dir + "/program/soffice";
+    for (const QString& dir : QDir("/opt").entryList({"libreoffice*"}, QDir::Dirs))
+        usual << "/opt/" + dir + "/program/soffice";
     for (const QString& path : usual)
         if (QFileInfo(path).isExecutable()) return path.toStdString();
     return "";
@@ -319,7 +330,8 @@ std::unique_ptr<TDocument> TQtDocumentRenderer::Open(const std::string& fileName
     QString fileName = QFileInfo(QString::fromStdString(fileNameText)).absoluteFilePath();
     std::string shown = ShortName(fileName);
     QFile file(fileName);
-    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly)) throw EDocumentError(Format(kFileMissing, shown));
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
+        throw EDocumentError(Format(kFileMissing, shown));
 
     if (LooksLikePdf(file)) return std::make_unique<TPdfDocument>(fileName, QString::fromStdString(shown), nullptr);
 
@@ -332,7 +344,8 @@ std::unique_ptr<TDocument> TQtDocumentRenderer::Open(const std::string& fileName
         std::string program = FindOfficeProgram();
         if (program.empty()) throw EDocumentError(Format(kNoOfficeSuite, shown));
 
-        QString root = options_.temporaryRoot.empty() ? QDir::tempPath() : QString::fromStdString(options_.temporaryRoot);
+        QString root =
+            options_.temporaryRoot.empty() ? QDir::tempPath() : QString::fromStdString(options_.temporaryRoot);
         auto folder = std::make_unique<QTemporaryDir>(root + "/tilvorn-document-XXXXXX");
         if (!folder->isValid()) throw EDocumentError(Format(kNoTemporaryFolder, shown));
         QString outDir = folder->filePath("pdf");
@@ -375,7 +388,8 @@ std::unique_ptr<TDocument> TQtDocumentRenderer::Open(const std::string& fileName
         QSize size = reader.size();
         if (!size.isValid() || size.isEmpty()) {
             QImage image = reader.read();
-            if (image.isNull()) throw EDocumentError(Format(kUnreadablePicture, shown, reader.errorString().toStdString()));
+            if (image.isNull())
+                throw EDocumentError(Format(kUnreadablePicture, shown, reader.errorString().toStdString()));
             size = image.size();
         }
         return std::make_unique<TPictureDocument>(fileName, size);

@@ -27,8 +27,7 @@ QImage ToQImage(const TDIB& picture) {
         rgb.Canvas().Draw(0, 0, shared);
     }
     QImage image(rgb.Width(), rgb.Height(), QImage::Format_BGR888);
-    for (int y = 0; y < rgb.Height(); ++y)
-        std::memcpy(image.scanLine(y), rgb.ScanLine(y), size_t(rgb.Width()) * 3);
+    for (int y = 0; y < rgb.Height(); ++y) std::memcpy(image.scanLine(y), rgb.ScanLine(y), size_t(rgb.Width()) * 3);
     return image;
 }
 
@@ -51,14 +50,21 @@ int TQPrinterBase::GetDeviceCaps(DeviceCap cap) {
     QRectF page = printer.pageRect(QPrinter::DevicePixel);
     auto dots = [](double value) { return static_cast<int>(std::lround(value)); };
     switch (cap) {
-        case DeviceCap::HORZRES: return dots(page.width());
-        case DeviceCap::VERTRES: return dots(page.height());
+        case DeviceCap::HORZRES:
+            return dots(page.width());
+        case DeviceCap::VERTRES:
+            return dots(page.height());
         case DeviceCap::LOGPIXELSX:
-        case DeviceCap::LOGPIXELSY: return printer.resolution();
-        case DeviceCap::PHYSICALWIDTH: return dots(paper.width());
-        case DeviceCap::PHYSICALHEIGHT: return dots(paper.height());
-        case DeviceCap::PHYSICALOFFSETX: return dots(page.left() - paper.left());
-        case DeviceCap::PHYSICALOFFSETY: return dots(page.top() - paper.top());
+        case DeviceCap::LOGPIXELSY:
+            return printer.resolution();
+        case DeviceCap::PHYSICALWIDTH:
+            return dots(paper.width());
+        case DeviceCap::PHYSICALHEIGHT:
+            return dots(paper.height());
+        case DeviceCap::PHYSICALOFFSETX:
+            return dots(page.left() - paper.left());
+        case DeviceCap::PHYSICALOFFSETY:
+            return dots(page.top() - paper.top());
     }
     return 0;
 }

@@ -64,14 +64,24 @@ TEST(DIBView, PlacesThePictureBySettings) {
     } cases[] = {
         {"main window, smaller picture", kMainWindow, 700, 400, Bounds(4, 25, 700, 400)},
         {"main window, larger picture", kMainWindow, 800, 500, Bounds(-45, -25, 800, 500)},
-        {"stretch keeping aspect: 32-bit scale rounds 354.5 up", {false, true, true, true, 0, 0}, 200, 100,
+        {"stretch keeping aspect: 32-bit scale rounds 354.5 up",
+         {false, true, true, true, 0, 0},
+         200,
+         100,
          Bounds(0, 47, 709, 355)},
-        {"auto-stretch shrinks a large picture", {true, true, false, false, 0, 0}, 1000, 1000, Bounds(129, 0, 450, 450)},
+        {"auto-stretch shrinks a large picture",
+         {true, true, false, false, 0, 0},
+         1000,
+         1000,
+         Bounds(129, 0, 450, 450)},
         {"auto-stretch leaves a small picture", {true, true, false, false, 0, 0}, 300, 200, Bounds(204, 125, 300, 200)},
         {"stretch without aspect fills the client", {false, false, false, true, 0, 0}, 30, 70, Bounds(0, 0, 709, 450)},
         {"no settings: own size at the top left", {false, false, false, false, 0, 0}, 30, 70, Bounds(0, 0, 30, 70)},
         {"view size that fits is drawn unreduced", {true, false, false, false, 100, 0}, 30, 70, Bounds(0, 0, 100, 70)},
-        {"view size too large is fitted with its proportion", {true, false, false, false, 1418, 450}, 30, 70,
+        {"view size too large is fitted with its proportion",
+         {true, false, false, false, 1418, 450},
+         30,
+         70,
          Bounds(0, 0, 709, 225)},
         {"view size without auto-stretch", {false, true, false, false, 0, 1000}, 30, 70, Bounds(339, -275, 30, 1000)},
     };
@@ -146,8 +156,8 @@ TEST(DIBView, ReportsClicksAndPointerMoves) {
     view.resize(50, 40);
     QSignalSpy clicks(&view, &TDIBView::OnClick);
     QSignalSpy moves(&view, &TDIBView::OnMouseMove);
-    QMouseEvent move(QEvent::MouseMove, QPointF(10, 12), view.mapToGlobal(QPointF(10, 12)), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(10, 12), view.mapToGlobal(QPointF(10, 12)), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(&view, &move);
     QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(7, 8));
     QTest::mouseClick(&view, Qt::RightButton, Qt::NoModifier, QPoint(7, 8));

@@ -132,7 +132,8 @@ uint16_t Dispatch(FakeDsmCall& call, TW_IDENTITY* origin, uint16_t dataType, uin
             if (message == MSG_OPENDSM && result == TWRC_SUCCESS) origin->Id = kApplicationId;
             return result;
         }
-        case DAT_IDENTITY: return Identity(call, origin, message, static_cast<TW_IDENTITY*>(data));
+        case DAT_IDENTITY:
+            return Identity(call, origin, message, static_cast<TW_IDENTITY*>(data));
         case DAT_USERINTERFACE: {
             auto* ui = static_cast<TW_USERINTERFACE*>(data);
             call.showUI = ui->ShowUI;
@@ -146,22 +147,26 @@ uint16_t Dispatch(FakeDsmCall& call, TW_IDENTITY* origin, uint16_t dataType, uin
                 call.hasEvent = true;
             }
             return ProcessEvent(static_cast<TW_EVENT*>(data));
-        case DAT_IMAGENATIVEXFER: return Transfer(data);
-        case DAT_PENDINGXFERS: return PendingTransfers(message, static_cast<TW_PENDINGXFERS*>(data));
+        case DAT_IMAGENATIVEXFER:
+            return Transfer(data);
+        case DAT_PENDINGXFERS:
+            return PendingTransfers(message, static_cast<TW_PENDINGXFERS*>(data));
         case DAT_STATUS: {
             uint16_t result = ResultFor(dataType, message);
             if (result == TWRC_SUCCESS) *static_cast<TW_STATUS*>(data) = {TheScript().condition, 0};
             return result;
         }
-        case DAT_CAPABILITY: return Capability(call, message, static_cast<TW_CAPABILITY*>(data));
-        default: return TWRC_FAILURE;
+        case DAT_CAPABILITY:
+            return Capability(call, message, static_cast<TW_CAPABILITY*>(data));
+        default:
+            return TWRC_FAILURE;
     }
 }
 
 }  // namespace
 
-FAKEDSM_API TW_UINT16 DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* destination, TW_UINT32 group,
-                                TW_UINT16 dataType, TW_UINT16 message, TW_MEMREF data) {
+FAKEDSM_API TW_UINT16 DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* destination, TW_UINT32 group, TW_UINT16 dataType,
+                                TW_UINT16 message, TW_MEMREF data) {
     FakeDsmCall call{};
     call.group = group;
     call.dataType = dataType;

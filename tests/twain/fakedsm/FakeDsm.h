@@ -23,18 +23,18 @@ struct FakeDsmMemory {
 struct FakeDsmCall {
     uint32_t group;
     uint16_t dataType, message;
-    bool toSource;                                // a destination identity was given
-    tilvorn::twain::TW_IDENTITY origin;           // the application identity as sent
-    tilvorn::twain::TW_IDENTITY destination;      // as sent (to the source), or the identity
-                                                  // handed to MSG_OPENDS before it was filled
-    void* window;                                 // DAT_PARENT: the window; MSG_ENABLEDS: hParent
-    uint16_t showUI, modalUI;                     // MSG_ENABLEDS
-    uint16_t cap, conType;                        // DAT_CAPABILITY as sent
-    uint8_t container[64];                        // MSG_SET: the container's first bytes
-    size_t containerSize;                         // MSG_SET: the container's size
-    tilvorn::twain::TwainEventMessage event;      // MSG_PROCESSEVENT: what pEvent pointed to
+    bool toSource;  // a destination identity was given
+    tilvorn::twain::TW_IDENTITY origin;  // the application identity as sent
+    tilvorn::twain::TW_IDENTITY destination;  // as sent (to the source), or the identity
+        // handed to MSG_OPENDS before it was filled
+    void* window;  // DAT_PARENT: the window; MSG_ENABLEDS: hParent
+    uint16_t showUI, modalUI;  // MSG_ENABLEDS
+    uint16_t cap, conType;  // DAT_CAPABILITY as sent
+    uint8_t container[64];  // MSG_SET: the container's first bytes
+    size_t containerSize;  // MSG_SET: the container's size
+    tilvorn::twain::TwainEventMessage event;  // MSG_PROCESSEVENT: what pEvent pointed to
     bool hasEvent;
-    int identityNonZeroBytes;                     // MSG_USERSELECT: non-zero bytes of the identity
+    int identityNonZeroBytes;  // MSG_USERSELECT: non-zero bytes of the identity
 };
 
 FAKEDSM_API void FakeDsmReset();
