@@ -276,7 +276,9 @@ TEST(RenderDocumentFiles, PdfIsSixFoldAndGifIsNatural) {
 
 TEST(RenderDocumentFiles, MissingOfficeSuiteIsNamedAndThePictureStays) {
     std::string file = test::TempDir("no-office") + "/letter.doc";
-    WriteText(file, "\xD0\xCF\x11\xE0 not really a Word file");
+    // The compound-file signature that old Word files start with, then filler: enough for the
+    // content check, so the missing office suite is what stops it.
+    WriteText(file, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\0'));
     platform::TQtDocumentRendererOptions options;
     options.officeProgram = "/nonexistent/soffice";
     platform::TQtDocumentRenderer renderer(options);
