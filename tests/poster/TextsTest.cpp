@@ -64,7 +64,7 @@ TEST(InterfaceTexts, LanguageFileLinesAndEnds) {
         {"Open\rScan\rCopy", {"Open", "Scan", "Copy"}},
         {"a\r\n\r\nc", {"a", "", "c"}},
         {"a\r\rc\n\n", {"a", "", "c", ""}},
-        {std::string("a\nb\0c\nd", 9), {"a", "b"}},  // NUL ends the text
+        {std::string("a\nb\0c\nd", 7), {"a", "b"}},  // NUL ends the text
         {std::string("\0a\nb", 4), {}},
         {"", {}},
         {"\xCE\xF2\xEA\xF0\xFB\xF2\xFC\n", {"Открыть"}},
