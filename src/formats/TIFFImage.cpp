@@ -845,11 +845,14 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     // Decodes block `index` of blockRows picture rows into `out`, rows of the block's width
     // ready for conversion; answers how many of those rows the file holds.
     std::vector<uint8_t> packed;
+    // Room after the last row for the converter to read one row of its widest pixels (four
+    // 16-bit samples), even where a damaged file's sample count and colour model disagree.
+    const size_t conversionSlack = 8 * size_t(std::max(width, blockWidth)) + 64;
     auto decodeBlock = [&](size_t index, uint32_t blockRows, std::vector<uint8_t>& out) -> size_t {
         const size_t storedRows = (blockRows + unitRows - 1) / unitRows;
         const size_t decodedSize = storedRows * storedRowBytes;
         // Room beyond the rows for decoders that finish a whole scanline or packet.
-        out.assign(decodedSize + 4 * size_t(blockWidth) + 64, 0);
+        out.assign(decodedSize + conversionSlack, 0);
         if (index >= offsets.size()) return 0;
         const int64_t at = int64_t(StartPosition) + offsets[index];
         const int64_t available = std::max<int64_t>(streamSize - at, 0);
@@ -906,7 +909,7 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
                 continue;
             }
             std::vector<uint8_t>& buffer = buffers[plane];
-            buffer.assign(size_t(rows) * formLineBytes + 64, 0);
+            buffer.assign(size_t(rows) * formLineBytes + conversionSlack, 0);
             for (uint32_t t = 0; t < across; ++t) {
                 const size_t got = std::min<size_t>(decodeBlock(first + t, p.TileH, tile), rows);
                 const size_t x = size_t(t) * formBlockBytes;

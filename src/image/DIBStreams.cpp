@@ -166,6 +166,8 @@ void TDIBStore::MovePackedChannels(const uint32_t fileMasks[3]) {
 void DecodeRLE(const uint8_t* data, int size, uint32_t compression, TDIBStore& target) {
     if (!data || size <= 0 || !target.Pixels) return;
     bool rle4 = compression == BI_RLE4;
+    // Runs are indices of the target's own depth: any other target would be written past.
+    if (target.BitCount != (rle4 ? 4 : 8)) return;
     int width = target.Width, height = target.Height;
     auto put = [&](int x, int y, int value) {
         if (x < 0 || x >= width || y < 0 || y >= height) return;  // clipped
