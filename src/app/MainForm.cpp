@@ -569,6 +569,8 @@ void TForm1::ApplyTexts() {
     ShowSheetsToProduce();
     sLabelFX3->setText(Text(kTextOverallProgress));
     sLabelFX1->setText(Text(kTextFragmentProgress));
+    EnlargeChoice->setItemText(0, Extra(TExtraText::SmoothEnlargement));
+    EnlargeChoice->setItemText(1, Extra(TExtraText::BlocksEnlargement));
     SetPanelText(0, Text(kTextColumnNumber));
     SetPanelText(2, Text(kTextRowNumber));
     SetPanelText(4, Text(kTextPageNumber));

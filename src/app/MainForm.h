@@ -35,6 +35,7 @@
 #include "poster/Preview.h"
 #include "poster/SetAsString.h"
 #include "poster/Sources.h"
+#include "poster/ExtraTexts.h"
 #include "poster/Texts.h"
 #include "image/view/DIBView.h"
 #include "platform/Dialogs.h"
@@ -197,6 +198,8 @@ public:
     void SetPanelText(int panel, const QString& text);
     /// Interface text n as shown.
     QString Text(int n) const { return QString::fromStdString(Texts.Entry(n)); }
+    /// A text beyond the numbered list, in the language of the texts in use.
+    QString Extra(TExtraText text) const { return QString::fromStdString(ExtraText(text, LanguageOf(Texts))); }
 
     void SetLanguageDir(std::string dir) { languageDir_ = std::move(dir); }
     const std::string& LanguageDir() const { return languageDir_; }

@@ -69,8 +69,8 @@ bool NamesPdf(const std::string& fileName) {
 void TForm1::BuildOutputChoices() {
     EnlargeChoice = new QComboBox(sPanel2);
     EnlargeChoice->setObjectName("EnlargeChoice");
-    EnlargeChoice->addItem("Smooth enlargement");
-    EnlargeChoice->addItem("Blocks enlargement");
+    EnlargeChoice->addItem(Extra(TExtraText::SmoothEnlargement));
+    EnlargeChoice->addItem(Extra(TExtraText::BlocksEnlargement));
     EnlargeChoice->setCurrentIndex(0);
 }
 

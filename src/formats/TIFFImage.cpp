@@ -292,26 +292,6 @@ TSampleForm SampleFormOf(const TImageProperties& p, bool big, uint32_t sampleFor
     return form;
 }
 
-// Bits of one bitmap pixel for each pixel format the readers use.
-uint32_t BitmapBitsFor(BitmapPixelFormat format) {
-    switch (format) {
-        case BitmapPixelFormat::Bits1:
-            return 1;
-        case BitmapPixelFormat::Bits4:
-            return 4;
-        case BitmapPixelFormat::Bits8:
-            return 8;
-        case BitmapPixelFormat::Bits15:
-            return 16;
-        case BitmapPixelFormat::Bits24:
-            return 24;
-        case BitmapPixelFormat::Bits32:
-            return 32;
-        default:
-            return 0;
-    }
-}
-
 }  // namespace
 
 bool TTIFFGraphic::BigEndianFile() const { return Properties.Flags.Contains(ImageFlag::BigEndian); }
@@ -692,7 +672,7 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
         source == ColorModel::GrayAlpha ? BitmapPixelFormat::Bits8 : Converter.PixelFormatFor(1);
     // The row converters write 3 or 4 bytes per colour pixel and packed fields for indices:
     // the bitmap's pixels must be wide enough for what is written into them.
-    const uint32_t bitmapBits = BitmapBitsFor(format);
+    const auto bitmapBits = uint32_t(BitCountOf(format));
     const bool alphaTarget = target == ColorModel::BGRA || target == ColorModel::RGBA;
     if (bitmapBits == 0 || (paletteTarget && bitmapBits < Converter.TargetBits()) ||
         (!paletteTarget && bitmapBits != (alphaTarget ? 32u : 24u)))

@@ -432,8 +432,6 @@ void TReaderGraphic::ReleasePixels() {
     PaletteAlpha.clear();
 }
 
-namespace {
-
 int BitCountOf(BitmapPixelFormat format) {
     switch (format) {
         case BitmapPixelFormat::Bits1:
@@ -453,8 +451,6 @@ int BitCountOf(BitmapPixelFormat format) {
             return 0;
     }
 }
-
-}  // namespace
 
 void TReaderGraphic::SetPixelFormat(BitmapPixelFormat format) {
     if (BitCountOf(format) == 0) RaiseImageErrorFmt(readertext::InvalidColorFormat, std::string(ClassType().Name()));

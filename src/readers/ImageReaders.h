@@ -142,6 +142,8 @@ struct TImageProperties {
 std::string_view ColorModelName(ColorModel model);
 std::string_view CompressionKindName(CompressionKind kind);
 std::string_view BitmapPixelFormatName(BitmapPixelFormat format);
+/// Bits of one bitmap pixel of the format; 0 for a format the readers do not store.
+int BitCountOf(BitmapPixelFormat format);
 /// The orientation code as photo tools name it ("Rotate 90 CW" for 6, ...); "Unknown"
 /// outside 1..8.
 std::string_view OrientationName(uint8_t orientation);

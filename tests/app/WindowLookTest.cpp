@@ -32,7 +32,12 @@ protected:
     /// Every text of the main window and its status bar, checked against the room its
     /// control gives it by the control's own font.
     void ExpectEveryTextFits() {
-        QTest::qWait(50);  // the layout requests of changed texts, panel by panel
+        // Changed texts post layout requests panel by panel, each answered on a later turn of
+        // the event loop: settle them all, however busy the machine is.
+        for (int turn = 0; turn < 10; ++turn) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            QCoreApplication::processEvents();
+        }
         auto fits = [](QWidget* w, const QString& text, int room) {
             int needed = w->fontMetrics().horizontalAdvance(text);
             EXPECT_LE(needed, room) << S(w->objectName()) << ": \"" << S(text) << "\"";
@@ -54,7 +59,7 @@ protected:
                 form->KeepScale->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, form->KeepScale);
             fits(form->KeepScale, form->KeepScale->text(), contents.width());
         }
-        for (QComboBox* list : {form->sComboBox3, form->sComboBox2}) {
+        for (QComboBox* list : {form->sComboBox3, form->sComboBox2, form->EnlargeChoice}) {
             QStyleOptionComboBox option;
             option.initFrom(list);
             option.editable = false;

@@ -1,0 +1,29 @@
+// Texts of the window beyond the numbered interface list: tooltips, summaries and the new
+// choices. The language files have no entries for them, and their numbered entries keep
+// their meaning, so these come in the two languages the program ships, and the language of
+// the texts in use picks one.
+#pragma once
+#include <string>
+
+#include "poster/Texts.h"
+
+namespace tilvorn {
+
+enum class TTextLanguage { Russian, English };
+
+/// Russian when the texts in use read as Russian (the built-in texts, or a file in
+/// Cyrillic), English for every other language file.
+TTextLanguage LanguageOf(const TInterfaceTexts& texts);
+
+/// The extra texts, by what each one says. Add an entry before Count and a row to the table
+/// in ExtraTexts.cpp.
+enum class TExtraText {
+    SmoothEnlargement,
+    BlocksEnlargement,
+    Count  // not a text: the number of texts
+};
+
+/// The text in the given language, UTF-8.
+const std::string& ExtraText(TExtraText text, TTextLanguage language);
+
+}  // namespace tilvorn
