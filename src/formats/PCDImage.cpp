@@ -64,8 +64,10 @@ void TPCDGraphic::ReadImage(TStream& stream) {
     Properties.ImageWidth = kBaseWidth;
     Properties.ImageHeight = kBaseHeight;
     const size_t planeSize = size_t(kBaseWidth) * kBaseHeight;
-    std::vector<uint8_t> luma(planeSize), chroma1(planeSize), chroma2(planeSize);
     stream.Seek((Properties.IsOverview ? kOverviewBaseSector : kBaseSector) * kSector, SeekOrigin::Current);
+    // The Base image is stored whole: a pack cut short fails before its planes are made.
+    RequireBytes(stream, uint64_t(kBaseHeight / 2) * (2 * kBaseWidth + 2 * kChromaWidth));
+    std::vector<uint8_t> luma(planeSize), chroma1(planeSize), chroma2(planeSize);
 
     Converter.SetSourceModel(ColorModel::PhotoYCC);
     Converter.SetSourceBits(8);

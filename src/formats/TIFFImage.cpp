@@ -582,34 +582,46 @@ void TTIFFGraphic::ReadImage(TStream& Stream) {
     DecodeStrips(Stream, preparing);
 }
 
-// The most bytes one stored byte can decode to, per coding; 0 where there is no bound worth
-// checking (fax, JPEG and ThunderScan rows are left to the picture memory limit).
-static uint64_t MaxExpansionOf(CompressionKind coding) {
+// What one stored byte can decode to, per coding: at most so many bytes (an LZW code of 9 bits
+// or more stands for a string of at most the table's 4096 bytes; a ThunderScan byte for at most
+// 63 pixels of 4 bits), or at most 8 rows for the fax codings, whose blank row may take a single
+// bit. JPEG rows are left to the picture memory limit.
+struct TStoredByteYield {
+    uint64_t Bytes = 0;  // 0: no bound by bytes
+    uint64_t Rows = 0;  // 0: no bound by rows
+};
+
+static TStoredByteYield YieldOf(CompressionKind coding) {
     struct Row {
         CompressionKind Coding;
-        uint64_t Expansion;
+        TStoredByteYield Yield;
     };
     static constexpr Row kRows[] = {
-        {CompressionKind::None, 1}, {CompressionKind::PackBits, 128}, {CompressionKind::LZ77, 1032}};
+        {CompressionKind::None, {1, 0}},    {CompressionKind::PackBits, {128, 0}},   {CompressionKind::LZ77, {1032, 0}},
+        {CompressionKind::LZW, {4096, 0}},  {CompressionKind::ThunderScan, {32, 0}}, {CompressionKind::FaxRLE, {0, 8}},
+        {CompressionKind::FaxRLEW, {0, 8}}, {CompressionKind::Fax3, {0, 8}},         {CompressionKind::Fax4, {0, 8}},
+    };
     for (const Row& row : kRows)
-        if (row.Coding == coding) return row.Expansion;
-    return 0;
+        if (row.Coding == coding) return row.Yield;
+    return {};
 }
 
 // A header may declare a size its strips could never fill (a small EPS preview claiming a
-// huge picture): refused before the bitmap is allocated. Without byte counts the strips'
-// sizes are not known, and the decoder reads what there is.
+// huge picture): refused before the bitmap is allocated, and before the rows are walked one by
+// one. The strips hold at most their byte counts and never more than the file.
 void TTIFFGraphic::RefuseSizeTheStripsCannotFill(TStream& Stream) {
     const TImageProperties& p = Properties;
-    const uint64_t expansion = MaxExpansionOf(p.Coding);
+    const TStoredByteYield yield = YieldOf(p.Coding);
+    if (yield.Bytes == 0 && yield.Rows == 0) return;
     const std::vector<uint32_t> counts = GetIntegerList(Stream, TagStripByteCounts);
-    if (expansion == 0 || counts.empty()) return;
-    uint64_t stored = 0;
+    const uint64_t fileSize = uint64_t(std::max<int64_t>(Stream.Size(), 0));
+    uint64_t stored = counts.empty() ? fileSize : 0;
     for (uint32_t count : counts) stored += count;
-    stored = std::min<uint64_t>(stored, uint64_t(std::max<int64_t>(Stream.Size(), 0)));
+    stored = std::min(stored, fileSize) + 1024;
     const uint64_t decoded = (uint64_t(p.ImageWidth) * p.SampleBits * p.SampleCount + 7) / 8 * p.ImageHeight;
-    // Twice the expansion: subsampled YCbCr blocks store as little as half a pixel's samples.
-    if (decoded / (2 * expansion) > stored + 1024) RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
+    // Twice the yield: subsampled YCbCr blocks store as little as half a pixel's samples.
+    if ((yield.Bytes && decoded / (2 * yield.Bytes) > stored) || (yield.Rows && p.ImageHeight / yield.Rows > stored))
+        RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
 }
 
 void TTIFFGraphic::SetupConverter(TStream& Stream) {

@@ -307,7 +307,7 @@ void TCanvas::StretchDIBits(const TRect& dest, const TRect& sourceRect, const ui
     if (!info || infoSize < kInfoHeaderSize) return;
     BITMAPINFOHEADER h = BITMAPINFOHEADER::Decode(info);
     int headerSize = int(std::min<uint32_t>(h.biSize, uint32_t(infoSize)));
-    if (headerSize < kInfoHeaderSize || h.biWidth <= 0 || h.biHeight == 0) return;
+    if (headerSize < kInfoHeaderSize || h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN) return;
     int height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
     DIBPixelFormat format = pf888;
     int tableOffset = headerSize;
@@ -343,7 +343,7 @@ void TCanvas::StretchDIBits(const TRect& dest, const TRect& sourceRect, const ui
         int bc = h.biBitCount;
         if (bc != 1 && bc != 4 && bc != 8 && bc != 16 && bc != 24 && bc != 32) return;
         int64_t rowBytes = DIBRowBytes(h.biWidth, bc);
-        if (rowBytes * height > bitsSize || !bits) return;
+        if (!bits || rowBytes > bitsSize / height) return;  // divided: rows times height can pass 2^63
         view.Width = h.biWidth;
         view.Height = height;
         view.RowBytes = int(rowBytes);

@@ -102,8 +102,9 @@ extern const DIBPixelFormat pf888;
 extern const DIBPixelFormat pf555;
 extern const DIBPixelFormat pf565;
 
-/// Bytes of one row: bits rounded up to whole 32-bit words.
-constexpr int DIBRowBytes(int width, int bitCount) { return int(((int64_t(width) * bitCount + 31) >> 5) * 4); }
+/// Bytes of one row: bits rounded up to whole 32-bit words. In 64 bits: a declared width
+/// times 32 bits passes 2^31 bytes.
+constexpr int64_t DIBRowBytes(int width, int bitCount) { return ((int64_t(width) * bitCount + 31) >> 5) * 4; }
 
 // ---------------------------------------------------------------------------------------------
 // Palettes

@@ -110,7 +110,7 @@ void TDIBStore::ReadFromStream(TStream& stream, bool memoryImage, int64_t pixelO
     // stream holds fails as a short read before anything is allocated for it.
     int64_t left = Remaining(stream);
     int64_t rowBytes = DIBRowBytes(info.biWidth, info.biBitCount);
-    if (!compressed && left >= 0 && rowBytes * height > left) throw EReadError(kStreamReadError);
+    if (!compressed && left >= 0 && rowBytes > left / height) throw EReadError(kStreamReadError);
     if (compressed) {
         int64_t size = info.biSizeImage;
         // RLE data whose size field is 0 runs to the end of the stream.

@@ -177,6 +177,17 @@ struct TBitReversal {
 
 const TBitReversal kBitReversal;
 
+// The code trees are the same for every decoder: built once, copied into each.
+const TCodeTree& WhiteCodeTree() {
+    static const TCodeTree tree = BuildTree(kWhiteTerminating, kWhiteMakeUp);
+    return tree;
+}
+
+const TCodeTree& BlackCodeTree() {
+    static const TCodeTree tree = BuildTree(kBlackTerminating, kBlackMakeUp);
+    return tree;
+}
+
 }  // namespace
 
 void ReverseBitOrder(uint8_t* data, size_t count) {
@@ -186,8 +197,8 @@ void ReverseBitOrder(uint8_t* data, size_t count) {
 TCCITTDecoder::TCCITTDecoder(uint32_t T4Options, bool ReverseBits, bool WordAligned, uint32_t RowWidth)
     : T4Options(T4Options),
       ReverseBits(ReverseBits),
-      WhiteTree(BuildTree(kWhiteTerminating, kWhiteMakeUp)),
-      BlackTree(BuildTree(kBlackTerminating, kBlackMakeUp)),
+      WhiteTree(WhiteCodeTree()),
+      BlackTree(BlackCodeTree()),
       RowWidth(RowWidth),
       WordAligned(WordAligned) {}
 

@@ -1,7 +1,10 @@
 #include "twain/TwainDib.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "core/ByteOrder.h"
 #include "core/Exceptions.h"
@@ -52,6 +55,34 @@ uint32_t MasksAfterHeader(const uint8_t* dib) {
 
 uint64_t PixelOffsetOf(const uint8_t* dib) {
     return uint64_t(LE32(dib)) + 4u * uint64_t(ColorCountOf(dib)) + MasksAfterHeader(dib);
+}
+
+// The bytes of pixels a header describes, when they can be drawn: plain rows padded to 32 bits
+// (bit fields at 16 or 32 bits only), or the RLE data, whose image-size field may be 0 for
+// "up to the end of the block". Nothing for other bit counts and compressions, for an RLE mode
+// that does not go with its bit count, for a width of 0 or less and a height of 0 or INT32_MIN.
+std::optional<uint64_t> DrawnPixelBytes(const uint8_t* dib, uint64_t available) {
+    constexpr auto depth = [](int bits) { return uint64_t(1) << bits; };
+    static constexpr struct {
+        uint32_t compression;
+        uint64_t depths;  // bit n set: n bits a pixel are drawn
+    } kDrawable[] = {
+        {BI_RGB, depth(1) | depth(4) | depth(8) | depth(16) | depth(24) | depth(32)},
+        {BI_BITFIELDS, depth(16) | depth(32)},
+        {BI_RLE8, depth(8)},
+        {BI_RLE4, depth(4)},
+    };
+    uint32_t compression = CompressionOf(dib);
+    int bits = BitCountOf(dib), width = WidthOf(dib), height = HeightOf(dib);
+    const auto* mode = std::ranges::find_if(kDrawable, [&](const auto& m) { return m.compression == compression; });
+    if (mode == std::end(kDrawable) || bits > 32 || !(mode->depths & depth(bits))) return std::nullopt;
+    if (width <= 0 || height == 0 || height == INT32_MIN) return std::nullopt;
+    if (compression == BI_RLE8 || compression == BI_RLE4) {
+        uint32_t declared = LE32(dib + kImageSizeAt);
+        return declared ? declared : available;
+    }
+    // Below 2^33 bytes a row times 2^31 rows: the product fits.
+    return uint64_t(DIBRowBytes(width, bits)) * uint64_t(std::abs(height));
 }
 
 // Locks a block for one routine and unlocks it on the way out.
@@ -180,9 +211,14 @@ void TwainPaintDib(TCanvas& canvas, int x, int y, int width, int height, HGLOBAL
     if (!locked.HasHeader() || IsCoreHeader(locked.Data())) return;
     uint64_t pixelOffset = PixelOffsetOf(locked.Data());
     if (pixelOffset > locked.Size() || locked.Size() > uint64_t(INT32_MAX)) return;
+    // The header's promise is checked against the block here, for every depth and RLE: what a
+    // scanner hands over is never read past, whatever its header says.
+    uint64_t available = locked.Size() - pixelOffset;
+    std::optional<uint64_t> pixelBytes = DrawnPixelBytes(locked.Data(), available);
+    if (!pixelBytes || *pixelBytes > available) return;
     const uint8_t* info = locked.Data();
     canvas.StretchDIBits(Bounds(x, y, width, height), Bounds(sourceX, sourceY, width, height), info, int(pixelOffset),
-                         info + pixelOffset, int(locked.Size() - pixelOffset));
+                         info + pixelOffset, int(*pixelBytes));
 }
 
 int TwainSaveDibToOpenFile(HGLOBAL dib, TStream& file) {

@@ -45,6 +45,12 @@ TEST(HostileInput, LyingHeadersEndInTheReadersOwnErrors) {
         {"targa-map-entry-8.tga", ReadError<TTargaGraphic>, "Cannot load image. Palette in Targa file is invalid."},
         {"eps-huge-preview.eps", ReadError<TEPSGraphic>,
          "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
+        // What the strips can decode to is bounded by the file, per coding, with or without
+        // byte counts: refused before the bitmap is made or a row is walked.
+        {"lzw-huge.tif", ReadError<TTIFFGraphic>, "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
+        {"fax-rows.tif", ReadError<TTIFFGraphic>, "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
+        {"raw-no-counts.tif", ReadError<TTIFFGraphic>,
+         "Cannot load image. Invalid or unexpected TIF/TIFF image format."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.File);

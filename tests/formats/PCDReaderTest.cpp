@@ -117,10 +117,22 @@ TEST(PCDReader, OtherFilesLeaveTheBitmapEmptyAndShortPacksFail) {
     EXPECT_NO_THROW(reader.ReadImage(otherStream));
     EXPECT_TRUE(reader.Empty());
 
-    std::vector<uint8_t> pack = ImagePack(0, Ramp, 156, 137);
-    pack.resize(pack.size() / 2);
-    TCustomMemoryStream shortStream(pack.data(), int64_t(pack.size()));
-    EXPECT_THROW(reader.ReadImage(shortStream), EReadError);
+    // Cut short by one byte or by half: refused before a row is read.
+    struct TCountingStream : TCustomMemoryStream {
+        using TCustomMemoryStream::TCustomMemoryStream;
+        int64_t Read(void* buffer, int64_t count) override {
+            rowReads += count == 768 || count == 384;
+            return TCustomMemoryStream::Read(buffer, count);
+        }
+        int rowReads = 0;
+    };
+    for (size_t cut : {size_t(1), ImagePack(0, Ramp, 156, 137).size() / 2}) {
+        std::vector<uint8_t> pack = ImagePack(0, Ramp, 156, 137);
+        pack.resize(pack.size() - cut);
+        TCountingStream shortStream(pack.data(), int64_t(pack.size()));
+        EXPECT_THROW(reader.ReadImage(shortStream), EReadError);
+        EXPECT_EQ(shortStream.rowReads, 0);
+    }
 }
 
 // Photo CD decoders differ in how they scale Photo YCC (this program takes the samples as

@@ -251,6 +251,119 @@ TEST(TwainDibTest, ABlockTooShortForItsPixelsPaintsNothing) {
     GlobalFree(cut);
 }
 
+// A 40-byte header (124 bytes for `v5`) with the given fields, an 8-bit grey table when
+// `table` is set, then `pixels` bytes; bit-field blocks carry 5-6-5 masks after a 40-byte header.
+HGLOBAL PackedBlock(int width, int height, int bits, uint32_t compression, uint32_t imageSize,
+                    const std::vector<uint8_t>& pixels, bool table = false, bool v5 = false) {
+    const uint32_t headerSize = v5 ? 124 : 40;
+    std::vector<uint8_t> bytes(headerSize);
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); };
+    put32(0, headerSize), put32(4, uint32_t(width)), put32(8, uint32_t(height));
+    bytes[12] = 1, bytes[14] = uint8_t(bits);
+    put32(16, compression), put32(20, imageSize);
+    if (compression == BI_BITFIELDS) {
+        const uint32_t masks[3] = {0xF800, 0x07E0, 0x001F};
+        if (v5)
+            for (int i = 0; i < 3; ++i) put32(40 + 4 * i, masks[i]);
+        else
+            bytes.insert(bytes.end(), reinterpret_cast<const uint8_t*>(masks),
+                         reinterpret_cast<const uint8_t*>(masks + 3));
+    }
+    if (table) {
+        put32(32, 256);
+        for (uint32_t i = 0; i < 256; ++i) bytes.insert(bytes.end(), {uint8_t(i), uint8_t(i), uint8_t(i), 0});
+    }
+    bytes.insert(bytes.end(), pixels.begin(), pixels.end());
+    HGLOBAL block = GlobalAlloc(platform::GMEM_MOVEABLE, bytes.size());
+    std::memcpy(GlobalLock(block), bytes.data(), bytes.size());
+    GlobalUnlock(block);
+    return block;
+}
+
+TEST(TwainDibTest, RunLengthBlocksPaintTheirRunsWithOrWithoutAnImageSize) {
+    // 4 × 2: the bottom row one run of grey 10, the top row 20, 20, 30, 30; then end of bitmap.
+    const std::vector<uint8_t> rle8 = {4, 10, 0, 0, 2, 20, 2, 30, 0, 1};
+    // RLE4 packs two indexes in a byte and alternates them along the run.
+    const std::vector<uint8_t> rle4 = {4, 0xA1, 0, 0, 4, 0x23, 0, 1};
+    struct Case {
+        uint32_t compression;
+        int bits;
+        const std::vector<uint8_t>& data;
+        uint32_t wanted[2][4];  // grey levels, top row first
+    } cases[] = {{BI_RLE8, 8, rle8, {{20, 20, 30, 30}, {10, 10, 10, 10}}},
+                 {BI_RLE4, 4, rle4, {{2, 3, 2, 3}, {10, 1, 10, 1}}}};
+    for (const Case& c : cases)
+        for (uint32_t imageSize : {uint32_t(c.data.size()), 0u}) {
+            SCOPED_TRACE(testing::Message() << "bits " << c.bits << ", image size " << imageSize);
+            HGLOBAL block = PackedBlock(4, 2, c.bits, c.compression, imageSize, c.data, true);
+            TDIB target;
+            target.SetSize(4, 2, 24);
+            TwainPaintDib(target.Canvas(), 0, 0, 4, 2, block, 0, 0);
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 4; ++x)
+                    EXPECT_EQ(ShownColour(target, x, y), c.wanted[y][x] * 0x010101u) << x << "," << y;
+            GlobalFree(block);
+        }
+}
+
+struct ShortBlockCase {
+    std::string name;
+    int width, height, bits;
+    uint32_t compression, imageSize;
+    size_t pixelBytes;
+    bool v5 = false;
+};
+
+std::vector<ShortBlockCase> ShortBlockCases() {
+    std::vector<ShortBlockCase> cases;
+    // Every plain depth one byte short of its 13 × 7 rows.
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
+        size_t needed = size_t((bits * 13 + 31) / 32 * 4) * 7;
+        cases.push_back({"", 13, 7, bits, BI_RGB, 0, needed - 1});
+        cases.push_back({"", 13, -7, bits, BI_RGB, 0, needed - 1});
+        if (bits == 16 || bits == 32) cases.push_back({"", 13, 7, bits, BI_BITFIELDS, 0, needed - 1});
+    }
+    for (ShortBlockCase& c : cases)
+        c.name = std::string(c.compression == BI_BITFIELDS ? "BitFields" : "Plain") + std::to_string(c.bits) +
+            (c.height < 0 ? "TopDown" : "") + "OneByteShort";
+    // RLE data whose image size passes the end of the block.
+    cases.push_back({"RunLength8SizePastTheBlock", 4, 2, 8, BI_RLE8, 64, 10});
+    cases.push_back({"RunLength4SizePastTheBlock", 4, 2, 4, BI_RLE4, 64, 8});
+    // Width times depth beyond 2^31 bytes a row, which a 32-bit row size wraps to a small or
+    // negative one: the header of a block a fuzzer found (16-bit bit fields, 124-byte header).
+    cases.push_back({"RowSizePastTwoGigabytes", 0x60FFFF07, -0x17A9FF90, 16, BI_BITFIELDS, 0, 100, true});
+    cases.push_back({"RowsTimesHeightPast64Bits", 0x7FFFFFFF, 0x7FFFFFFF, 32, BI_RGB, 0, 100});
+    cases.push_back({"LowestHeight", 4, INT32_MIN, 24, BI_RGB, 0, 100});
+    // Depths and modes that do not go together.
+    cases.push_back({"RunLength8AtTwentyFourBits", 4, 2, 24, BI_RLE8, 0, 100});
+    cases.push_back({"RunLength4AtEightBits", 4, 2, 8, BI_RLE4, 0, 100});
+    cases.push_back({"BitFieldsAtEightBits", 4, 2, 8, BI_BITFIELDS, 0, 100});
+    cases.push_back({"ZeroBits", 4, 2, 0, BI_RGB, 0, 100});
+    cases.push_back({"UnknownCompression", 4, 2, 24, 4, 0, 100});
+    return cases;
+}
+
+class ShortBlockTest : public ::testing::TestWithParam<ShortBlockCase> {};
+
+// The scanner's block is read only as far as it goes: a header promising more paints nothing.
+TEST_P(ShortBlockTest, PaintsNothing) {
+    const ShortBlockCase& c = GetParam();
+    std::vector<uint8_t> pixels(c.pixelBytes, 0x5A);
+    HGLOBAL block = PackedBlock(c.width, c.height, c.bits, c.compression, c.imageSize, pixels, c.bits <= 8, c.v5);
+    TDIB target;
+    target.SetSize(16, 16, 24);
+    target.Canvas().Brush.Color = clWhite;
+    target.Canvas().FillRect(Rect(0, 0, 16, 16));
+    TwainPaintDib(target.Canvas(), 0, 0, 16, 16, block, 0, 0);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) ASSERT_EQ(ShownColour(target, x, y), 0xFFFFFFu) << x << "," << y;
+    EXPECT_EQ(platform::GlobalLockCount(block), 0);
+    GlobalFree(block);
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, ShortBlockTest, ::testing::ValuesIn(ShortBlockCases()),
+                         [](const auto& info) { return info.param.name; });
+
 // --- bitmap files ----------------------------------------------------------------------------
 
 class BitmapFileTest : public ::testing::Test {

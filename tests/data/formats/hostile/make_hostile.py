@@ -34,11 +34,11 @@ def png_huge_chunk():
     return b"\x89PNG\r\n\x1a\n" + ihdr + idat
 
 
-def tiff(width, height, compression, bits, samples, strip):
+def tiff(width, height, compression, bits, samples, strip, byte_counts=True):
     # A little-endian TIFF of one strip right after its directory.
     photometric = 2 if samples == 3 else 0
     tags = [(256, 4, width), (257, 4, height), (258, 3, bits), (259, 3, compression), (262, 3, photometric),
-            (273, 4, 0), (277, 3, samples), (278, 4, height), (279, 4, len(strip))]
+            (273, 4, 0), (277, 3, samples), (278, 4, height)] + ([(279, 4, len(strip))] if byte_counts else [])
     directory_size = 2 + 12 * len(tags) + 4
     strip_offset = 8 + directory_size
     entries = b"".join(struct.pack("<HHII", tag, kind, 1, strip_offset if tag == 273 else value)
@@ -60,6 +60,21 @@ def tiff_fax_huge():
     return tiff(60000, 60000, 4, 1, 1, b"\xff" * 7500)
 
 
+def tiff_lzw_huge():
+    # An LZW TIFF of 20000 x 20000 grey pixels in 200 bytes: a code stands for 4096 bytes at most.
+    return tiff(20000, 20000, 5, 8, 1, b"\x80" + bytes(199))
+
+
+def tiff_fax_rows():
+    # A T.6 fax TIFF of 1728 x 200000 pixels in 100 bytes: a row takes one bit at least.
+    return tiff(1728, 200000, 4, 1, 1, b"\xff" * 100)
+
+
+def tiff_raw_no_counts():
+    # An uncompressed RGB TIFF of 5000 x 5000 pixels without strip byte counts, in 300 bytes.
+    return tiff(5000, 5000, 1, 8, 3, bytes(300), byte_counts=False)
+
+
 files = {
     "psd-no-channels.psd": psd_no_channels(),
     "targa-map-entry-0.tga": targa_map(0, 4),
@@ -67,6 +82,9 @@ files = {
     "png-huge-chunk.png": png_huge_chunk(),
     "eps-huge-preview.eps": eps_huge_preview(),
     "fax-60000.tif": tiff_fax_huge(),
+    "lzw-huge.tif": tiff_lzw_huge(),
+    "fax-rows.tif": tiff_fax_rows(),
+    "raw-no-counts.tif": tiff_raw_no_counts(),
 }
 for name, data in files.items():
     (here / name).write_bytes(data)
