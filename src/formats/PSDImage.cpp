@@ -2,8 +2,12 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <numeric>
+#include <span>
 
+#include "core/Exceptions.h"
+#include "core/PictureMemory.h"
 #include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 
@@ -255,7 +259,11 @@ void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>&
     const uint64_t planeSize = uint64_t(width) * sampleBytes * height;
     // Only the planes shown are decoded; further channels (spot colours, masks) follow them.
     const uint32_t planes = PlanesOf(Properties.Model);
-    std::vector<uint8_t> data(planes * planeSize, 0);
+    // Zeroed fresh pages, not a cleared vector: the planes are as large as the picture.
+    const std::unique_ptr<uint8_t, void (*)(uint8_t*)> block(AllocatePictureBlock(size_t(planes * planeSize)),
+                                                             &FreePictureBlock);
+    if (!block) throw EOutOfMemory("Out of memory");
+    const std::span<uint8_t> data(block.get(), size_t(planes * planeSize));
     if (Properties.Coding == CompressionKind::PackBits) {
         const uint64_t counts = uint64_t(planes) * height;
         const TRawBuffer packed =
