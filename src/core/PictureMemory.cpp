@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "core/Exceptions.h"
@@ -58,6 +62,53 @@ std::string PictureTooLargeText(uint64_t width, uint64_t height, int bitCount) {
 void CheckPictureMemory(uint64_t width, uint64_t height, int bitCount) {
     if (PictureBytes(width, height, bitCount) > PictureMemoryLimit())
         throw EOutOfMemory(PictureTooLargeText(width, height, bitCount));
+}
+
+namespace {
+
+constexpr size_t kHugePage = size_t(2) << 20;
+// Smaller blocks come from malloc, which maps large ones afresh anyway.
+constexpr size_t kMappedBlock = size_t(8) << 20;
+
+struct TMapping {
+    void* Base;
+    size_t Length;
+};
+
+// The mapped blocks by their start; pictures may be made and freed on any thread.
+std::mutex mappedLock;
+std::map<uint8_t*, TMapping>& MappedBlocks() {
+    static auto* blocks = new std::map<uint8_t*, TMapping>;  // kept to the end of the program
+    return *blocks;
+}
+
+}  // namespace
+
+uint8_t* AllocatePictureBlock(size_t size) {
+    if (size < kMappedBlock) return static_cast<uint8_t*>(std::calloc(size ? size : 1, 1));
+    // Room to start on a 2 MiB boundary and to end on one; pages never touched cost nothing.
+    const size_t length = size + 2 * kHugePage;
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) return nullptr;
+    auto* block = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(base) + kHugePage - 1) & ~(kHugePage - 1));
+    madvise(block, (size + kHugePage - 1) & ~(kHugePage - 1), MADV_HUGEPAGE);  // a hint: may be refused
+    std::lock_guard<std::mutex> hold(mappedLock);
+    MappedBlocks()[block] = {base, length};
+    return block;
+}
+
+void FreePictureBlock(uint8_t* block) {
+    if (!block) return;
+    {
+        std::lock_guard<std::mutex> hold(mappedLock);
+        auto& blocks = MappedBlocks();
+        if (auto it = blocks.find(block); it != blocks.end()) {
+            munmap(it->second.Base, it->second.Length);
+            blocks.erase(it);
+            return;
+        }
+    }
+    std::free(block);
 }
 
 }  // namespace tilvorn

@@ -1,6 +1,7 @@
 // How much memory one picture may take. A header can declare any size; a picture whose
 // pixels would not fit is refused with its size named before anything is allocated.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -20,5 +21,12 @@ std::string PictureTooLargeText(uint64_t width, uint64_t height, int bitCount);
 
 /// Raises EOutOfMemory with PictureTooLargeText when the bitmap would pass the limit.
 void CheckPictureMemory(uint64_t width, uint64_t height, int bitCount);
+
+/// size bytes of pixel memory, all 0, or nullptr when there is none. A block of many megabytes
+/// is mapped on its own and asked for in 2 MiB pages where the system has them: a picture's
+/// first writes then take a few hundred page faults instead of thousands.
+uint8_t* AllocatePictureBlock(size_t size);
+/// Gives back a block from AllocatePictureBlock (nullptr is left alone).
+void FreePictureBlock(uint8_t* block);
 
 }  // namespace tilvorn

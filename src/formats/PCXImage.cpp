@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
@@ -57,6 +59,69 @@ struct TPCXGraphic::Header {
     uint8_t Planes() const { return Bytes[65]; }
     uint16_t BytesPerLine() const { return LE16(&Bytes[66]); }
     uint16_t PaletteInfo() const { return LE16(&Bytes[68]); }
+};
+
+// The stored lines one after the other, read through a small window of the file: the picture
+// is never held twice. Runs that reach past a line's end go on into the next line, as the
+// coding is one stream over all lines; what the data do not cover stays 0.
+class TPCXGraphic::Lines {
+public:
+    Lines(TStream& stream, uint64_t dataSize, bool runLength)
+        : stream_(stream), left_(dataSize), runLength_(runLength) {}
+
+    void Next(uint8_t* line, size_t size) {
+        size_t pos = 0;
+        while (pos < size) {
+            if (runLeft_ > 0) {
+                const size_t n = std::min<size_t>(runLeft_, size - pos);
+                std::memset(line + pos, runValue_, n);
+                pos += n;
+                runLeft_ -= uint32_t(n);
+                continue;
+            }
+            if (!Available()) break;
+            if (!runLength_) {  // stored as they are
+                const size_t n = std::min(size - pos, end_ - at_);
+                std::memcpy(line + pos, window_.data() + at_, n);
+                pos += n;
+                at_ += n;
+                continue;
+            }
+            const uint8_t b = window_[at_++];
+            if ((b & 0xC0) != 0xC0) {
+                line[pos++] = b;
+                continue;
+            }
+            if (!Available()) break;  // a run whose value the data do not hold
+            runLeft_ = b & 0x3Fu;
+            runValue_ = window_[at_++];
+        }
+        if (pos < size) std::memset(line + pos, 0, size - pos);
+    }
+
+private:
+    /// Whether a byte is left, refilling the window when it is used up.
+    bool Available() {
+        if (at_ < end_) return true;
+        if (left_ == 0) return false;
+        const int64_t got = stream_.Read(window_.data(), int64_t(std::min<uint64_t>(left_, window_.size())));
+        if (got <= 0) {
+            left_ = 0;
+            return false;
+        }
+        left_ -= uint64_t(got);
+        at_ = 0;
+        end_ = size_t(got);
+        return true;
+    }
+
+    TStream& stream_;
+    uint64_t left_;  // stored bytes not yet read into the window
+    bool runLength_;
+    std::array<uint8_t, 64 * 1024> window_{};
+    size_t at_ = 0, end_ = 0;
+    uint32_t runLeft_ = 0;
+    uint8_t runValue_ = 0;
 };
 
 bool TPCXGraphic::ProbeContent(TStream& stream) {
@@ -139,23 +204,12 @@ void TPCXGraphic::ReadImage(TStream& stream) {
         ApplyPalette(stream, header, format);
     SetImageSize(Properties.ImageWidth, Properties.ImageHeight);
 
-    std::vector<uint8_t> data(decodedSize, 0);
-    {
-        const TRawBuffer stored = ReadRawBytes(stream, uint64_t(dataSize));
-        TDestPos dest(data.data(), data.size());
-        if (Properties.Coding == CompressionKind::RLE) {
-            TPCXRLEDecoder decoder;
-            TSourcePos source(stored.data(), stored.size());
-            decoder.Decompress(source, dest, int32_t(std::min<int64_t>(dataSize, INT32_MAX)),
-                               int32_t(std::min<uint64_t>(decodedSize, INT32_MAX)));
-        } else {
-            std::memcpy(data.data(), stored.data(), std::min<uint64_t>(stored.size(), data.size()));
-        }
-    }
+    RequireBytes(stream, uint64_t(dataSize));
+    auto lines = std::make_unique<Lines>(stream, uint64_t(dataSize), Properties.Coding == CompressionKind::RLE);
 
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
-    TransferRows(data, lineSize, header.BytesPerLine());
+    TransferRows(*lines, lineSize, header.BytesPerLine());
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
 }
 
@@ -198,13 +252,15 @@ void TPCXGraphic::ApplyPalette(TStream& stream, const Header& header, BitmapPixe
     }
 }
 
-void TPCXGraphic::TransferRows(const std::vector<uint8_t>& data, uint32_t lineSize, uint32_t planeBytes) {
+void TPCXGraphic::TransferRows(Lines& lines, uint32_t lineSize, uint32_t planeBytes) {
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
     const int bitCount = BitCount();
     const uint32_t planes = Properties.SampleCount;
     const bool bitPlanes = IsBitPlaneLayout(planes, Properties.SampleBits);
+    std::vector<uint8_t> stored(lineSize);
+    const uint8_t* line = stored.data();
     for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* line = data.data() + uint64_t(y) * lineSize;
+        lines.Next(stored.data(), stored.size());
         uint8_t* row = ScanLine(int(y));
         if (bitPlanes) {
             // Bit k of a pixel comes from plane k; two pixels per output byte, first high.

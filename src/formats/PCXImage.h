@@ -13,9 +13,10 @@ public:
 
 private:
     struct Header;
+    class Lines;
     bool HasClosingPalette(TStream& stream) const;
     void ApplyPalette(TStream& stream, const Header& header, BitmapPixelFormat format);
-    void TransferRows(const std::vector<uint8_t>& data, uint32_t lineSize, uint32_t planeBytes);
+    void TransferRows(Lines& lines, uint32_t lineSize, uint32_t planeBytes);
 };
 
 }  // namespace tilvorn

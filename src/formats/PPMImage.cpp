@@ -1,6 +1,7 @@
 #include "formats/PPMImage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -73,6 +74,15 @@ bool TPPMGraphic::Fill() {
 uint8_t TPPMGraphic::ReadByte() {
     if (!Fill()) RaiseImageErrorFmt(readertext::StreamReadError, kReadErrorName);
     return buffer_[bufferPos_++];
+}
+
+void TPPMGraphic::ReadBytes(uint8_t* target, size_t count) {
+    const size_t buffered = std::min<size_t>(count, bufferEnd_ - bufferPos_);
+    std::memcpy(target, buffer_.data() + bufferPos_, buffered);
+    bufferPos_ += uint32_t(buffered);
+    const int64_t rest = int64_t(count - buffered);
+    if (rest > 0 && LoadStream->Read(target + buffered, rest) != rest)
+        RaiseImageErrorFmt(readertext::StreamReadError, kReadErrorName);
 }
 
 std::string TPPMGraphic::ReadLine() {
@@ -226,12 +236,21 @@ void TPPMGraphic::ReadRow(char type, uint8_t* row) {
             }
             break;
         case '4':
-            for (uint32_t i = 0; i < (width + 7) / 8; ++i) row[i] = ReadByte();
+            ReadBytes(row, (width + 7) / 8);
             break;
         case '5':
+            if (maxValue_ == 255) {
+                ReadBytes(row, width);
+                break;
+            }
             for (uint32_t x = 0; x < width; ++x) row[x] = ReadBinarySample();
             break;
         case '6':
+            if (maxValue_ == 255) {  // the bytes as they are, red and blue swapped in place
+                ReadBytes(row, size_t(width) * 3);
+                for (uint32_t x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+                break;
+            }
             for (uint32_t x = 0; x < width; ++x) {
                 row[3 * x + 2] = ReadBinarySample();
                 row[3 * x + 1] = ReadBinarySample();

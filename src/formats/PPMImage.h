@@ -22,6 +22,9 @@ private:
     bool Fill();
     /// The next byte; the read error at the end of the stream.
     uint8_t ReadByte();
+    /// The next count bytes, the buffered ones first and the rest straight from the stream;
+    /// the read error when the stream ends before them.
+    void ReadBytes(uint8_t* target, size_t count);
     /// The next byte without taking it; the read error at the end of the stream.
     uint8_t PeekOrFill();
     /// Bytes up to a carriage return or line feed (and a line feed right after a return).

@@ -2,8 +2,12 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <numeric>
+#include <span>
 
+#include "core/Exceptions.h"
+#include "core/PictureMemory.h"
 #include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 
@@ -248,35 +252,106 @@ void TPSDGraphic::ReadIndexedRows(TStream& stream, const std::vector<uint16_t>& 
     }
 }
 
+namespace {
+
+/// A place in the PackBits coding of all colour planes, which is one stream from the first
+/// plane's first row to the last plane's last row: rows are taken from it a plane at a time,
+/// a packet that reaches past a row going on into the next one, and what the data do not
+/// hold stays 0, as decoding the whole stream at once gives it.
+class TPackBitsPlace {
+public:
+    TPackBitsPlace(const uint8_t* data, size_t size) : at_(data), end_(data + size) {}
+
+    /// The next count bytes into target, or past them without writing when target is nullptr.
+    void Take(uint8_t* target, size_t count) {
+        while (count > 0) {
+            if (literal_ == 0 && run_ == 0 && !NextPacket()) {
+                if (target) std::memset(target, 0, count);
+                return;
+            }
+            const size_t n = std::min(count, literal_ ? literal_ : run_);
+            if (literal_) {
+                if (target) std::memcpy(target, at_, n);
+                at_ += n;
+                literal_ -= n;
+            } else {
+                if (target) std::memset(target, value_, n);
+                run_ -= n;
+            }
+            if (target) target += n;
+            count -= n;
+        }
+    }
+
+private:
+    // Starts the next packet; false at the end of the data. A literal packet the data cut
+    // short gives what they hold, a run without its value ends the stream.
+    bool NextPacket() {
+        while (at_ < end_) {
+            const int8_t header = static_cast<int8_t>(*at_++);
+            if (header >= 0) {
+                literal_ = std::min<size_t>(size_t(header) + 1, size_t(end_ - at_));
+                if (literal_) return true;
+            } else if (header != -128) {
+                if (at_ == end_) break;
+                value_ = *at_++;
+                run_ = size_t(1 - header);
+                return true;
+            }
+        }
+        at_ = end_;
+        return false;
+    }
+
+    const uint8_t* at_;
+    const uint8_t* end_;
+    size_t literal_ = 0, run_ = 0;
+    uint8_t value_ = 0;
+};
+
+}  // namespace
+
 void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>& rowCounts) {
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
     const uint64_t sampleBytes = Properties.SampleBits / 8;
     const uint64_t planeSize = uint64_t(width) * sampleBytes * height;
+    const uint64_t rowStep = uint64_t(width) * sampleBytes;
     // Only the planes shown are decoded; further channels (spot colours, masks) follow them.
     const uint32_t planes = PlanesOf(Properties.Model);
-    std::vector<uint8_t> data(planes * planeSize, 0);
-    if (Properties.Coding == CompressionKind::PackBits) {
+    const bool packBits = Properties.Coding == CompressionKind::PackBits;
+    // Coded planes are decoded a row at a time from the stored bytes, each plane from its own
+    // place in the stream; stored planes are read whole, into zeroed fresh pixel memory.
+    std::vector<TPackBitsPlace> places;
+    TRawBuffer packed(0);
+    std::unique_ptr<uint8_t, void (*)(uint8_t*)> block(nullptr, &FreePictureBlock);
+    if (packBits) {
         const uint64_t counts = uint64_t(planes) * height;
-        const TRawBuffer packed =
-            ReadRawBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0)));
-        TPackbitsRLEDecoder decoder;
-        TSourcePos source(packed.data(), packed.size());
-        TDestPos dest(data.data(), data.size());
-        decoder.Decompress(source, dest, int32_t(std::min<uint64_t>(packed.size(), INT32_MAX)),
-                           int32_t(std::min<uint64_t>(data.size(), INT32_MAX)));
-    } else if (!data.empty()) {
-        stream.ReadBuffer(data.data(), int64_t(data.size()));
+        packed = ReadRawBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0)));
+        places.emplace_back(packed.data(), size_t(packed.size()));
+        for (uint32_t p = 1; p < planes; ++p) {
+            places.push_back(places.back());
+            places.back().Take(nullptr, size_t(planeSize));
+        }
+    } else {
+        block.reset(AllocatePictureBlock(size_t(planes * planeSize)));
+        if (!block) throw EOutOfMemory("Out of memory");
+        if (planes * planeSize > 0) stream.ReadBuffer(block.get(), int64_t(planes * planeSize));
     }
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
 
-    if (Properties.Model == ColorModel::CMYK)  // stored as 255 for no ink
-        for (uint8_t& b : data) b = uint8_t(255 - b);
-    const uint64_t rowStep = uint64_t(width) * sampleBytes;
+    std::vector<uint8_t> rows(packBits ? size_t(planes * rowStep) : 0);
+    const bool cmyk = Properties.Model == ColorModel::CMYK;  // stored as 255 for no ink
     for (uint32_t y = 0; y < height; ++y) {
-        std::array<const void*, 4> sources{};
-        for (uint32_t p = 0; p < planes; ++p) sources[p] = data.data() + p * planeSize + y * rowStep;
+        std::array<uint8_t*, 4> row{};
+        for (uint32_t p = 0; p < planes; ++p) {
+            row[p] = packBits ? rows.data() + p * rowStep : block.get() + p * planeSize + y * rowStep;
+            if (packBits) places[p].Take(row[p], size_t(rowStep));
+            if (cmyk)
+                for (uint64_t i = 0; i < rowStep; ++i) row[p][i] = uint8_t(255 - row[p][i]);
+        }
+        const std::array<const void*, 4> sources{row[0], row[1], row[2], row[3]};
         Converter.ConvertPixels(std::span<const void* const>(sources.data(), planes), ScanLine(int(y)), width);
         ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
         AdvanceProgressArea();

@@ -1,5 +1,6 @@
 #include "formats/SGIImage.h"
 
+#include <algorithm>
 #include <array>
 
 #include "formats/FormatBytes.h"
@@ -112,7 +113,7 @@ void TSGIGraphic::ReadImage(TStream& stream) {
         TSGIGraphic& reader;
         ~TRelease() {
             reader.decoder_.reset();
-            reader.packed_ = {};
+            reader.windows_ = {};
         }
     } release{*this};
     TProgressPhase transfer(*this, readertext::Transfering, 100);
@@ -166,12 +167,29 @@ void TSGIGraphic::ReadRow(uint32_t y, uint32_t plane, std::vector<uint8_t>& buff
     }
     const uint64_t entry = uint64_t(plane) * height + y;
     const int64_t position = int64_t(StartPosition) + rowOffsets_[entry];
-    packed_.resize(size_t(std::clamp<int64_t>(streamEnd_ - position, 0, int64_t(rowLengths_[entry]) * sampleBytes)));
-    stream.SetPosition(position);
-    packed_.resize(size_t(stream.Read(packed_.data(), int64_t(packed_.size()))));
-    TSourcePos source(packed_.data(), packed_.size());
+    const std::span<const uint8_t> coded =
+        CodedBytes(plane, position,
+                   size_t(std::clamp<int64_t>(streamEnd_ - position, 0, int64_t(rowLengths_[entry]) * sampleBytes)));
+    TSourcePos source(coded.data(), coded.size());
     TDestPos dest(buffer.data(), buffer.size());
-    decoder_->Decompress(source, dest, int32_t(packed_.size()), int32_t(width));
+    decoder_->Decompress(source, dest, int32_t(coded.size()), int32_t(width));
+}
+
+std::span<const uint8_t> TSGIGraphic::CodedBytes(uint32_t plane, int64_t position, size_t count) {
+    constexpr size_t kWindowSize = 256 * 1024;
+    TWindow& window = windows_[plane % windows_.size()];
+    const bool inside =
+        position >= window.Start && uint64_t(position - window.Start) + count <= uint64_t(window.Bytes.size());
+    if (!inside && count > 0) {
+        const int64_t wanted = std::clamp<int64_t>(streamEnd_ - position, 0, int64_t(std::max(count, kWindowSize)));
+        window.Bytes.resize(size_t(wanted));
+        LoadStream->SetPosition(position);
+        window.Bytes.resize(size_t(std::max<int64_t>(LoadStream->Read(window.Bytes.data(), wanted), 0)));
+        window.Start = position;
+    }
+    const size_t offset = size_t(position - window.Start);
+    if (count == 0 || offset > window.Bytes.size()) return {};
+    return {window.Bytes.data() + offset, std::min(count, window.Bytes.size() - offset)};
 }
 
 }  // namespace tilvorn

@@ -862,9 +862,12 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
             uint64_t count = index < byteCounts.size() ? byteCounts[index] : uint64_t(decodedSize) * 8 + 1024;
             count = std::min<uint64_t>(count, uint64_t(available));
             count = std::min<uint64_t>(count, 0x7FFFFFF0);
-            packed.assign(size_t(count) + 16, 0);
+            // Only what the read does not fill is cleared: the bytes past the end of the data
+            // that decoders may look at.
+            packed.resize(size_t(count) + 16);
             const int64_t got = Stream.Read(packed.data(), int64_t(count));
             const uint32_t packedSize = uint32_t(std::max<int64_t>(got, 0));
+            std::fill(packed.begin() + packedSize, packed.end(), 0);
             if (reverseBytes) ReverseBitOrder(packed.data(), packedSize);
             TSourcePos source(packed.data(), packedSize);
             TDestPos dest(out.data(), out.size());

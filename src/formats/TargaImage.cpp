@@ -72,6 +72,21 @@ public:
         ++used_;
         return buffer_[pos_++];
     }
+    // The next count bytes into target, as count calls of Next would give them.
+    void Take(uint8_t* target, size_t count) {
+        while (count > 0) {
+            if (pos_ == end_ && !Refill()) {
+                std::memset(target, 0, count);
+                return;
+            }
+            const size_t n = std::min(count, end_ - pos_);
+            std::memcpy(target, buffer_.data() + pos_, n);
+            pos_ += n;
+            used_ += n;
+            target += n;
+            count -= n;
+        }
+    }
     // Leaves the stream right after the last byte taken.
     void Settle() { stream_.SetPosition(start_ + int64_t(used_)); }
 
@@ -109,11 +124,11 @@ public:
         while (pixels > 0) {
             if (left_ == 0) StartPacket();
             uint32_t n = std::min(left_, pixels);
-            for (uint32_t i = 0; i < n; ++i, row += pixelBytes_) {
-                if (repeat_)
-                    std::memcpy(row, value_.data(), pixelBytes_);
-                else
-                    for (uint32_t b = 0; b < pixelBytes_; ++b) row[b] = input_.Next();
+            if (repeat_) {
+                for (uint32_t i = 0; i < n; ++i, row += pixelBytes_) std::memcpy(row, value_.data(), pixelBytes_);
+            } else {
+                input_.Take(row, size_t(n) * pixelBytes_);
+                row += size_t(n) * pixelBytes_;
             }
             left_ -= n;
             pixels -= n;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -194,6 +195,8 @@ int TPaletteCache::RefCountOf(HPALETTE handle) const {
 
 TDIBStore::TDIBStore() { Reset(); }
 
+void TDIBStore::TFreeBlock::operator()(uint8_t* block) const { FreePictureBlock(block); }
+
 TDIBStore::~TDIBStore() {
     FreePixels();
     if (Palette) TPaletteCache::Instance().ReleasePalette(Palette);
@@ -312,7 +315,7 @@ void TDIBStore::Allocate(int width, int height, int bitCount, const DIBPixelForm
     Compressed = info.biCompression == BI_RLE8 || info.biCompression == BI_RLE4;
     MemoryImage = memoryImage || Compressed;
     if (!Compressed) {
-        memory_.reset(new (std::nothrow) uint8_t[size_t(Size)]);
+        memory_.reset(AllocatePictureBlock(size_t(Size)));
         if (!memory_) {
             Reset();
             if (memoryImage) throw EOutOfMemory("Out of memory");
@@ -324,7 +327,7 @@ void TDIBStore::Allocate(int width, int height, int bitCount, const DIBPixelForm
 }
 
 void TDIBStore::SetCompressedData(const uint8_t* data, int size) {
-    memory_.reset(new (std::nothrow) uint8_t[size_t(std::max(size, 1))]);
+    memory_.reset(AllocatePictureBlock(size_t(std::max(size, 1))));
     if (!memory_) throw EOutOfMemory("Out of memory");
     if (size > 0) std::memcpy(memory_.get(), data, size_t(size));
     Pixels = memory_.get();

@@ -261,7 +261,11 @@ private:
     void Reset();
     void FreePixels();
     void MovePackedChannels(const uint32_t fileMasks[3]);
-    std::unique_ptr<uint8_t[]> memory_;
+    struct TFreeBlock {
+        void operator()(uint8_t* block) const;
+    };
+    /// From AllocatePictureBlock: zero, a large block as fresh pages without a pass over them.
+    std::unique_ptr<uint8_t, TFreeBlock> memory_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -438,7 +442,7 @@ public:
     TDIBStore* Image() const { return image_; }
 
     /// New picture of the given size and bit count with the public PixelFormat and
-    /// ColorTable; nothing happens when nothing would change. Pixels are not defined.
+    /// ColorTable; nothing happens when nothing would change. A new picture's pixels are 0.
     void SetSize(int width, int height, int bitCount);
     void Clear();
     void SetWidth(int width) override;

@@ -72,6 +72,35 @@ bool ModelHasAlpha(const TImageProperties& p) {
 
 }  // namespace
 
+namespace {
+
+/// One row of the bitmap as 24-bit colours, before transparency and alpha: the common depths
+/// a row at a time, the others pixel by pixel.
+void RowColors(const uint8_t* source, uint8_t* target, int width, int bitCount, const TColorTable& table,
+               const DIBPixelFormat& format) {
+    switch (bitCount) {
+        case 24:
+            std::memcpy(target, source, size_t(width) * 3);
+            return;
+        case 32:
+            for (int x = 0; x < width; ++x, source += 4, target += 3) std::memcpy(target, source, 3);
+            return;
+        case 8:
+            for (int x = 0; x < width; ++x, target += 3) {
+                const RGBQUAD& q = table[source[x]];
+                target[0] = q.rgbBlue, target[1] = q.rgbGreen, target[2] = q.rgbRed;
+            }
+            return;
+        default:
+            for (int x = 0; x < width; ++x, target += 3) {
+                const Bgr c = PixelColor(source, x, bitCount, table, format);
+                target[0] = c.Blue, target[1] = c.Green, target[2] = c.Red;
+            }
+    }
+}
+
+}  // namespace
+
 void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TDIB& picture,
                       std::span<const uint8_t> paletteAlpha) {
     const int width = bitmap.Width(), height = bitmap.Height(), bitCount = bitmap.BitCount();
@@ -88,22 +117,28 @@ void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TD
     const DIBPixelFormat format = bitmap.CurrentPixelFormat();
     for (int y = 0; y < height; ++y) {
         const uint8_t* source = bitmap.ScanLine(y);
-        uint8_t* target = picture.ScanLine(y);
+        uint8_t* row = picture.ScanLine(y);
+        RowColors(source, row, width, bitCount, table, format);
+        if (!transparent && !alpha) continue;
+        uint8_t* target = row;
         for (int x = 0; x < width; ++x, target += 3) {
-            Bgr c = PixelColor(source, x, bitCount, table, format);
-            if (transparent && RGBColor(c.Red, c.Green, c.Blue) == *transparent) c = {255, 255, 255};
+            if (transparent && RGBColor(target[2], target[1], target[0]) == *transparent)
+                target[0] = target[1] = target[2] = 255;
             if (alpha) {
                 const uint8_t a = source[4 * x + 3];
-                c = {OverWhite(c.Blue, a), OverWhite(c.Green, a), OverWhite(c.Red, a)};
+                for (int c = 0; c < 3; ++c) target[c] = OverWhite(target[c], a);
             }
-            target[0] = c.Blue;
-            target[1] = c.Green;
-            target[2] = c.Red;
         }
     }
 }
 
 void LayReaderOnWhite(TReaderGraphic& reader, TDIB& picture) {
+    // A bitmap that already is the 24-bit picture is handed over, not copied: the picture
+    // shares the reader's pixels, and they stay its own once the reader is gone.
+    if (reader.BitCount() == 24 && !reader.Transparent && !reader.Empty()) {
+        picture.Assign(&static_cast<TDIB&>(reader));
+        return;
+    }
     const TColor transparentColor = reader.TransparentColor;
     LayBitmapOnWhite(reader, ModelHasAlpha(reader.Properties), reader.Transparent ? &transparentColor : nullptr,
                      picture, reader.PaletteAlpha);

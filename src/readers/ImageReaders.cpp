@@ -473,8 +473,11 @@ void TReaderGraphic::SetImageSize(uint32_t width, uint32_t height) {
     // when either would not fit.
     CheckPictureMemory(width, height, std::max(bits, 24));
     if (width > kLimit || height > kLimit || total > kLimit) throw EOutOfMemory("Out of memory");
+    const TDIBStore* before = Image();
     SetSize(int(width), int(height), bits);
-    if (Size() > 0) std::memset(Pixels(), 0, size_t(Size()));
+    // A new picture comes zeroed; only one kept at its size (the same size read again) is
+    // cleared here, so that the fresh pages of a large picture are not written twice.
+    if (Size() > 0 && Image() == before) std::memset(Pixels(), 0, size_t(Size()));
 }
 
 void TReaderGraphic::SetPaletteEntries(const TPalette& palette) {

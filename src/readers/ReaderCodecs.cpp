@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "core/Exceptions.h"
@@ -297,6 +298,31 @@ void TRLADecoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t PackedS
 struct TLZ77Decoder::TStream {
     z_stream Z{};
     bool Open = false;
+    // Whole streams (one per TIFF strip) go through libdeflate, which decodes a block held
+    // in memory in about half zlib's time; zlib takes any stream libdeflate refuses.
+    libdeflate_decompressor* Whole = nullptr;
+    ~TStream() {
+        if (Whole) libdeflate_free_decompressor(Whole);
+    }
+
+    /// Decodes one whole stream of packedSize bytes into at most unpackedSize bytes; false,
+    /// with the target as it was, when the stream is damaged or does not fit.
+    bool DecodeWhole(TSourcePos& source, TDestPos& dest, size_t packedSize, size_t unpackedSize) {
+        if (!Whole) Whole = libdeflate_alloc_decompressor();
+        size_t used = 0, made = 0;
+        if (!Whole || packedSize == 0 ||
+            libdeflate_zlib_decompress_ex(Whole, source.Pos, packedSize, dest.Pos, unpackedSize, &used, &made) !=
+                LIBDEFLATE_SUCCESS) {
+            if (unpackedSize) std::memset(dest.Pos, 0, unpackedSize);  // what a failed try wrote
+            return false;
+        }
+        // As zlib would leave it after the stream end.
+        Z.avail_in = uInt(packedSize - used);
+        Z.avail_out = uInt(unpackedSize - made);
+        source.Pos += used;
+        dest.Pos += made;
+        return true;
+    }
 };
 
 TLZ77Decoder::TLZ77Decoder(int32_t FlushMode, bool AutoReset)
@@ -318,7 +344,13 @@ void TLZ77Decoder::Decompress(TSourcePos& Source, TDestPos& Dest, int32_t Packed
     z_stream& z = Stream->Z;
     z.next_in = const_cast<Bytef*>(Source.Pos);  // zlib does not write its input
     z.avail_in = static_cast<uInt>(Bounded(PackedSize, Source.Left()));
-    if (AutoReset) InflateStatus = inflateReset(&z);
+    if (AutoReset) {
+        if (Stream->DecodeWhole(Source, Dest, z.avail_in, Bounded(UnpackedSize, Dest.Left()))) {
+            InflateStatus = Z_STREAM_END;
+            return;
+        }
+        InflateStatus = inflateReset(&z);
+    }
     if (InflateStatus != Z_OK) return;
     z.next_out = Dest.Pos;
     z.avail_out = static_cast<uInt>(Bounded(UnpackedSize, Dest.Left()));

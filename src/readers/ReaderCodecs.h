@@ -134,7 +134,8 @@ public:
     uint32_t OutputLeft() const;
 
     int32_t FlushMode;  // the zlib flush value passed to every inflate call
-    bool AutoReset;  // every call starts a new stream (TIFF: one stream per strip)
+    bool AutoReset;  // every call starts a new stream (TIFF: one stream per strip); a damaged
+        // one leaves the target cleared up to UnpackedSize, then holding what zlib decodes
     int32_t InflateStatus = 0;  // the last zlib result
 
 private:

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "core/Exceptions.h"
 #include "core/Rounding.h"
@@ -488,6 +490,41 @@ struct SampleCursor {
     }
 };
 
+/// The commonest rows, 8-bit colour into 24-bit pixels, with their steps known to the
+/// compiler so that it keeps them in wide registers; false for the other layouts.
+bool CopyPlainRow(const SampleCursor& in, uint8_t* target, uint32_t count, bool swapOrder) {
+    const uint8_t *r = in.at[0], *g = in.at[1], *b = in.at[2];
+    if (swapOrder) std::swap(r, b);
+    if (in.step == 1) {  // one plane per sample
+        for (uint32_t i = 0; i < count; ++i, target += 3) {
+            target[0] = r[i];
+            target[1] = g[i];
+            target[2] = b[i];
+        }
+        return true;
+    }
+    if (in.step != 3 && in.step != 4) return false;
+    const size_t step = in.step;
+    const uint8_t* s = in.at[0];
+    const bool swap = swapOrder;
+    auto run = [&](auto stepConstant) {
+        constexpr size_t kStep = decltype(stepConstant)::value;
+        if (swap)
+            for (uint32_t i = 0; i < count; ++i, s += kStep, target += 3) {
+                target[0] = s[2];
+                target[1] = s[1];
+                target[2] = s[0];
+            }
+        else
+            for (uint32_t i = 0; i < count; ++i, s += kStep, target += 3) std::memcpy(target, s, 3);
+    };
+    if (step == 3)
+        run(std::integral_constant<size_t, 3>());
+    else
+        run(std::integral_constant<size_t, 4>());
+    return true;
+}
+
 }  // namespace
 
 void TColorManager::ConvertRGB(Sources sources, uint8_t* target, uint32_t count, uint8_t mask, bool swapOrder) {
@@ -507,6 +544,8 @@ void TColorManager::ConvertRGB(Sources sources, uint8_t* target, uint32_t count,
     const bool swap = SourceFlags.Contains(ConversionFlag::SwapBytes);
     const uint8_t* lut = gammaLut_.data();
 
+    if (!wide && !gamma && !copyAlpha && mask == 0xFF && targetStep == 3 && CopyPlainRow(in, target, count, swapOrder))
+        return;
     if (!wide && !planar && !gamma && !copyAlpha) {  // plain 8-bit rows: no lookups at all
         const uint8_t* s = sources[0];
         const size_t sourceStep = in.step;

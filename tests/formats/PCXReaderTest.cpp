@@ -137,6 +137,48 @@ TEST(PCXReader, FourPlanesOfOneBitMakeTheIndexFromPlaneBits) {
     EXPECT_EQ(reader.Properties.DpiY, 75);
 }
 
+TEST(PCXReader, RunsGoOnAcrossLineEndsAndStopWhereTheDataEnd) {
+    // Three pixels a line in three planes: one run of 12 bytes fills line 0 and the red plane
+    // of line 1; line 1's green and blue planes follow as single bytes.
+    std::vector<uint8_t> file = PcxHeader(3, 2, 8, 3, 3);
+    for (uint8_t b : {0xCC, 7, 1, 2, 3, 4, 5, 6}) file.push_back(b);
+    TCustomMemoryStream stream(file.data(), int64_t(file.size()));
+    TPCXGraphic reader;
+    reader.ReadImage(stream);
+    ASSERT_EQ(reader.BitCount(), 24);
+    for (int x = 0; x < 3; ++x) {
+        EXPECT_EQ(GetStorePixel(*reader.Image(), x, 0), RGBColor(7, 7, 7)) << x;
+        EXPECT_EQ(GetStorePixel(*reader.Image(), x, 1), RGBColor(7, uint8_t(1 + x), uint8_t(4 + x))) << x;
+    }
+    // Data that end on a run's count, before its value: the rest of the picture is black.
+    std::vector<uint8_t> cut = PcxHeader(3, 2, 8, 3, 3);
+    for (uint8_t b : {0xC9, 7, 0xC5}) cut.push_back(b);
+    TCustomMemoryStream cutStream(cut.data(), int64_t(cut.size()));
+    TPCXGraphic cutReader;
+    cutReader.ReadImage(cutStream);
+    for (int x = 0; x < 3; ++x) {
+        EXPECT_EQ(GetStorePixel(*cutReader.Image(), x, 0), RGBColor(7, 7, 7)) << x;
+        EXPECT_EQ(GetStorePixel(*cutReader.Image(), x, 1), RGBColor(0, 0, 0)) << x;
+    }
+}
+
+TEST(PCXReader, FilesLargerThanTheReadingWindowMatchPillow) {
+    // Several windows of stored bytes, with runs and single bytes in every plane, so that
+    // window ends fall inside runs and lines alike.
+    TILVORN_REQUIRE_PILLOW();
+    const std::string dir = test::TempDir("pcx_window");
+    const std::string path = dir + "/large.pcx";
+    ASSERT_EQ(test::Run("/usr/bin/python3 -c \"from PIL import Image; s = (701, 303); "
+                        "Image.merge('RGB', (Image.effect_mandelbrot(s, (-2.2, -1.2, 1.0, 1.2), 64), "
+                        "Image.effect_noise(s, 60), Image.linear_gradient('L').resize(s))).save('" +
+                        path + "')\""),
+              0);
+    ASSERT_GT(test::ReadFileBytes(path).size(), 3u * 64 * 1024);
+    TPCXGraphic reader;
+    reader.ReadImageFile(path);
+    EXPECT_TRUE(SamePixels(LoadWithPillow(path), PictureOf(reader), 0));
+}
+
 TEST(PCXReader, ProbeLooksAtTheHeaderAndLeavesThePosition) {
     const std::vector<uint8_t> bytes = test::ReadFileBytes(DataPath("formats/pcx/pcx-24bit-rle.pcx"));
     struct TCase {

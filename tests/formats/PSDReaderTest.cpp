@@ -74,6 +74,24 @@ std::vector<uint8_t> OnePixelFile(uint8_t mode, std::vector<uint8_t> samples) {
     return file;
 }
 
+TEST(PSDReader, PackBitsPlanesAreOneStreamAcrossRowsAndPlanes) {
+    // Two by two RGB pixels. One run fills the red plane and green's first row, literal
+    // packets give green's second row and blue's first row with one byte of its second, and
+    // a run without its value ends the data: the last blue sample stays 0.
+    std::vector<uint8_t> file = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 2, 0, 8, 0, 3};
+    file.insert(file.end(), 12, 0);  // three empty sections
+    file.insert(file.end(), {0, 1});  // PackBits
+    for (uint8_t count : {2, 2, 2, 2, 1, 1}) file.insert(file.end(), {0, count});  // ten bytes in all
+    file.insert(file.end(), {0xFB, 10, 0x01, 20, 21, 0x02, 30, 31, 32, 0xFE});
+    TCustomMemoryStream stream(file.data(), int64_t(file.size()));
+    TPSDGraphic reader;
+    reader.ReadImage(stream);
+    EXPECT_EQ(GetStorePixel(*reader.Image(), 0, 0), RGBColor(10, 10, 30));
+    EXPECT_EQ(GetStorePixel(*reader.Image(), 1, 0), RGBColor(10, 10, 31));
+    EXPECT_EQ(GetStorePixel(*reader.Image(), 0, 1), RGBColor(10, 20, 32));
+    EXPECT_EQ(GetStorePixel(*reader.Image(), 1, 1), RGBColor(10, 21, 0));
+}
+
 TEST(PSDReader, GreyWithFurtherChannelsShowsItsGreyChannel) {
     const std::vector<uint8_t> file = OnePixelFile(1, {200, 17});  // grey and alpha
     TCustomMemoryStream stream(file.data(), int64_t(file.size()));

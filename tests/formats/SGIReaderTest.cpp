@@ -64,6 +64,46 @@ TEST(SGIReader, RunLengthAndVerbatimGiveTheSamePixelsBottomRowFirst) {
               RGBColor(bytes[512 + 2], bytes[512 + plane + 2], bytes[512 + 2 * plane + 2]));
 }
 
+TEST(SGIReader, RowsStoredInAnyOrderAndFarApartAreFoundByTheirTable) {
+    // Two by two pixels, run-length coded: plane 1's rows share their bytes, plane 2's come
+    // in reverse order and plane 0's lie beyond a gap larger than what is read at once.
+    std::vector<uint8_t> file(512, 0);
+    auto put16 = [&](size_t at, uint16_t v) { file[at] = uint8_t(v >> 8), file[at + 1] = uint8_t(v); };
+    put16(0, 474);
+    file[2] = 1;  // run-length
+    file[3] = 1;  // one byte a sample
+    put16(4, 3), put16(6, 2), put16(8, 2), put16(10, 3);
+    file.resize(512 + 48, 0);
+    const std::vector<std::vector<uint8_t>> rows = {
+        {0x02, 50, 0x00},  // plane 1, both rows
+        {0x82, 70, 71, 0x00},  // plane 2, row 1
+        {0x82, 60, 61, 0x00},  // plane 2, row 0
+        {0x82, 10, 11, 0x00},  // plane 0, row 0, after the gap
+        {0x82, 20, 21, 0x00},  // plane 0, row 1
+    };
+    std::vector<uint32_t> at;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i == 3) file.resize(file.size() + 300000, 0);
+        at.push_back(uint32_t(file.size()));
+        file.insert(file.end(), rows[i].begin(), rows[i].end());
+    }
+    // Table entry plane × height + row: offsets first, then lengths.
+    const size_t entryRow[6] = {3, 4, 0, 0, 2, 1};
+    for (size_t e = 0; e < 6; ++e) {
+        for (int b = 0; b < 4; ++b) {
+            file[512 + 4 * e + b] = uint8_t(at[entryRow[e]] >> (24 - 8 * b));
+            file[512 + 24 + 4 * e + b] = uint8_t(rows[entryRow[e]].size() >> (24 - 8 * b));
+        }
+    }
+    TCustomMemoryStream stream(file.data(), int64_t(file.size()));
+    TSGIGraphic reader;
+    reader.ReadImage(stream);
+    for (int x = 0; x < 2; ++x) {  // the first row stored is the bottom row
+        EXPECT_EQ(GetStorePixel(*reader.Image(), x, 1), RGBColor(uint8_t(10 + x), 50, uint8_t(60 + x))) << x;
+        EXPECT_EQ(GetStorePixel(*reader.Image(), x, 0), RGBColor(uint8_t(20 + x), 50, uint8_t(70 + x))) << x;
+    }
+}
+
 TEST(SGIReader, HeaderChecks) {
     std::vector<uint8_t> bytes = test::ReadFileBytes(DataPath("formats/sgi/sgi-rgb-rle.rgb"));
     struct TCase {

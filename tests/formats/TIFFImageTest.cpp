@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "core/Exceptions.h"
 #include "core/Streams.h"
 #include "formats/PeerDecoder.h"
@@ -544,6 +546,57 @@ TEST(TIFFImage, ByteOrderAndTagOrderDoNotChangeThePicture) {
         shuffled.Strip({10, 20, 30, 40, 50, 60});
         EXPECT_EQ(expected, Greys(LoadBytes(keep.Build(), sorted))) << big;
         EXPECT_EQ(expected, Greys(LoadBytes(shuffled.Build(), unsorted))) << big;
+    }
+}
+
+TEST(TIFFImage, DamagedDeflateStripsGiveWhatZlibDecodes) {
+    // 16 × 8 grey pixels in one deflate strip, damaged three ways; the rows are what zlib
+    // itself makes of each stream, and the rest of the picture stays black.
+    std::vector<uint8_t> pixels(16 * 12);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7 + i / 16);
+    auto deflated = [](const std::vector<uint8_t>& bytes) {
+        uLongf size = compressBound(uLong(bytes.size()));
+        std::vector<uint8_t> out(size);
+        compress2(out.data(), &size, bytes.data(), uLong(bytes.size()), 9);
+        out.resize(size);
+        return out;
+    };
+    auto zlibRows = [](const std::vector<uint8_t>& stream) {
+        std::vector<uint8_t> rows(16 * 8, 0);
+        z_stream z{};
+        inflateInit(&z);
+        z.next_in = const_cast<Bytef*>(stream.data());
+        z.avail_in = uInt(stream.size());
+        z.next_out = rows.data();
+        z.avail_out = uInt(rows.size());
+        inflate(&z, Z_PARTIAL_FLUSH);
+        inflateEnd(&z);
+        return std::vector<int>(rows.begin(), rows.end());
+    };
+    const std::vector<uint8_t> picture(pixels.begin(), pixels.begin() + 16 * 8);
+    std::vector<uint8_t> cut = deflated(picture);
+    cut.resize(cut.size() / 2);
+    std::vector<uint8_t> badCheck = deflated(picture);
+    badCheck.back() ^= 0x5A;  // the Adler-32 sum no longer fits
+    struct Case {
+        const char* What;
+        std::vector<uint8_t> Strip;
+    };
+    const Case cases[] = {
+        {"cut in half", cut},
+        {"wrong check sum", badCheck},
+        {"more rows than the strip has", deflated(pixels)},
+    };
+    for (const Case& c : cases) {
+        TIFFBuilder b;
+        b.Short(256, 16).Short(257, 8).Short(258, 8).Short(259, 8).Short(262, 1).Short(277, 1).Short(278, 8);
+        b.Long(279, uint32_t(c.Strip.size())).Strip(c.Strip);
+        TTIFFGraphic reader;
+        const std::vector<int> expected = zlibRows(c.Strip);
+        EXPECT_EQ(Greys(LoadBytes(b.Build(), reader)), expected) << c.What;
+        if (c.Strip.size() != cut.size()) {  // the whole picture is there
+            EXPECT_EQ(expected, std::vector<int>(picture.begin(), picture.end())) << c.What;
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 // palettes, assignment from other graphics.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/PictureMemory.h"
@@ -159,6 +160,13 @@ TEST(DIB, SetSizeEmptiesOnZeroOrNegativeAndKeepsUnchangedPicture) {
     dib.SetSize(8, 8, 24);
     dib.ScanLine(3)[0] = 99;
     TDIBStore* store = dib.Image();
+    // A new picture's pixels are 0, small ones and ones large enough for fresh pages alike.
+    for (int side : {8, 2000}) {
+        TDIB fresh;
+        fresh.SetSize(side, side, 24);
+        const uint8_t* pixels = fresh.Pixels();
+        EXPECT_TRUE(std::all_of(pixels, pixels + fresh.Size(), [](uint8_t b) { return b == 0; })) << side;
+    }
     dib.SetSize(8, 8, 24);  // nothing changes, the pixels stay
     EXPECT_EQ(dib.Image(), store);
     EXPECT_EQ(dib.ScanLine(3)[0], 99);

@@ -169,6 +169,35 @@ TEST_F(ImageFiles, BitmapsWithoutAlphaModelKeepTheirFourthByte) {
     EXPECT_EQ(PictureRow(picture, 0), (std::vector<uint8_t>{9, 8, 7}));
 }
 
+TEST_F(ImageFiles, TwentyFourBitBitmapsAreHandedOverNotCopied) {
+    TFixtureGraphic reader;
+    reader.SetPixelFormat(BitmapPixelFormat::Bits24);
+    reader.SetImageSize(2, 1);
+    uint8_t* p = reader.ScanLine(0);
+    for (int i = 0; i < 6; ++i) p[i] = uint8_t(i + 1);
+    TDIB picture;
+    LayReaderOnWhite(reader, picture);
+    EXPECT_EQ(picture.Image(), reader.Image());  // the same pixels, not a second picture
+    EXPECT_EQ(PictureRow(picture, 0), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    picture.ScanLine(0)[0] = 99;  // a write makes the picture its own
+    EXPECT_EQ(reader.ScanLine(0)[0], 1);
+
+    // A transparent colour is laid on white in a picture of its own.
+    reader.Transparent = true;
+    reader.TransparentColor = RGBColor(3, 2, 1);
+    TDIB laid;
+    LayReaderOnWhite(reader, laid);
+    EXPECT_NE(laid.Image(), reader.Image());
+    EXPECT_EQ(PictureRow(laid, 0), (std::vector<uint8_t>{255, 255, 255, 4, 5, 6}));
+
+    // Read from a file, the picture is the only owner of its pixels once the reader is gone.
+    const std::string file = Write("plain.rdr", FixtureFile(2, 1, 24, {30, 20, 10, 1, 2, 3, 0, 0}, false, {0, 0, 0}));
+    TDIB read;
+    ASSERT_EQ(ReadPictureThroughReaders(file, read).ReaderClass, &TFixtureGraphic::Class());
+    EXPECT_EQ(read.Image()->RefCount, 1);
+    EXPECT_EQ(PictureRow(read, 0), (std::vector<uint8_t>{30, 20, 10, 1, 2, 3}));
+}
+
 TEST(ImageFileBranch, ExtensionsDecideWhatNoReaderTook) {
     struct Case {
         const char* name;

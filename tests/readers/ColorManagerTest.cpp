@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,49 @@ TEST(ColorManager, PlanarRGBReadsOnePlanePerSample) {
     Bytes r{10, 11}, g{20, 21}, b{30, 31}, target(6, 0);
     cm.ConvertPixels({r.data(), g.data(), b.data()}, target.data(), 2);
     EXPECT_EQ(target, (Bytes{30, 20, 10, 31, 21, 11}));
+}
+
+TEST(ColorManager, EightBitColourRowsOfEveryLayoutGiveTheirPixels) {
+    // Rows long enough for the wide-register loops and their ends: each layout against the
+    // pixels worked out one by one.
+    constexpr uint32_t kCount = 37;
+    Bytes rgb(kCount * 3), rgbx(kCount * 4), r(kCount), g(kCount), b(kCount);
+    for (uint32_t i = 0; i < kCount; ++i) {
+        r[i] = uint8_t(i), g[i] = uint8_t(100 + i), b[i] = uint8_t(200 + i);
+        rgb[3 * i] = rgbx[4 * i] = r[i];
+        rgb[3 * i + 1] = rgbx[4 * i + 1] = g[i];
+        rgb[3 * i + 2] = rgbx[4 * i + 2] = b[i];
+        rgbx[4 * i + 3] = 0x77;
+    }
+    auto pixels = [&](bool blueFirst) {
+        Bytes expected;
+        for (uint32_t i = 0; i < kCount; ++i)
+            for (uint8_t v : blueFirst ? Bytes{b[i], g[i], r[i]} : Bytes{r[i], g[i], b[i]}) expected.push_back(v);
+        return expected;
+    };
+    struct Case {
+        const char* name;
+        ColorModel source, target;
+        std::vector<const void*> planes;
+        bool blueFirst;
+    };
+    const Case cases[] = {
+        {"RGB to BGR", ColorModel::RGB, ColorModel::BGR, {rgb.data()}, true},
+        {"RGB to RGB", ColorModel::RGB, ColorModel::RGB, {rgb.data()}, false},
+        {"RGBA to BGR", ColorModel::RGBA, ColorModel::BGR, {rgbx.data()}, true},
+        {"RGBA to RGB", ColorModel::RGBA, ColorModel::RGB, {rgbx.data()}, false},
+        {"planes to BGR", ColorModel::RGB, ColorModel::BGR, {r.data(), g.data(), b.data()}, true},
+        {"planes to RGB", ColorModel::RGB, ColorModel::RGB, {r.data(), g.data(), b.data()}, false},
+    };
+    for (const Case& c : cases) {
+        TColorManager cm;
+        cm.SetSourceModel(c.source);
+        cm.SetTargetModel(c.target);
+        Bytes target(kCount * 3 + 1, 0xEE);
+        cm.ConvertPixels(std::span<const void* const>(c.planes), target.data(), kCount);
+        EXPECT_EQ(Bytes(target.begin(), target.end() - 1), pixels(c.blueFirst)) << c.name;
+        EXPECT_EQ(target.back(), 0xEE) << c.name << ": written past the row";
+    }
 }
 
 TEST(ColorManager, CMYKBecomesRGBOrBGR) {

@@ -239,6 +239,12 @@ TEST(ReaderGraphic, PixelFormatsSizesAndPalettes) {
     }
     TTestGraphic reader;
     EXPECT_THROW(reader.SetPixelFormat(BitmapPixelFormat::Custom), EInvalidGraphic);
+    // A picture of the size it already has is cleared too: a second read starts from 0.
+    reader.SetPixelFormat(BitmapPixelFormat::Bits24);
+    reader.SetImageSize(3, 2);
+    reader.ScanLine(1)[2] = 9;
+    reader.SetImageSize(3, 2);
+    EXPECT_EQ(reader.ScanLine(1)[2], 0);
     reader.SetPixelFormat(BitmapPixelFormat::Bits8);
     EXPECT_THROW(reader.SetImageSize(0x10000, 0x10000), EOutOfMemory);  // 4 GiB asked by a header
     reader.SetPaletteEntries({{255, 0, 0}, {0, 0, 255}});
