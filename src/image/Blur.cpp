@@ -272,30 +272,66 @@ private:
 constexpr int64_t kTapRadius = 16;
 
 // out[i] (+)= in[i] + in[i + stride] + ... over up to four taps.
-template <typename Cell>
-inline void TapsInto(uint16_t* __restrict out, const Cell* __restrict in, size_t n, size_t stride, int taps, bool add) {
+template <bool Add, typename Cell>
+inline void TapsInto(uint16_t* __restrict out, const Cell* __restrict in, size_t n, size_t stride, int taps) {
     const Cell *a = in, *b = in + stride, *c = in + 2 * stride, *d = in + 3 * stride;
-    if (!add) std::memset(out, 0, n * sizeof(uint16_t));
+    auto base = [out](size_t i) { return Add ? out[i] : 0; };
     switch (taps) {
         case 1:
-            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(out[i] + a[i]);
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i]);
             break;
         case 2:
-            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(out[i] + a[i] + b[i]);
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i] + b[i]);
             break;
         case 3:
-            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(out[i] + a[i] + b[i] + c[i]);
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i] + b[i] + c[i]);
             break;
         default:
-            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(out[i] + a[i] + b[i] + c[i] + d[i]);
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i] + b[i] + c[i] + d[i]);
             break;
     }
+}
+template <typename Cell>
+inline void TapsInto(uint16_t* out, const Cell* in, size_t n, size_t stride, int taps, bool add) {
+    if (add)
+        TapsInto<true>(out, in, n, stride, taps);
+    else
+        TapsInto<false>(out, in, n, stride, taps);
 }
 TILVORN_VECTOR_CLONES void Taps(uint16_t* out, const uint8_t* in, size_t n, size_t stride, int taps, bool add) {
     TapsInto(out, in, n, stride, taps, add);
 }
 TILVORN_VECTOR_CLONES void Taps(uint16_t* out, const uint16_t* in, size_t n, size_t stride, int taps, bool add) {
     TapsInto(out, in, n, stride, taps, add);
+}
+
+// out[i] = t[0][i] + ... + t[count - 1][i] + single[i], count 1 to 4.
+template <typename Cell>
+inline void CombineInto(uint16_t* __restrict out, const uint16_t* const* t, int count, const Cell* __restrict single,
+                        size_t n) {
+    const uint16_t* __restrict a = t[0], * __restrict b = t[count > 1 ? 1 : 0], * __restrict c = t[count > 2 ? 2 : 0], * __restrict d = t[count > 3 ? 3 : 0];
+    switch (count) {
+        case 1:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + single[i]);
+            break;
+        case 2:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + single[i]);
+            break;
+        case 3:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + c[i] + single[i]);
+            break;
+        default:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + c[i] + d[i] + single[i]);
+            break;
+    }
+}
+TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int count, const uint8_t* single,
+                                   size_t n) {
+    CombineInto(out, t, count, single, n);
+}
+TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int count, const uint16_t* single,
+                                   size_t n) {
+    CombineInto(out, t, count, single, n);
 }
 
 // The grey cells of a 24-bit row: blue + green + red of each pixel.
@@ -377,7 +413,9 @@ public:
           slots_(std::min(2 * radius + 2, height)),
           ring_(size_t(slots_) * n_),
           sums_(n_, 0),
-          cells_(C == 1 ? size_t(width) : 0) {}
+          cells_(C == 1 ? size_t(width) : 0) {
+        PlanLevels();
+    }
 
     template <typename RowFn, typename ProgressFn>
     void Run(RowFn&& row, ProgressFn&& progress) {
@@ -400,8 +438,8 @@ public:
 private:
     uint16_t* Slot(int y) { return ring_.data() + size_t(y % slots_) * n_; }
 
-    // The sums across row y's windows into its slot: the inside from shifted copies of the
-    // row, the clipped windows at both ends one by one.
+    // The sums across row y's windows into its slot: the inside from shifted additions of the
+    // row, the clipped windows at both ends from running sums.
     void Across(int y) {
         const uint8_t* row = source_.Row(y);
         const Cell* cells;
@@ -412,16 +450,65 @@ private:
             cells = row;
         }
         uint16_t* out = Slot(y);
-        const size_t r = size_t(radius_), inside = size_t(width_) - 2 * r;
-        for (size_t tap = 0; tap < 2 * r + 1; tap += 4)
-            Taps(out + r * C, cells + tap * C, inside * C, C, int(std::min<size_t>(4, 2 * r + 1 - tap)), tap > 0);
-        for (int x = 0; x < width_; ++x) {
-            if (x == radius_ && width_ - radius_ > radius_) x = width_ - radius_;
-            const int lo = std::max(x - radius_, 0), hi = std::min(x + radius_, width_ - 1);
-            for (int k = 0; k < C; ++k) {
-                unsigned sum = 0;
-                for (int u = lo; u <= hi; ++u) sum += cells[u * C + k];
-                out[x * C + k] = uint16_t(sum);
+        const size_t r = size_t(radius_), k = 2 * r + 1, inside = (size_t(width_) - 2 * r) * C;
+        if (levels_.empty()) {
+            for (size_t tap = 0; tap < k; tap += 4)
+                Taps(out + r * C, cells + tap * C, inside, C, int(std::min<size_t>(4, k - tap)), tap > 0);
+        } else {
+            Doubled(out + r * C, cells, inside);
+        }
+        Ends(out, cells);
+    }
+
+    // Wider windows from sums of 2, 4, 8 ... neighbours, each level the previous one added to
+    // itself shifted: the window of k = 2r + 1 cells is then a few level sums and one cell.
+    void Doubled(uint16_t* out, const Cell* cells, size_t inside) {
+        Taps(levels_[0].data(), cells, n_ - C, C, 2, false);
+        for (size_t b = 1; b < levels_.size(); ++b) {
+            const size_t half = (size_t(1) << b) * C;
+            Taps(levels_[b].data(), levels_[b - 1].data(), n_ - (2 * half - C), half, 2, false);
+        }
+        const uint16_t* terms[4];
+        size_t offset = 0;
+        for (size_t t = 0; t < terms_.size(); ++t) {
+            terms[t] = levels_[terms_[t]].data() + offset;
+            offset += (size_t(2) << terms_[t]) * C;
+        }
+        Combine(out, terms, int(terms_.size()), cells + offset, inside);
+    }
+
+    // The window of k = 2r + 1 cells as level sums (level b sums 2^(b+1) cells): as many of the
+    // top level as fit, then the binary digits below it; the last cell is added on its own.
+    void PlanLevels() {
+        const size_t k = 2 * size_t(radius_) + 1;
+        if (k <= 5) return;  // the taps alone are as quick
+        int top = 0;
+        while ((size_t(4) << top) <= k) ++top;  // 2^(top+1) <= k < 2^(top+2)
+        for (int level = std::max(top - 1, 0); level <= top; ++level) {
+            std::vector<int> terms;
+            size_t rest = k - 1;
+            for (; rest >= (size_t(2) << level); rest -= size_t(2) << level) terms.push_back(level);
+            for (int b = level - 1; b >= 0; --b)
+                if (rest & (size_t(2) << b)) terms.push_back(b);
+            if (terms.size() <= 4) {
+                terms_ = terms;
+                levels_.assign(size_t(level) + 1, std::vector<uint16_t>(n_));
+                return;
+            }
+        }
+    }
+
+    // The clipped windows of the first and last r pixels, from sums that grow by one cell.
+    void Ends(uint16_t* out, const Cell* cells) {
+        const int r = radius_, w = width_;
+        for (int k = 0; k < C; ++k) {
+            unsigned left = 0, right = 0;
+            for (int u = 0; u < r; ++u) left += cells[u * C + k], right += cells[(w - 1 - u) * C + k];
+            for (int x = 0; x < r; ++x) {
+                left += cells[(x + r) * C + k];
+                right += cells[(w - 1 - x - r) * C + k];
+                out[x * C + k] = uint16_t(left);
+                out[(w - 1 - x) * C + k] = uint16_t(right);
             }
         }
     }
@@ -451,6 +538,8 @@ private:
     std::vector<uint16_t> ring_;
     std::vector<V> sums_;
     std::vector<uint16_t> cells_;
+    std::vector<std::vector<uint16_t>> levels_;  // empty: the window is summed tap by tap
+    std::vector<int> terms_;
     Quotient quotient_{1};
     uint64_t quotientRows_ = 0;
 };
