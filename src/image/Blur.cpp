@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "image/DIB.h"
@@ -271,12 +272,12 @@ private:
 
 constexpr int64_t kTapRadius = 16;
 
-// out[i] (+)= in[i] + in[i + stride] + ... over up to four taps.
+// out[i] (+)= p[0][i] + ... + p[count - 1][i], count 1 to 4.
 template <bool Add, typename Cell>
-inline void TapsInto(uint16_t* __restrict out, const Cell* __restrict in, size_t n, size_t stride, int taps) {
-    const Cell *a = in, *b = in + stride, *c = in + 2 * stride, *d = in + 3 * stride;
+inline void SumInto(uint16_t* __restrict out, const Cell* const* p, int count, size_t n) {
+    const Cell* __restrict a = p[0], * __restrict b = p[count > 1 ? 1 : 0], * __restrict c = p[count > 2 ? 2 : 0], * __restrict d = p[count > 3 ? 3 : 0];
     auto base = [out](size_t i) { return Add ? out[i] : 0; };
-    switch (taps) {
+    switch (count) {
         case 1:
             for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i]);
             break;
@@ -292,17 +293,24 @@ inline void TapsInto(uint16_t* __restrict out, const Cell* __restrict in, size_t
     }
 }
 template <typename Cell>
-inline void TapsInto(uint16_t* out, const Cell* in, size_t n, size_t stride, int taps, bool add) {
+inline void SumInto(uint16_t* out, const Cell* const* p, int count, size_t n, bool add) {
     if (add)
-        TapsInto<true>(out, in, n, stride, taps);
+        SumInto<true>(out, p, count, n);
     else
-        TapsInto<false>(out, in, n, stride, taps);
+        SumInto<false>(out, p, count, n);
 }
-TILVORN_VECTOR_CLONES void Taps(uint16_t* out, const uint8_t* in, size_t n, size_t stride, int taps, bool add) {
-    TapsInto(out, in, n, stride, taps, add);
+TILVORN_VECTOR_CLONES void Sum(uint16_t* out, const uint8_t* const* p, int count, size_t n, bool add) {
+    SumInto(out, p, count, n, add);
 }
-TILVORN_VECTOR_CLONES void Taps(uint16_t* out, const uint16_t* in, size_t n, size_t stride, int taps, bool add) {
-    TapsInto(out, in, n, stride, taps, add);
+TILVORN_VECTOR_CLONES void Sum(uint16_t* out, const uint16_t* const* p, int count, size_t n, bool add) {
+    SumInto(out, p, count, n, add);
+}
+
+// out[i] (+)= in[i] + in[i + stride] + ... over up to four taps.
+template <typename Cell>
+void Taps(uint16_t* out, const Cell* in, size_t n, size_t stride, int taps, bool add) {
+    const Cell* p[4] = {in, in + stride, in + 2 * stride, in + 3 * stride};
+    Sum(out, p, taps, n, add);
 }
 
 // out[i] = t[0][i] + ... + t[count - 1][i] + single[i], count 1 to 4.
@@ -397,59 +405,15 @@ TILVORN_VECTOR_CLONES void Quotients(uint8_t* __restrict out, const uint32_t* __
     for (size_t i = 0; i < n; ++i) out[i] = uint8_t(int32_t((float(int32_t(sums[i])) + 0.5f) * inverse));
 }
 
-// C = 3: colour, the cells are the source bytes; C = 1: grey, the cells are the sums of each
-// pixel's three channels and the divisor is three times the window. V holds a window sum.
-template <int C, typename V>
-class TapBlur {
+// The window sums across one row of cells (C channels interleaved) for a radius up to
+// kTapRadius on a row at least one window wide, into 16-bit sums: the inside from shifted
+// additions of the row, the clipped windows at both ends from running sums.
+template <typename Cell, int C>
+class AcrossSums {
 public:
-    using Cell = std::conditional_t<C == 1, uint16_t, uint8_t>;
+    AcrossSums(int width, int radius) : width_(width), radius_(radius), n_(size_t(width) * C) { PlanLevels(); }
 
-    TapBlur(const SourceRows& source, int width, int height, int radius)
-        : source_(source),
-          width_(width),
-          height_(height),
-          radius_(radius),
-          n_(size_t(width) * C),
-          slots_(std::min(2 * radius + 2, height)),
-          ring_(size_t(slots_) * n_),
-          sums_(n_, 0),
-          cells_(C == 1 ? size_t(width) : 0) {
-        PlanLevels();
-    }
-
-    template <typename RowFn, typename ProgressFn>
-    void Run(RowFn&& row, ProgressFn&& progress) {
-        const int r = radius_;
-        for (int y = 0; y <= std::min(r, height_ - 1); ++y) {
-            Across(y);
-            Slide(sums_.data(), Slot(y), nullptr, n_);
-        }
-        for (int y = 0; y < height_; ++y) {
-            const bool enters = y >= 1 && y + r <= height_ - 1, leaves = y - r - 1 >= 0;
-            if (enters) Across(y + r);
-            if (enters || leaves)
-                Slide(sums_.data(), enters ? Slot(y + r) : nullptr, leaves ? Slot(y - r - 1) : nullptr, n_);
-            const int rows = std::min(y + r, height_ - 1) - std::max(y - r, 0) + 1;
-            Down(row(y), uint64_t(rows));
-            progress(y);
-        }
-    }
-
-private:
-    uint16_t* Slot(int y) { return ring_.data() + size_t(y % slots_) * n_; }
-
-    // The sums across row y's windows into its slot: the inside from shifted additions of the
-    // row, the clipped windows at both ends from running sums.
-    void Across(int y) {
-        const uint8_t* row = source_.Row(y);
-        const Cell* cells;
-        if constexpr (C == 1) {
-            ChannelSums(cells_.data(), row, size_t(width_));
-            cells = cells_.data();
-        } else {
-            cells = row;
-        }
-        uint16_t* out = Slot(y);
+    void Run(const Cell* cells, uint16_t* out) {
         const size_t r = size_t(radius_), k = 2 * r + 1, inside = (size_t(width_) - 2 * r) * C;
         if (levels_.empty()) {
             for (size_t tap = 0; tap < k; tap += 4)
@@ -460,6 +424,7 @@ private:
         Ends(out, cells);
     }
 
+private:
     // Wider windows from sums of 2, 4, 8 ... neighbours, each level the previous one added to
     // itself shifted: the window of k = 2r + 1 cells is then a few level sums and one cell.
     void Doubled(uint16_t* out, const Cell* cells, size_t inside) {
@@ -513,6 +478,63 @@ private:
         }
     }
 
+    int width_, radius_;
+    size_t n_;
+    std::vector<std::vector<uint16_t>> levels_;  // empty: the window is summed tap by tap
+    std::vector<int> terms_;
+};
+
+// C = 3: colour, the cells are the source bytes; C = 1: grey, the cells are the sums of each
+// pixel's three channels and the divisor is three times the window. V holds a window sum.
+template <int C, typename V>
+class TapBlur {
+public:
+    using Cell = std::conditional_t<C == 1, uint16_t, uint8_t>;
+
+    TapBlur(const SourceRows& source, int width, int height, int radius)
+        : source_(source),
+          width_(width),
+          height_(height),
+          radius_(radius),
+          n_(size_t(width) * C),
+          slots_(std::min(2 * radius + 2, height)),
+          ring_(size_t(slots_) * n_),
+          sums_(n_, 0),
+          cells_(C == 1 ? size_t(width) : 0),
+          across_(width, radius) {}
+
+    template <typename RowFn, typename ProgressFn>
+    void Run(RowFn&& row, ProgressFn&& progress) {
+        const int r = radius_;
+        for (int y = 0; y <= std::min(r, height_ - 1); ++y) {
+            Across(y);
+            Slide(sums_.data(), Slot(y), nullptr, n_);
+        }
+        for (int y = 0; y < height_; ++y) {
+            const bool enters = y >= 1 && y + r <= height_ - 1, leaves = y - r - 1 >= 0;
+            if (enters) Across(y + r);
+            if (enters || leaves)
+                Slide(sums_.data(), enters ? Slot(y + r) : nullptr, leaves ? Slot(y - r - 1) : nullptr, n_);
+            const int rows = std::min(y + r, height_ - 1) - std::max(y - r, 0) + 1;
+            Down(row(y), uint64_t(rows));
+            progress(y);
+        }
+    }
+
+private:
+    uint16_t* Slot(int y) { return ring_.data() + size_t(y % slots_) * n_; }
+
+    // The sums across row y's windows into its slot.
+    void Across(int y) {
+        const uint8_t* row = source_.Row(y);
+        if constexpr (C == 1) {
+            ChannelSums(cells_.data(), row, size_t(width_));
+            across_.Run(cells_.data(), Slot(y));
+        } else {
+            across_.Run(row, Slot(y));
+        }
+    }
+
     // Output row from the window sums over `rows` rows.
     void Down(uint8_t* out, uint64_t rows) {
         const uint64_t scale = C == 1 ? 3 : 1;
@@ -538,8 +560,7 @@ private:
     std::vector<uint16_t> ring_;
     std::vector<V> sums_;
     std::vector<uint16_t> cells_;
-    std::vector<std::vector<uint16_t>> levels_;  // empty: the window is summed tap by tap
-    std::vector<int> terms_;
+    AcrossSums<Cell, C> across_;
     Quotient quotient_{1};
     uint64_t quotientRows_ = 0;
 };
@@ -647,17 +668,44 @@ private:
 };
 
 // Column sums over the rows of each sampled row's window, slid from one sampled row to the
-// next (or summed afresh where the windows are far apart), then the window sums of the
-// sampled columns from prefix sums over them. T holds a column sum of the tallest window.
+// next (or summed afresh where that adds fewer rows), then the window sums of the sampled
+// columns: from 16-bit sums across the row where a whole window fits them, from prefix sums
+// otherwise. T holds a column sum of the tallest window.
 template <typename T>
 void SampleBlurred(const SourceRows& source, int w, int h, int64_t radius, TDIB& result) {
+    constexpr bool kNarrow = std::is_same_v<T, uint16_t>;
     const int width = result.Width(), height = result.Height();
     const size_t n = size_t(w) * 3;
     ColorRows rows(source, w);
     std::vector<T> sums(n, 0);
-    std::vector<uint64_t> prefix(n + 3, 0);
+    std::vector<int> centres(static_cast<size_t>(width));
     std::vector<Window> columns(static_cast<size_t>(width));
-    for (int i = 0; i < width; ++i) columns[size_t(i)] = WindowAround(StretchSampleIndex(i, 0, w, width), radius, w);
+    for (int i = 0; i < width; ++i) {
+        centres[size_t(i)] = StretchSampleIndex(i, 0, w, width);
+        columns[size_t(i)] = WindowAround(centres[size_t(i)], radius, w);
+    }
+    const bool across = kNarrow && radius >= 1 && radius <= kTapRadius && w >= 2 * radius + 1 &&
+        uint64_t(2 * radius + 1) * uint64_t(std::min<int64_t>(2 * radius + 1, h)) * 255 <= UINT16_MAX;
+    std::optional<AcrossSums<uint16_t, 3>> acrossSums;
+    if (across) acrossSums.emplace(w, int(radius));
+    std::vector<uint16_t> windowSums(across ? n : 0);
+    std::vector<uint64_t> prefix(across ? 0 : n + 3, 0);
+    // The rows of a window summed afresh: four 24-bit rows at a time into 16-bit sums.
+    auto sumAfresh = [&](Window want) {
+        if constexpr (kNarrow) {
+            if (source.bitCount == 24) {
+                for (int y = want.Lo; y <= want.Hi; y += 4) {
+                    const int count = std::min(4, want.Hi - y + 1);
+                    const uint8_t* p[4];
+                    for (int i = 0; i < count; ++i) p[i] = source.Row(y + i);
+                    Sum(sums.data(), p, count, n, y > want.Lo);
+                }
+                return;
+            }
+        }
+        std::fill(sums.begin(), sums.end(), T(0));
+        for (int y = want.Lo; y <= want.Hi; ++y) AddBytes(sums.data(), rows.Row(y), n);
+    };
     uint8_t* top = result.TopRow();
     const int step = result.RowStep();
     Window summed{0, -1};
@@ -665,26 +713,36 @@ void SampleBlurred(const SourceRows& source, int w, int h, int64_t radius, TDIB&
     for (int j = 0; j < height; ++j) {
         const Window want = WindowAround(StretchSampleIndex(j, 0, h, height), radius, h);
         const int fresh = want.Hi - want.Lo + 1, slid = (want.Lo - summed.Lo) + (want.Hi - summed.Hi);
+        const bool changed = want.Lo != summed.Lo || want.Hi != summed.Hi;
         if (want.Lo > summed.Hi || slid >= fresh) {
-            std::fill(sums.begin(), sums.end(), T(0));
-            for (int y = want.Lo; y <= want.Hi; ++y) AddBytes(sums.data(), rows.Row(y), n);
+            sumAfresh(want);
         } else {
             for (int y = summed.Lo; y < want.Lo; ++y) SubtractBytes(sums.data(), rows.Row(y), n);
             for (int y = summed.Hi + 1; y <= want.Hi; ++y) AddBytes(sums.data(), rows.Row(y), n);
         }
-        if (j == 0 || want.Lo != summed.Lo || want.Hi != summed.Hi) {
-            uint64_t total[3] = {};
-            for (size_t i = 0; i < n; i += 3)
-                for (size_t k = 0; k < 3; ++k) prefix[i + 3 + k] = total[k] += sums[i + k];
-        }
         summed = want;
+        if (changed) {
+            if constexpr (kNarrow) {
+                if (across) acrossSums->Run(sums.data(), windowSums.data());
+            }
+            if (!across) {
+                uint64_t total[3] = {};
+                for (size_t i = 0; i < n; i += 3)
+                    for (size_t k = 0; k < 3; ++k) prefix[i + 3 + k] = total[k] += sums[i + k];
+            }
+        }
         uint8_t* out = top + int64_t(j) * step;
         for (int i = 0; i < width; ++i, out += 3) {
             const Window c = columns[size_t(i)];
             divide.SetDivisor(uint64_t(c.Hi - c.Lo + 1) * uint64_t(fresh));
-            const uint64_t* a = prefix.data() + 3 * size_t(c.Lo);
-            const uint64_t* b = prefix.data() + 3 * size_t(c.Hi + 1);
-            for (int k = 0; k < 3; ++k) out[k] = uint8_t(divide(b[k] - a[k]));
+            if (across) {
+                const uint16_t* window = windowSums.data() + 3 * size_t(centres[size_t(i)]);
+                for (int k = 0; k < 3; ++k) out[k] = uint8_t(divide(window[k]));
+            } else {
+                const uint64_t* a = prefix.data() + 3 * size_t(c.Lo);
+                const uint64_t* b = prefix.data() + 3 * size_t(c.Hi + 1);
+                for (int k = 0; k < 3; ++k) out[k] = uint8_t(divide(b[k] - a[k]));
+            }
         }
     }
 }
