@@ -389,20 +389,51 @@ struct Quotient {
     float inverse;
 };
 
-TILVORN_VECTOR_CLONES void Quotients(uint8_t* __restrict out, const uint16_t* __restrict sums, size_t n,
-                                     const Quotient& q) {
+// The window sums slid down as Slide does, each new sum divided into out on the way.
+template <typename V, typename Q>
+inline void SlideDivideInto(uint8_t* __restrict out, V* __restrict sums, const uint16_t* __restrict entering,
+                            const uint16_t* __restrict leaving, size_t n, Q quotient) {
+    if (entering && leaving) {
+        for (size_t i = 0; i < n; ++i) {
+            const V v = V(sums[i] + entering[i] - leaving[i]);
+            sums[i] = v;
+            out[i] = quotient(v);
+        }
+    } else if (entering) {
+        for (size_t i = 0; i < n; ++i) {
+            const V v = V(sums[i] + entering[i]);
+            sums[i] = v;
+            out[i] = quotient(v);
+        }
+    } else if (leaving) {
+        for (size_t i = 0; i < n; ++i) {
+            const V v = V(sums[i] - leaving[i]);
+            sums[i] = v;
+            out[i] = quotient(v);
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) out[i] = quotient(sums[i]);
+    }
+}
+template <typename V>
+inline uint8_t FloatQuotient(V v, float inverse) {
+    return uint8_t(int32_t((float(int32_t(v)) + 0.5f) * inverse));
+}
+TILVORN_VECTOR_CLONES void SlideDivide(uint8_t* out, uint16_t* sums, const uint16_t* entering, const uint16_t* leaving,
+                                       size_t n, const Quotient& q) {
     const uint32_t m = q.multiplier;
     const int shift = q.shift;
     const float inverse = q.inverse;
     if (m)
-        for (size_t i = 0; i < n; ++i) out[i] = uint8_t(uint16_t((uint32_t(sums[i]) * m) >> 16) >> shift);
+        SlideDivideInto(out, sums, entering, leaving, n,
+                        [m, shift](uint16_t v) { return uint8_t(uint16_t((uint32_t(v) * m) >> 16) >> shift); });
     else
-        for (size_t i = 0; i < n; ++i) out[i] = uint8_t(int32_t((float(int32_t(sums[i])) + 0.5f) * inverse));
+        SlideDivideInto(out, sums, entering, leaving, n, [inverse](uint16_t v) { return FloatQuotient(v, inverse); });
 }
-TILVORN_VECTOR_CLONES void Quotients(uint8_t* __restrict out, const uint32_t* __restrict sums, size_t n,
-                                     const Quotient& q) {
+TILVORN_VECTOR_CLONES void SlideDivide(uint8_t* out, uint32_t* sums, const uint16_t* entering, const uint16_t* leaving,
+                                       size_t n, const Quotient& q) {
     const float inverse = q.inverse;
-    for (size_t i = 0; i < n; ++i) out[i] = uint8_t(int32_t((float(int32_t(sums[i])) + 0.5f) * inverse));
+    SlideDivideInto(out, sums, entering, leaving, n, [inverse](uint32_t v) { return FloatQuotient(v, inverse); });
 }
 
 // The window sums across one row of cells (C channels interleaved) for a radius up to
@@ -513,10 +544,8 @@ public:
         for (int y = 0; y < height_; ++y) {
             const bool enters = y >= 1 && y + r <= height_ - 1, leaves = y - r - 1 >= 0;
             if (enters) Across(y + r);
-            if (enters || leaves)
-                Slide(sums_.data(), enters ? Slot(y + r) : nullptr, leaves ? Slot(y - r - 1) : nullptr, n_);
             const int rows = std::min(y + r, height_ - 1) - std::max(y - r, 0) + 1;
-            Down(row(y), uint64_t(rows));
+            Down(row(y), uint64_t(rows), enters ? Slot(y + r) : nullptr, leaves ? Slot(y - r - 1) : nullptr);
             progress(y);
         }
     }
@@ -535,15 +564,20 @@ private:
         }
     }
 
-    // Output row from the window sums over `rows` rows.
-    void Down(uint8_t* out, uint64_t rows) {
+    // The window sums slid down by the entering and leaving rows (either may be absent), and
+    // the output row from them over `rows` rows: the inside divided on the way, the clipped
+    // windows of both ends one by one.
+    void Down(uint8_t* out, uint64_t rows, const uint16_t* entering, const uint16_t* leaving) {
         const uint64_t scale = C == 1 ? 3 : 1;
-        const size_t r = size_t(radius_);
+        const size_t r = size_t(radius_), end = r * C, inside = n_ - 2 * end;
         if (rows != quotientRows_) {
             quotient_ = Quotient((2 * r + 1) * rows * scale);
             quotientRows_ = rows;
         }
-        Quotients(out + r * C, sums_.data() + r * C, (size_t(width_) - 2 * r) * C, quotient_);
+        auto at = [](const uint16_t* p, size_t i) { return p ? p + i : nullptr; };
+        Slide(sums_.data(), entering, leaving, end);
+        Slide(sums_.data() + end + inside, at(entering, end + inside), at(leaving, end + inside), end);
+        SlideDivide(out + end, sums_.data() + end, at(entering, end), at(leaving, end), inside, quotient_);
         Divider divide;
         for (int x = 0; x < width_; ++x) {
             if (x == radius_ && width_ - radius_ > radius_) x = width_ - radius_;
