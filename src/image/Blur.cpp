@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "image/DIB.h"
@@ -72,6 +73,31 @@ private:
     uint64_t n_ = 0;
     uint64_t m_ = 0;
 };
+
+// The hot loops are built for AVX2 as well as for the baseline, the better one chosen when
+// the program starts. They are plain functions: clones of templates are not supported.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TILVORN_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TILVORN_VECTOR_CLONES
+#endif
+
+// sums[i] += bytes[i] and sums[i] -= bytes[i] over n entries; 16-bit sums wrap exactly as
+// long as the true sums fit.
+TILVORN_VECTOR_CLONES void AddBytes(uint16_t* sums, const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) sums[i] = uint16_t(sums[i] + bytes[i]);
+}
+TILVORN_VECTOR_CLONES void SubtractBytes(uint16_t* sums, const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) sums[i] = uint16_t(sums[i] - bytes[i]);
+}
+template <typename T>
+void AddBytes(T* sums, const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) sums[i] += bytes[i];
+}
+template <typename T>
+void SubtractBytes(T* sums, const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) sums[i] -= bytes[i];
+}
 
 // Where the source rows come from and how to read their colours.
 struct SourceRows {
@@ -236,6 +262,357 @@ private:
     std::vector<T> prefix_;
 };
 
+// ---- the blur of small windows over 24-bit pictures ----
+//
+// The blur the sheets and the preview use most: a 24-bit source, a 24-bit or grey result, a
+// radius of a few pixels. Each source row is summed across first, once, as it enters the
+// window: whole rows of window sums from a few shifted additions of the row (16-bit lanes,
+// wide vector loops). A ring keeps those rows for the rows of the window; the window sums
+// are then slid down whole rows at a time and divided in one more loop over the row.
+
+constexpr int64_t kTapRadius = 16;
+
+// out[i] (+)= p[0][i] + ... + p[count - 1][i], count 1 to 4.
+template <bool Add, typename Cell>
+inline void SumInto(uint16_t* __restrict out, const Cell* const* p, int count, size_t n) {
+    const Cell* __restrict a = p[0], * __restrict b = p[count > 1 ? 1 : 0], * __restrict c = p[count > 2 ? 2 : 0], * __restrict d = p[count > 3 ? 3 : 0];
+    auto base = [out](size_t i) { return Add ? out[i] : 0; };
+    switch (count) {
+        case 1:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i]);
+            break;
+        case 2:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i] + b[i]);
+            break;
+        case 3:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i] + b[i] + c[i]);
+            break;
+        default:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(base(i) + a[i] + b[i] + c[i] + d[i]);
+            break;
+    }
+}
+template <typename Cell>
+inline void SumInto(uint16_t* out, const Cell* const* p, int count, size_t n, bool add) {
+    if (add)
+        SumInto<true>(out, p, count, n);
+    else
+        SumInto<false>(out, p, count, n);
+}
+TILVORN_VECTOR_CLONES void Sum(uint16_t* out, const uint8_t* const* p, int count, size_t n, bool add) {
+    SumInto(out, p, count, n, add);
+}
+TILVORN_VECTOR_CLONES void Sum(uint16_t* out, const uint16_t* const* p, int count, size_t n, bool add) {
+    SumInto(out, p, count, n, add);
+}
+
+// out[i] (+)= in[i] + in[i + stride] + ... over up to four taps.
+template <typename Cell>
+void Taps(uint16_t* out, const Cell* in, size_t n, size_t stride, int taps, bool add) {
+    const Cell* p[4] = {in, in + stride, in + 2 * stride, in + 3 * stride};
+    Sum(out, p, taps, n, add);
+}
+
+// out[i] = t[0][i] + ... + t[count - 1][i] + single[i], count 1 to 4.
+template <typename Cell>
+inline void CombineInto(uint16_t* __restrict out, const uint16_t* const* t, int count, const Cell* __restrict single,
+                        size_t n) {
+    const uint16_t* __restrict a = t[0], * __restrict b = t[count > 1 ? 1 : 0], * __restrict c = t[count > 2 ? 2 : 0], * __restrict d = t[count > 3 ? 3 : 0];
+    switch (count) {
+        case 1:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + single[i]);
+            break;
+        case 2:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + single[i]);
+            break;
+        case 3:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + c[i] + single[i]);
+            break;
+        default:
+            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + c[i] + d[i] + single[i]);
+            break;
+    }
+}
+TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int count, const uint8_t* single,
+                                   size_t n) {
+    CombineInto(out, t, count, single, n);
+}
+TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int count, const uint16_t* single,
+                                   size_t n) {
+    CombineInto(out, t, count, single, n);
+}
+
+// The grey cells of a 24-bit row: blue + green + red of each pixel.
+TILVORN_VECTOR_CLONES void ChannelSums(uint16_t* __restrict cells, const uint8_t* __restrict row, size_t width) {
+    for (size_t x = 0; x < width; ++x) cells[x] = uint16_t(row[3 * x] + row[3 * x + 1] + row[3 * x + 2]);
+}
+
+// The window sums of a row slid down: + the entering row's sums, − the leaving row's.
+template <typename V>
+inline void SlideInto(V* __restrict sums, const uint16_t* __restrict entering, const uint16_t* __restrict leaving,
+                      size_t n) {
+    if (entering && leaving)
+        for (size_t i = 0; i < n; ++i) sums[i] = V(sums[i] + entering[i] - leaving[i]);
+    else if (entering)
+        for (size_t i = 0; i < n; ++i) sums[i] = V(sums[i] + entering[i]);
+    else if (leaving)
+        for (size_t i = 0; i < n; ++i) sums[i] = V(sums[i] - leaving[i]);
+}
+TILVORN_VECTOR_CLONES void Slide(uint16_t* sums, const uint16_t* entering, const uint16_t* leaving, size_t n) {
+    SlideInto(sums, entering, leaving, n);
+}
+TILVORN_VECTOR_CLONES void Slide(uint32_t* sums, const uint16_t* entering, const uint16_t* leaving, size_t n) {
+    SlideInto(sums, entering, leaving, n);
+}
+
+// Division of window sums x ≤ 255 d by one divisor d, exact (rounded down) either way:
+//  - 16-bit sums: (x · m) >> 16 >> shift with a 16-bit m = ceil(2^s / d). With m d = 2^s + t,
+//    x m / 2^s = x / d + x t / (d 2^s), which stays below the next whole number as long as
+//    255 d t < 2^s; found for every divisor up to 128 and for most others;
+//  - otherwise (x + 1/2) / d in single precision: its true value lies at least 1/(2d) from a
+//    whole number, and the two roundings err by less than 255.5 · 2^-23 < 1/(2d) for every
+//    d below 16384 (the windows of this path stay far below that).
+struct Quotient {
+    explicit Quotient(uint64_t d) : inverse(float(1.0 / double(d))) {
+        for (int s = 16; s < 32; ++s) {
+            const uint64_t m = ((uint64_t(1) << s) + d - 1) / d;
+            if (m > UINT16_MAX) break;
+            if (255 * d * (m * d - (uint64_t(1) << s)) < (uint64_t(1) << s)) {
+                multiplier = uint16_t(m);
+                shift = s - 16;
+                return;
+            }
+        }
+    }
+    uint16_t multiplier = 0;  // 0: divide in single precision
+    int shift = 0;
+    float inverse;
+};
+
+// The window sums slid down as Slide does, each new sum divided into out on the way.
+template <typename V, typename Q>
+inline void SlideDivideInto(uint8_t* __restrict out, V* __restrict sums, const uint16_t* __restrict entering,
+                            const uint16_t* __restrict leaving, size_t n, Q quotient) {
+    if (entering && leaving) {
+        for (size_t i = 0; i < n; ++i) {
+            const V v = V(sums[i] + entering[i] - leaving[i]);
+            sums[i] = v;
+            out[i] = quotient(v);
+        }
+    } else if (entering) {
+        for (size_t i = 0; i < n; ++i) {
+            const V v = V(sums[i] + entering[i]);
+            sums[i] = v;
+            out[i] = quotient(v);
+        }
+    } else if (leaving) {
+        for (size_t i = 0; i < n; ++i) {
+            const V v = V(sums[i] - leaving[i]);
+            sums[i] = v;
+            out[i] = quotient(v);
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) out[i] = quotient(sums[i]);
+    }
+}
+template <typename V>
+inline uint8_t FloatQuotient(V v, float inverse) {
+    return uint8_t(int32_t((float(int32_t(v)) + 0.5f) * inverse));
+}
+TILVORN_VECTOR_CLONES void SlideDivide(uint8_t* out, uint16_t* sums, const uint16_t* entering, const uint16_t* leaving,
+                                       size_t n, const Quotient& q) {
+    const uint32_t m = q.multiplier;
+    const int shift = q.shift;
+    const float inverse = q.inverse;
+    if (m)
+        SlideDivideInto(out, sums, entering, leaving, n,
+                        [m, shift](uint16_t v) { return uint8_t(uint16_t((uint32_t(v) * m) >> 16) >> shift); });
+    else
+        SlideDivideInto(out, sums, entering, leaving, n, [inverse](uint16_t v) { return FloatQuotient(v, inverse); });
+}
+TILVORN_VECTOR_CLONES void SlideDivide(uint8_t* out, uint32_t* sums, const uint16_t* entering, const uint16_t* leaving,
+                                       size_t n, const Quotient& q) {
+    const float inverse = q.inverse;
+    SlideDivideInto(out, sums, entering, leaving, n, [inverse](uint32_t v) { return FloatQuotient(v, inverse); });
+}
+
+// The window sums across one row of cells (C channels interleaved) for a radius up to
+// kTapRadius on a row at least one window wide, into 16-bit sums: the inside from shifted
+// additions of the row, the clipped windows at both ends from running sums.
+template <typename Cell, int C>
+class AcrossSums {
+public:
+    AcrossSums(int width, int radius) : width_(width), radius_(radius), n_(size_t(width) * C) { PlanLevels(); }
+
+    void Run(const Cell* cells, uint16_t* out) {
+        const size_t r = size_t(radius_), k = 2 * r + 1, inside = (size_t(width_) - 2 * r) * C;
+        if (levels_.empty()) {
+            for (size_t tap = 0; tap < k; tap += 4)
+                Taps(out + r * C, cells + tap * C, inside, C, int(std::min<size_t>(4, k - tap)), tap > 0);
+        } else {
+            Doubled(out + r * C, cells, inside);
+        }
+        Ends(out, cells);
+    }
+
+private:
+    // Wider windows from sums of 2, 4, 8 ... neighbours, each level the previous one added to
+    // itself shifted: the window of k = 2r + 1 cells is then a few level sums and one cell.
+    void Doubled(uint16_t* out, const Cell* cells, size_t inside) {
+        Taps(levels_[0].data(), cells, n_ - C, C, 2, false);
+        for (size_t b = 1; b < levels_.size(); ++b) {
+            const size_t half = (size_t(1) << b) * C;
+            Taps(levels_[b].data(), levels_[b - 1].data(), n_ - (2 * half - C), half, 2, false);
+        }
+        const uint16_t* terms[4];
+        size_t offset = 0;
+        for (size_t t = 0; t < terms_.size(); ++t) {
+            terms[t] = levels_[terms_[t]].data() + offset;
+            offset += (size_t(2) << terms_[t]) * C;
+        }
+        Combine(out, terms, int(terms_.size()), cells + offset, inside);
+    }
+
+    // The window of k = 2r + 1 cells as level sums (level b sums 2^(b+1) cells): as many of the
+    // top level as fit, then the binary digits below it; the last cell is added on its own.
+    void PlanLevels() {
+        const size_t k = 2 * size_t(radius_) + 1;
+        if (k <= 5) return;  // the taps alone are as quick
+        int top = 0;
+        while ((size_t(4) << top) <= k) ++top;  // 2^(top+1) <= k < 2^(top+2)
+        for (int level = std::max(top - 1, 0); level <= top; ++level) {
+            std::vector<int> terms;
+            size_t rest = k - 1;
+            for (; rest >= (size_t(2) << level); rest -= size_t(2) << level) terms.push_back(level);
+            for (int b = level - 1; b >= 0; --b)
+                if (rest & (size_t(2) << b)) terms.push_back(b);
+            if (terms.size() <= 4) {
+                terms_ = terms;
+                levels_.assign(size_t(level) + 1, std::vector<uint16_t>(n_));
+                return;
+            }
+        }
+    }
+
+    // The clipped windows of the first and last r pixels, from sums that grow by one cell.
+    void Ends(uint16_t* out, const Cell* cells) {
+        const int r = radius_, w = width_;
+        for (int k = 0; k < C; ++k) {
+            unsigned left = 0, right = 0;
+            for (int u = 0; u < r; ++u) left += cells[u * C + k], right += cells[(w - 1 - u) * C + k];
+            for (int x = 0; x < r; ++x) {
+                left += cells[(x + r) * C + k];
+                right += cells[(w - 1 - x - r) * C + k];
+                out[x * C + k] = uint16_t(left);
+                out[(w - 1 - x) * C + k] = uint16_t(right);
+            }
+        }
+    }
+
+    int width_, radius_;
+    size_t n_;
+    std::vector<std::vector<uint16_t>> levels_;  // empty: the window is summed tap by tap
+    std::vector<int> terms_;
+};
+
+// C = 3: colour, the cells are the source bytes; C = 1: grey, the cells are the sums of each
+// pixel's three channels and the divisor is three times the window. V holds a window sum.
+template <int C, typename V>
+class TapBlur {
+public:
+    using Cell = std::conditional_t<C == 1, uint16_t, uint8_t>;
+
+    TapBlur(const SourceRows& source, int width, int height, int radius)
+        : source_(source),
+          width_(width),
+          height_(height),
+          radius_(radius),
+          n_(size_t(width) * C),
+          slots_(std::min(2 * radius + 2, height)),
+          ring_(size_t(slots_) * n_),
+          sums_(n_, 0),
+          cells_(C == 1 ? size_t(width) : 0),
+          across_(width, radius) {}
+
+    template <typename RowFn, typename ProgressFn>
+    void Run(RowFn&& row, ProgressFn&& progress) {
+        const int r = radius_;
+        for (int y = 0; y <= std::min(r, height_ - 1); ++y) {
+            Across(y);
+            Slide(sums_.data(), Slot(y), nullptr, n_);
+        }
+        for (int y = 0; y < height_; ++y) {
+            const bool enters = y >= 1 && y + r <= height_ - 1, leaves = y - r - 1 >= 0;
+            if (enters) Across(y + r);
+            const int rows = std::min(y + r, height_ - 1) - std::max(y - r, 0) + 1;
+            Down(row(y), uint64_t(rows), enters ? Slot(y + r) : nullptr, leaves ? Slot(y - r - 1) : nullptr);
+            progress(y);
+        }
+    }
+
+private:
+    uint16_t* Slot(int y) { return ring_.data() + size_t(y % slots_) * n_; }
+
+    // The sums across row y's windows into its slot.
+    void Across(int y) {
+        const uint8_t* row = source_.Row(y);
+        if constexpr (C == 1) {
+            ChannelSums(cells_.data(), row, size_t(width_));
+            across_.Run(cells_.data(), Slot(y));
+        } else {
+            across_.Run(row, Slot(y));
+        }
+    }
+
+    // The window sums slid down by the entering and leaving rows (either may be absent), and
+    // the output row from them over `rows` rows: the inside divided on the way, the clipped
+    // windows of both ends one by one.
+    void Down(uint8_t* out, uint64_t rows, const uint16_t* entering, const uint16_t* leaving) {
+        const uint64_t scale = C == 1 ? 3 : 1;
+        const size_t r = size_t(radius_), end = r * C, inside = n_ - 2 * end;
+        if (rows != quotientRows_) {
+            quotient_ = Quotient((2 * r + 1) * rows * scale);
+            quotientRows_ = rows;
+        }
+        auto at = [](const uint16_t* p, size_t i) { return p ? p + i : nullptr; };
+        Slide(sums_.data(), entering, leaving, end);
+        Slide(sums_.data() + end + inside, at(entering, end + inside), at(leaving, end + inside), end);
+        SlideDivide(out + end, sums_.data() + end, at(entering, end), at(leaving, end), inside, quotient_);
+        Divider divide;
+        for (int x = 0; x < width_; ++x) {
+            if (x == radius_ && width_ - radius_ > radius_) x = width_ - radius_;
+            const int lo = std::max(x - radius_, 0), hi = std::min(x + radius_, width_ - 1);
+            divide.SetDivisor(uint64_t(hi - lo + 1) * rows * scale);
+            for (int k = 0; k < C; ++k) out[x * C + k] = uint8_t(divide(sums_[size_t(x * C + k)]));
+        }
+    }
+
+    SourceRows source_;
+    int width_, height_, radius_;
+    size_t n_;
+    int slots_;
+    std::vector<uint16_t> ring_;
+    std::vector<V> sums_;
+    std::vector<uint16_t> cells_;
+    AcrossSums<Cell, C> across_;
+    Quotient quotient_{1};
+    uint64_t quotientRows_ = 0;
+};
+
+// The small-window blur where it applies: a 24-bit source at least one window wide, a radius
+// up to kTapRadius. Answers false, having done nothing, elsewhere.
+template <int C, typename RowFn, typename ProgressFn>
+bool RunTapBlur(const SourceRows& source, int width, int height, int64_t radius, RowFn&& row, ProgressFn&& progress) {
+    if (source.bitCount != 24 || radius < 1 || radius > kTapRadius || width < 2 * radius + 1) return false;
+    const uint64_t window = uint64_t(2 * radius + 1) * uint64_t(std::min<int64_t>(2 * radius + 1, height));
+    const int r = int(radius);
+    if (window * 255 * (C == 1 ? 3 : 1) <= UINT16_MAX)
+        TapBlur<C, uint16_t>(source, width, height, r).Run(row, progress);
+    else
+        TapBlur<C, uint32_t>(source, width, height, r).Run(row, progress);
+    return true;
+}
+
 // Runs the blur with counters as wide as its largest window sum needs.
 template <int C, typename RowFn, typename Put, typename ProgressFn>
 void RunBlur(const SourceRows& source, int width, int height, int64_t radius, RowFn&& row, Put&& put,
@@ -293,7 +670,147 @@ struct PutGrey1 {
     }
 };
 
+// The window [Lo, Hi] of radius around centre, clipped to 0 .. length - 1.
+struct Window {
+    int Lo, Hi;
+};
+Window WindowAround(int centre, int64_t radius, int length) {
+    return {int(std::max<int64_t>(centre - radius, 0)), int(std::min<int64_t>(centre + radius, length - 1))};
+}
+
+// Source rows as blue, green, red bytes: 24-bit rows are read where they are, others are
+// converted into a row of its own as the blur converts them.
+class ColorRows {
+public:
+    ColorRows(const SourceRows& source, int width) : source_(source), width_(width) {
+        if (source.bitCount != 24) buffer_.resize(size_t(width) * 3);
+    }
+    const uint8_t* Row(int y) {
+        const uint8_t* row = source_.Row(y);
+        if (source_.bitCount == 24) return row;
+        uint8_t* cell = buffer_.data();
+        ForEachColor(row, width_, source_.bitCount, source_.table, source_.format, [cell](int x, int r, int g, int b) {
+            cell[3 * x] = uint8_t(b), cell[3 * x + 1] = uint8_t(g), cell[3 * x + 2] = uint8_t(r);
+        });
+        return cell;
+    }
+
+private:
+    SourceRows source_;
+    int width_;
+    std::vector<uint8_t> buffer_;
+};
+
+// Column sums over the rows of each sampled row's window, slid from one sampled row to the
+// next (or summed afresh where that adds fewer rows), then the window sums of the sampled
+// columns: from 16-bit sums across the row where a whole window fits them, from prefix sums
+// otherwise. T holds a column sum of the tallest window.
+template <typename T>
+void SampleBlurred(const SourceRows& source, int w, int h, int64_t radius, TDIB& result) {
+    constexpr bool kNarrow = std::is_same_v<T, uint16_t>;
+    const int width = result.Width(), height = result.Height();
+    const size_t n = size_t(w) * 3;
+    ColorRows rows(source, w);
+    std::vector<T> sums(n, 0);
+    std::vector<int> centres(static_cast<size_t>(width));
+    std::vector<Window> columns(static_cast<size_t>(width));
+    for (int i = 0; i < width; ++i) {
+        centres[size_t(i)] = StretchSampleIndex(i, 0, w, width);
+        columns[size_t(i)] = WindowAround(centres[size_t(i)], radius, w);
+    }
+    const bool across = kNarrow && radius >= 1 && radius <= kTapRadius && w >= 2 * radius + 1 &&
+        uint64_t(2 * radius + 1) * uint64_t(std::min<int64_t>(2 * radius + 1, h)) * 255 <= UINT16_MAX;
+    std::optional<AcrossSums<uint16_t, 3>> acrossSums;
+    if (across) acrossSums.emplace(w, int(radius));
+    std::vector<uint16_t> windowSums(across ? n : 0);
+    std::vector<uint64_t> prefix(across ? 0 : n + 3, 0);
+    // The rows of a window summed afresh: four 24-bit rows at a time into 16-bit sums.
+    auto sumAfresh = [&](Window want) {
+        if constexpr (kNarrow) {
+            if (source.bitCount == 24) {
+                for (int y = want.Lo; y <= want.Hi; y += 4) {
+                    const int count = std::min(4, want.Hi - y + 1);
+                    const uint8_t* p[4];
+                    for (int i = 0; i < count; ++i) p[i] = source.Row(y + i);
+                    Sum(sums.data(), p, count, n, y > want.Lo);
+                }
+                return;
+            }
+        }
+        std::fill(sums.begin(), sums.end(), T(0));
+        for (int y = want.Lo; y <= want.Hi; ++y) AddBytes(sums.data(), rows.Row(y), n);
+    };
+    uint8_t* top = result.TopRow();
+    const int step = result.RowStep();
+    Window summed{0, -1};
+    Divider divide;
+    for (int j = 0; j < height; ++j) {
+        const Window want = WindowAround(StretchSampleIndex(j, 0, h, height), radius, h);
+        const int fresh = want.Hi - want.Lo + 1, slid = (want.Lo - summed.Lo) + (want.Hi - summed.Hi);
+        const bool changed = want.Lo != summed.Lo || want.Hi != summed.Hi;
+        if (want.Lo > summed.Hi || slid >= fresh) {
+            sumAfresh(want);
+        } else {
+            for (int y = summed.Lo; y < want.Lo; ++y) SubtractBytes(sums.data(), rows.Row(y), n);
+            for (int y = summed.Hi + 1; y <= want.Hi; ++y) AddBytes(sums.data(), rows.Row(y), n);
+        }
+        summed = want;
+        if (changed) {
+            if constexpr (kNarrow) {
+                if (across) acrossSums->Run(sums.data(), windowSums.data());
+            }
+            if (!across) {
+                uint64_t total[3] = {};
+                for (size_t i = 0; i < n; i += 3)
+                    for (size_t k = 0; k < 3; ++k) prefix[i + 3 + k] = total[k] += sums[i + k];
+            }
+        }
+        uint8_t* out = top + int64_t(j) * step;
+        for (int i = 0; i < width; ++i, out += 3) {
+            const Window c = columns[size_t(i)];
+            divide.SetDivisor(uint64_t(c.Hi - c.Lo + 1) * uint64_t(fresh));
+            if (across) {
+                const uint16_t* window = windowSums.data() + 3 * size_t(centres[size_t(i)]);
+                for (int k = 0; k < 3; ++k) out[k] = uint8_t(divide(window[k]));
+            } else {
+                const uint64_t* a = prefix.data() + 3 * size_t(c.Lo);
+                const uint64_t* b = prefix.data() + 3 * size_t(c.Hi + 1);
+                for (int k = 0; k < 3; ++k) out[k] = uint8_t(divide(b[k] - a[k]));
+            }
+        }
+    }
+}
+
 }  // namespace
+
+void TDIB::BlurSampled(int radius, int width, int height, TDIB& result) {
+    if (Empty() || width <= 0 || height <= 0) {
+        result.Clear();
+        return;
+    }
+    int64_t r = std::llabs(int64_t(radius));
+    r = std::min<int64_t>(r, std::max(Width(), Height()));
+    // A compressed picture is read from a decoded copy; any other from its own rows, which
+    // stay as they are (no write access, so no copy of a shared picture either).
+    TDIB decoded;
+    const TDIBStore* store = image_;
+    if (store->Compressed) {
+        decoded.Assign(this);
+        decoded.TopRow();
+        store = decoded.Image();
+    }
+    SourceRows rows{store->TopRow, store->RowStep, store->BitCount, store->ColorTable, store->PixelFormat};
+    TDIB made;
+    made.SetSize(width, height, 24);
+    const uint64_t tallest = uint64_t(std::min<int64_t>(2 * r + 1, Height()));
+    if (tallest * 255 <= UINT16_MAX)
+        SampleBlurred<uint16_t>(rows, Width(), Height(), r, made);
+    else if (tallest * 255 <= UINT32_MAX)
+        SampleBlurred<uint32_t>(rows, Width(), Height(), r, made);
+    else
+        SampleBlurred<uint64_t>(rows, Width(), Height(), r, made);
+    result.Assign(&made);
+}
 
 void TDIB::Blur(int bitCount, int radius) {
     if (Empty() || radius == 0) return;
@@ -331,7 +848,7 @@ void TDIB::Blur(int bitCount, int radius) {
     int w = Width(), h = Height();
     switch (bitCount) {
         case 24:
-            RunBlur<3>(rows, w, h, r, row, Put24{}, progress);
+            if (!RunTapBlur<3>(rows, w, h, r, row, progress)) RunBlur<3>(rows, w, h, r, row, Put24{}, progress);
             break;
         case 32:
             RunBlur<3>(rows, w, h, r, row, Put32{format}, progress);
@@ -340,7 +857,7 @@ void TDIB::Blur(int bitCount, int radius) {
             RunBlur<3>(rows, w, h, r, row, Put16{format}, progress);
             break;
         case 8:
-            RunBlur<1>(rows, w, h, r, row, PutGrey8{}, progress);
+            if (!RunTapBlur<1>(rows, w, h, r, row, progress)) RunBlur<1>(rows, w, h, r, row, PutGrey8{}, progress);
             break;
         case 4:
             RunBlur<1>(rows, w, h, r, row, PutGrey4{}, progress);

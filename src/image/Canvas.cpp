@@ -127,11 +127,6 @@ uint32_t ApplyCopyMode(TCopyMode mode, uint32_t src, uint32_t dst) {
     return src;
 }
 
-// Nearest-neighbour sampling: the source pixel under the centre of each target pixel.
-int SampleIndex(int i, int sourceStart, int sourceLength, int targetLength) {
-    return sourceStart + int((2 * int64_t(i) + 1) * sourceLength / (2 * int64_t(targetLength)));
-}
-
 // Stretches sourceRect of an uncompressed source into dest of target, clipped to both.
 void StretchStore(TDIBStore& target, const TRect& dest, const TDIBStore& source, const TRect& sourceRect,
                   TCopyMode mode) {
@@ -149,7 +144,7 @@ void StretchStore(TDIBStore& target, const TRect& dest, const TDIBStore& source,
     std::vector<int> columns(size_t(x1 - x0));
     for (int i = x0; i < x1; ++i) {
         int k = mirrorX ? dw - 1 - i : i;
-        columns[size_t(i - x0)] = SampleIndex(k, sLeft, sw, dw);
+        columns[size_t(i - x0)] = StretchSampleIndex(k, sLeft, sw, dw);
     }
     bool sameLayout = source.BitCount == target.BitCount &&
         (source.BitCount > 8 ? source.PixelFormat.SameMasks(target.PixelFormat)
@@ -157,7 +152,7 @@ void StretchStore(TDIBStore& target, const TRect& dest, const TDIBStore& source,
                                           target.ColorTable.begin()));
     ColorWriter writer(target);
     for (int j = y0; j < y1; ++j) {
-        int sy = SampleIndex(mirrorY ? dh - 1 - j : j, sTop, sh, dh);
+        int sy = StretchSampleIndex(mirrorY ? dh - 1 - j : j, sTop, sh, dh);
         if (sy < 0 || sy >= source.Height) continue;
         const uint8_t* srcRow = RowOf(source, sy);
         uint8_t* dstRow = RowOf(target, top + j);
@@ -174,6 +169,10 @@ void StretchStore(TDIBStore& target, const TRect& dest, const TDIBStore& source,
 }
 
 }  // namespace
+
+int StretchSampleIndex(int i, int sourceStart, int sourceLength, int targetLength) {
+    return sourceStart + int((2 * int64_t(i) + 1) * sourceLength / (2 * int64_t(targetLength)));
+}
 
 int NearestColorIndex(const TColorTable& table, int count, TColor color) {
     int best = 0;

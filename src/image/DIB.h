@@ -408,6 +408,9 @@ void PutStorePixel(TDIBStore& store, int x, int y, TColor color);
 TColor GetStorePixel(const TDIBStore& store, int x, int y);
 /// The nearest of the first count entries of table (sum of squared differences, first wins).
 int NearestColorIndex(const TColorTable& table, int count, TColor color);
+/// The source pixel a nearest-neighbour stretch of sourceLength pixels from sourceStart into
+/// targetLength pixels takes for target pixel i: the one under the target pixel's centre.
+int StretchSampleIndex(int i, int sourceStart, int sourceLength, int targetLength);
 
 // ---------------------------------------------------------------------------------------------
 // The working image
@@ -480,6 +483,11 @@ public:
 
     /// Box blur with the given radius, written in bitCount; grey for 8 bits and fewer.
     void Blur(int bitCount, int radius);
+    /// This picture as Blur(24, radius) and a StretchDraw into width × height would make it,
+    /// written into result (24 bits) without touching this picture: only the windows of the
+    /// pixels the stretch samples are summed, so a large picture shrinks without a blurred
+    /// copy of itself. Sizes below 1 give an empty result.
+    void BlurSampled(int radius, int width, int height, TDIB& result);
 
 protected:
     void SetImage(TDIBStore* image);

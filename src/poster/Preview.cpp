@@ -41,12 +41,8 @@ void TPreviewBuilder::Build(TDIB& picture, int previewWidth, int previewHeight, 
     if (!same) {
         TDIB made;
         if (previewWidth < picture.Width()) {
-            made.Assign(picture);
-            made.Blur(24, DivideInt(picture.Width(), previewWidth) - 1);
-            TDIB reduced;
-            reduced.SetSize(previewWidth, previewHeight, 24);
-            reduced.Canvas().StretchDraw({0, 0, previewWidth, previewHeight}, made);
-            made.Assign(reduced);
+            // Blurred, then stretched; but only the pixels the stretch takes are blurred.
+            picture.BlurSampled(DivideInt(picture.Width(), previewWidth) - 1, previewWidth, previewHeight, made);
         } else {
             made.SetSize(previewWidth, previewHeight, 24);
             made.Canvas().StretchDraw({0, 0, previewWidth, previewHeight}, picture);

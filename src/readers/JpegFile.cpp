@@ -1,5 +1,6 @@
 #include "readers/JpegFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -41,7 +42,14 @@ bool DecodeJpeg(const uint8_t* data, size_t size, TDIB& picture, std::string& er
     jpeg_read_header(&info, TRUE);
     bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     bool inverted = cmyk && info.saw_Adobe_marker;
+#ifdef JCS_EXTENSIONS
+    // libjpeg-turbo writes blue, green, red itself: the rows are decoded into the picture.
+    const bool direct = !cmyk;
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+#else
+    const bool direct = false;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+#endif
     jpeg_start_decompress(&info);
     const int width = int(info.output_width), height = int(info.output_height);
     const int components = info.output_components;
@@ -53,6 +61,17 @@ bool DecodeJpeg(const uint8_t* data, size_t size, TDIB& picture, std::string& er
     }
     uint8_t* top = picture.TopRow();
     const int step = picture.RowStep();
+    if (direct) {
+        JSAMPROW rows[16];
+        while (info.output_scanline < info.output_height) {
+            const int y = int(info.output_scanline), count = std::min(16, height - y);
+            for (int i = 0; i < count; ++i) rows[i] = top + int64_t(y + i) * step;
+            jpeg_read_scanlines(&info, rows, JDIMENSION(count));
+        }
+        jpeg_finish_decompress(&info);
+        jpeg_destroy_decompress(&info);
+        return true;
+    }
     row.resize(size_t(width) * components);
     while (info.output_scanline < info.output_height) {
         const int y = int(info.output_scanline);
@@ -103,8 +122,18 @@ uint8_t ExifBlockOrientation(const uint8_t* block, size_t size) {
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
-    std::ifstream file(fileName, std::ios::binary);
+    std::ifstream file(fileName, std::ios::binary | std::ios::ate);
     if (!file) throw EFOpenError(Format("Cannot open file \"%s\".", fileName));
+    // A file of known size in one read; a pipe or the like byte by byte to its end.
+    const std::streamoff size = file.tellg();
+    if (size > 0 && file.seekg(0)) {
+        std::vector<uint8_t> bytes(static_cast<size_t>(size));
+        file.read(reinterpret_cast<char*>(bytes.data()), size);
+        bytes.resize(static_cast<size_t>(file.gcount()));
+        return bytes;
+    }
+    file.clear();
+    file.seekg(0);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 

@@ -112,6 +112,30 @@ TEST(Blur, LargePicturesAndWindowsStayExact) {
     }
 }
 
+TEST(Blur, EverySmallRadiusOfColourAndGreyResultsStaysExact) {
+    // The radii the row-sum path takes (1 to 16) and the first one past it, on pictures wide
+    // enough for whole vector loops, one just a window wide, and ones shorter than a window;
+    // near-white noise gives the largest sums each width of counter can hold.
+    struct Size {
+        int w, h;
+    } sizes[] = {{101, 37}, {70, 5}, {33, 2}};
+    for (const Size& size : sizes)
+        for (int radius = 1; radius <= 17; ++radius)
+            for (int bits : {24, 8}) {
+                if (size.w < 2 * radius + 1 && size.w != 33) continue;
+                SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h) + " to " + std::to_string(bits) +
+                             " r" + std::to_string(radius));
+                TDIB dib;
+                MakeNoise(dib, size.w, size.h, 24, uint32_t(radius * 7 + bits));
+                if (radius % 2)
+                    for (int y = 0; y < size.h; ++y)
+                        for (int i = 0; i < 3 * size.w; ++i) dib.ScanLine(y)[i] |= 0xF0;
+                Colors expected = Reference(dib, bits, radius);
+                dib.Blur(bits, radius);
+                EXPECT_EQ(DecodedColors(dib), expected);
+            }
+}
+
 TEST(Blur, RadiusZeroNegativeAndLarge) {
     TDIB dib;
     MakeNoise(dib, 6, 4, 24, 7);
