@@ -245,6 +245,7 @@ void TDIBStore::Reset() {
     Size = 0;
     Width = 0;
     RowBytes = 0;
+    AlphaChannel = false;
 }
 
 TDIBStore* TDIBStore::EmptyImage() {
@@ -364,6 +365,7 @@ void TDIBStore::CopyFrom(const TDIBStore& source, bool memoryImage) {
     }
     Allocate(source.Width, source.Height, source.BitCount, source.PixelFormat, source.ColorTable, memoryImage,
              source.Compressed);
+    AlphaChannel = source.AlphaChannel;
     if (Compressed)
         SetCompressedData(source.Pixels, source.Size);
     else

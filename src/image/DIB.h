@@ -256,11 +256,14 @@ public:
     uint8_t* TopRow = nullptr;
     int Width = 0;
     int RowBytes = 0;
+    /// The fourth byte of 32-bit pixels is alpha: the file's header gave an alpha mask with
+    /// bit fields. Other 32-bit pictures leave it unused.
+    bool AlphaChannel = false;
 
 private:
     void Reset();
     void FreePixels();
-    void MovePackedChannels(const uint32_t fileMasks[3]);
+    void MovePackedChannels(const uint32_t fileMasks[4]);
     struct TFreeBlock {
         void operator()(uint8_t* block) const;
     };
@@ -441,6 +444,8 @@ public:
     const DIBPixelFormat& CurrentPixelFormat() const { return image_->PixelFormat; }
     bool IsMemoryImage() const { return image_->MemoryImage; }
     bool IsCompressed() const { return image_->Compressed; }
+    /// 32-bit pixels whose fourth byte is alpha (a bitmap file with an alpha mask).
+    bool HasAlphaChannel() const { return image_->AlphaChannel; }
     /// The shared store (for painting through the drawing layer and for tests).
     TDIBStore* Image() const { return image_; }
 

@@ -50,9 +50,10 @@ void TDIBStore::ReadFromStream(TStream& stream, bool memoryImage, int64_t pixelO
         info.biHeight = LE16(header + 6);
         info.biPlanes = LE16(header + 8);
         info.biBitCount = LE16(header + 10);
-    } else if (headerSize == 40 || headerSize == 108 || headerSize == 124) {
-        // The 108- and 124-byte versions start with the 40-byte header; their colour space,
-        // gamma and profile fields are skipped.
+    } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 108 || headerSize == 124) {
+        // The later versions start with the 40-byte header and go on with the red, green,
+        // blue and (from 56 bytes) alpha masks; their colour space, gamma and profile fields
+        // are skipped.
         stream.ReadBuffer(header + 4, int64_t(headerSize) - 4);
         info = BITMAPINFOHEADER::Decode(header);
     } else {
@@ -60,16 +61,19 @@ void TDIBStore::ReadFromStream(TStream& stream, bool memoryImage, int64_t pixelO
     }
 
     DIBPixelFormat format = info.biBitCount == 16 ? pf555 : pf888;
-    uint32_t fileMasks[3] = {0, 0, 0};
+    uint32_t fileMasks[4] = {0, 0, 0, 0};
     if (info.biCompression == BI_BITFIELDS && !core) {
-        uint8_t masks[12];
+        uint8_t masks[16] = {};
         if (headerSize == kInfoHeaderSize)
             stream.ReadBuffer(masks, 12);
         else
-            std::memcpy(masks, header + 40, 12);
-        for (int i = 0; i < 3; ++i) fileMasks[i] = LE32(masks + 4 * i);
+            std::memcpy(masks, header + 40, headerSize >= 56 ? 16 : 12);
+        for (int i = 0; i < 4; ++i) fileMasks[i] = LE32(masks + 4 * i);
         format = DIBPixelFormat::FromMasks(fileMasks[0], fileMasks[1], fileMasks[2]);
     }
+    // Only an alpha mask of a whole byte beside bit fields makes the fourth byte alpha, as
+    // the common readers take it; plain 32-bit pixels keep it unused.
+    if (info.biBitCount != 32 || std::popcount(fileMasks[3]) != 8) fileMasks[3] = 0;
 
     uint32_t count = info.biClrUsed;
     if (count == 0 && info.biBitCount <= 8) count = 1u << info.biBitCount;
@@ -130,17 +134,19 @@ void TDIBStore::ReadFromStream(TStream& stream, bool memoryImage, int64_t pixelO
         for (int i = 0; i < Height; ++i) stream.ReadBuffer(TopRow + int64_t(i) * RowStep, RowBytes);
     }
     if (info.biCompression == BI_BITFIELDS) MovePackedChannels(fileMasks);
+    AlphaChannel = fileMasks[3] != 0;
 }
 
 // Files may place their channels anywhere (blue on top, alpha at the bottom, ...): the
 // picture's own layout has them at the standard positions of their widths, so the pixels are
-// moved there instead of being shown in the wrong colours.
-void TDIBStore::MovePackedChannels(const uint32_t fileMasks[3]) {
-    uint32_t standard[3] = {uint32_t(PixelFormat.RedMask), uint32_t(PixelFormat.GreenMask),
-                            uint32_t(PixelFormat.BlueMask)};
-    if (std::equal(standard, standard + 3, fileMasks)) return;
-    int from[3], to[3];
-    for (int c = 0; c < 3; ++c) {
+// moved there instead of being shown in the wrong colours. An alpha mask (the fourth, 0 for
+// none) goes to the fourth byte.
+void TDIBStore::MovePackedChannels(const uint32_t fileMasks[4]) {
+    uint32_t standard[4] = {uint32_t(PixelFormat.RedMask), uint32_t(PixelFormat.GreenMask),
+                            uint32_t(PixelFormat.BlueMask), fileMasks[3] ? 0xFF000000u : 0u};
+    if (std::equal(standard, standard + 4, fileMasks)) return;
+    int from[4], to[4];
+    for (int c = 0; c < 4; ++c) {
         from[c] = fileMasks[c] ? std::countr_zero(fileMasks[c]) : 0;
         to[c] = standard[c] ? std::countr_zero(standard[c]) : 0;
     }
@@ -152,7 +158,7 @@ void TDIBStore::MovePackedChannels(const uint32_t fileMasks[3]) {
             uint32_t v = 0;
             for (int i = 0; i < bytes; ++i) v |= uint32_t(p[i]) << (8 * i);
             uint32_t out = 0;
-            for (int c = 0; c < 3; ++c) {
+            for (int c = 0; c < 4; ++c) {
                 // The channel's run of bits starting at its lowest set bit, as wide as the
                 // standard mask takes.
                 uint32_t width = standard[c] >> to[c];

@@ -240,11 +240,11 @@ TEST(BitmapSuite, QuestionableFilesDecodeOrFailWithTheirText) {
                  {"rgb32-111110.bmp", "PixelFormat in invalid", false},
                  {"rgb32bf-xbgr.bmp", "", true},
                  {"rgb32fakealpha.bmp", "", true},
-                 {"rgb32h52.bmp", "DIB is invalid", false},
+                 {"rgb32h52.bmp", "", true},  // the masks are in the header's last 12 bytes
                  {"rgba16-4444.bmp", "PixelFormat in invalid", false},
                  {"rgba32.bmp", "", true},
                  {"rgba32abf.bmp", "DIB is invalid", false},
-                 {"rgba32h56.bmp", "DIB is invalid", false},
+                 {"rgba32h56.bmp", "", true},  // and the alpha mask in the last 4
              });
 }
 
@@ -299,7 +299,7 @@ TEST(BitmapFile, RefusalsKeepTheOldPicture) {
         {"wrong type", bad(ok, [](auto& f) { f[0] = 'X'; }), "DIB is invalid"},
         {"short header size", std::vector<uint8_t>(ok.begin(), ok.begin() + 16), "DIB is invalid"},
         {"header size 64", bad(ok, [](auto& f) { Put32(f, 14, 64); }), "DIB is invalid"},
-        {"header size 56", bad(ok, [](auto& f) { Put32(f, 14, 56); }), "DIB is invalid"},
+        {"header size 60", bad(ok, [](auto& f) { Put32(f, 14, 60); }), "DIB is invalid"},
         {"compression 4", bad(ok, [](auto& f) { Put32(f, 30, 4); }), "DIB is invalid"},
         {"RLE8 on 24 bits", bad(ok, [](auto& f) { Put32(f, 30, 1); }), "DIB is invalid"},
         {"negative width", bad(ok, [](auto& f) { Put32(f, 18, uint32_t(-2)); }), "DIB is invalid"},
@@ -372,6 +372,53 @@ TEST(BitmapFile, MasksAndTheirDefaults) {
         LoadBytes(dib, MakeFile(1, 1, c.bits, c.compression, c.masks, c.pixel));
         EXPECT_EQ(dib.CurrentPixelFormat(), c.format);
         EXPECT_EQ(DecodedColors(dib).pixels.at(0), c.color);
+    }
+}
+
+namespace {
+
+// A one-pixel 32-bit file whose header of headerSize bytes carries the red, green, blue and
+// alpha masks after its first 40 bytes.
+std::vector<uint8_t> MaskedHeaderFile(uint32_t headerSize, uint32_t compression, const uint32_t (&masks)[4],
+                                      const std::vector<uint8_t>& pixel) {
+    std::vector<uint8_t> f = MakeFile(1, 1, 32, compression, std::vector<uint8_t>(headerSize - 40), pixel);
+    Put32(f, 14, headerSize);
+    for (size_t i = 0; i < 4 && 40 + 4 * i < headerSize; ++i) Put32(f, 54 + 4 * i, masks[i]);
+    return f;
+}
+
+}  // namespace
+
+// An alpha mask beside bit fields makes the fourth byte alpha, moved there from wherever the
+// file keeps it; without bit fields, or with an alpha mask not a byte wide, it stays unused.
+TEST(BitmapFile, AlphaMaskOfTheLaterHeaders) {
+    struct Case {
+        const char* what;
+        uint32_t headerSize, compression;
+        uint32_t masks[4];
+        bool alpha;
+        std::vector<uint8_t> pixel;  // blue, green, red, alpha once read
+    } cases[] = {
+        {"version 5, alpha on top", 124, 3, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, true, {0x10, 0x20, 0x30, 0x80}},
+        {"version 4, alpha lowest", 108, 3, {0xFF000000, 0xFF0000, 0xFF00, 0xFF}, true, {0x20, 0x30, 0x80, 0x10}},
+        {"version 3, red lowest", 56, 3, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, true, {0x30, 0x20, 0x10, 0x80}},
+        {"version 2, no alpha mask", 52, 3, {0xFF0000, 0xFF00, 0xFF, 0}, false, {0x10, 0x20, 0x30, 0x80}},
+        {"version 5 without bit fields", 124, 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, false, {0x10, 0x20, 0x30, 0x80}},
+        {"alpha mask of four bits", 124, 3, {0xFF0000, 0xFF00, 0xFF, 0xF0000000}, false, {0x10, 0x20, 0x30, 0x80}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TDIB dib;
+        LoadBytes(dib, MaskedHeaderFile(c.headerSize, c.compression, c.masks, {0x10, 0x20, 0x30, 0x80}));
+        EXPECT_EQ(dib.HasAlphaChannel(), c.alpha);
+        const uint8_t* p = dib.ScanLine(0);
+        EXPECT_EQ(std::vector<uint8_t>(p, p + (c.alpha ? 4 : 3)),
+                  std::vector<uint8_t>(c.pixel.begin(), c.pixel.begin() + (c.alpha ? 4 : 3)));
+        // A copy made on writing keeps the alpha.
+        TDIB copy;
+        copy.Assign(&dib);
+        copy.ScanLine(0)[0] = 0;
+        EXPECT_EQ(copy.HasAlphaChannel(), c.alpha);
     }
 }
 
