@@ -76,8 +76,9 @@ void TForm1::BuildOutputChoices() {
 
 void TForm1::LockForOutput(bool locked) {
     outputRunning_ = locked;
-    // Events are let through once per sheet so that the cancel button works; nothing else
-    // may start a second run or change the picture or the geometry underneath this one.
+    // Events are let through once per sheet and while a sheet is in the making, so that the
+    // cancel button works; nothing else may start a second run or change the picture or the
+    // geometry underneath this one.
     // Each control gets back its own state from before the run: what it was set to, not
     // what it shows, which a disabled panel around it (or the lock itself) would decide.
     if (locked) {
@@ -133,6 +134,11 @@ void TForm1::BitBtn4Click(QObject* sender) {
         }
         bool Cancelled() override {
             form_.sProgressBar2->show();
+            QCoreApplication::processEvents();
+            return form_.CancelRequested;
+        }
+        // A long sheet is made on a worker thread: the window keeps answering meanwhile.
+        bool Interrupted() override {
             QCoreApplication::processEvents();
             return form_.CancelRequested;
         }

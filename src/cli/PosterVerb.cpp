@@ -34,7 +34,8 @@ int RunPoster(const std::vector<std::string>& args);
 
 const RegisterVerb kPoster{{"poster", "Cut a picture into poster sheets and save them as JPEG files or one PDF",
                             "Usage: tilvorn-cli poster PICTURE --out BASE [options]\n"
-                            "       tilvorn-cli poster PICTURE --pdf FILE [--out BASE] [options]\n\n"
+                            "       tilvorn-cli poster PICTURE --pdf FILE [--out BASE] [options]\n"
+                            "       tilvorn-cli poster PICTURE --printer NAME --print [options]\n\n"
                             "Reads PICTURE as the window does (image readers by content, then JPEG and bitmap\n"
                             "files, then documents), lays the poster out and saves one JPEG file per chosen sheet,\n"
                             "named BASE(COLUMN;ROW).JPG. First it prints the layout as key=value lines: columns,\n"
@@ -69,6 +70,8 @@ const RegisterVerb kPoster{{"poster", "Cut a picture into poster sheets and save
                             "                        (the PDF's first page) shows the grid\n"
                             "  --pdf FILE            also write the chosen sheets as one PDF file, a page per sheet\n"
                             "                        (with or without --out)\n"
+                            "  --print               print the chosen sheets on the printer of --printer, one job\n"
+                            "                        per sheet titled (ROW;COLUMN), as the window prints them\n"
                             "  --dry-run             print the layout only",
                             &RunPoster}};
 
@@ -87,6 +90,7 @@ struct TPosterOptions {
     TEnlargement enlargement = TEnlargement::Smooth;
     std::string pdf;
     bool labels = false;
+    bool print = false;
 };
 
 TEnlargement EnlargementOption(const std::string& text) {
@@ -191,6 +195,8 @@ TPosterOptions ParseOptions(const std::vector<std::string>& args) {
             o.pdf = value();
         else if (a == "--labels")
             o.labels = true;
+        else if (a == "--print")
+            o.print = true;
         else if (a == "--dry-run")
             o.dryRun = true;
         else if (!a.empty() && a[0] == '-')
@@ -201,7 +207,8 @@ TPosterOptions ParseOptions(const std::vector<std::string>& args) {
             throw EConvertError("more than one picture: " + a);
     }
     if (o.picture.empty()) throw EConvertError("expects a PICTURE");
-    if (o.out.empty() && o.pdf.empty()) throw EConvertError("expects --out BASE or --pdf FILE");
+    if (o.out.empty() && o.pdf.empty() && !o.print) throw EConvertError("expects --out BASE, --pdf FILE or --print");
+    if (o.print && !o.printer) throw EConvertError("--print needs --printer NAME: the sheets follow its paper");
     if (o.height && o.keepScale) throw EConvertError("--height needs --no-keep-scale: the height follows the width");
     if (o.sheetWidthMm <= 0 || o.sheetHeightMm <= 0) throw EConvertError("--sheet: sizes must be positive");
     if (o.dpi <= 0) throw EConvertError("--dpi: must be positive");
@@ -209,34 +216,41 @@ TPosterOptions ParseOptions(const std::vector<std::string>& args) {
     return o;
 }
 
-// The printer's sheet, as the window reads it in printer mode.
-TSheetGeometry PrinterSheet(const std::string& name, std::unique_ptr<QGuiApplication>& app) {
-    if (!QGuiApplication::instance()) {
-        static int argc = 1;
-        static char arg0[] = "tilvorn-cli";
-        static char* argv[] = {arg0, nullptr};
-        // Reading a printer needs no screen.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    }
-    platform::TQtPrinter installed;
-    std::unique_ptr<platform::TPdfPrinter> pdf;
-    platform::TPrinter* printer = nullptr;
-    std::vector<std::string> names = installed.Printers();
-    for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == name) {
-            installed.SetPrinterIndex(int(i));
-            printer = &installed;
+// The printer named on the command line, as the window reads it in printer mode; it prints
+// the sheets of --print.
+class TNamedPrinter {
+public:
+    TNamedPrinter(const std::string& name, std::unique_ptr<QGuiApplication>& app) {
+        if (!QGuiApplication::instance()) {
+            static int argc = 1;
+            static char arg0[] = "tilvorn-cli";
+            static char* argv[] = {arg0, nullptr};
+            // Reading a printer needs no screen.
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+                qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            app = std::make_unique<QGuiApplication>(argc, argv);
         }
-    if (!printer && name == "PDF") {
-        pdf = std::make_unique<platform::TPdfPrinter>(std::filesystem::temp_directory_path().string());
-        printer = pdf.get();
+        installed_ = std::make_unique<platform::TQtPrinter>();
+        std::vector<std::string> names = installed_->Printers();
+        for (size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name) {
+                installed_->SetPrinterIndex(int(i));
+                printer_ = installed_.get();
+            }
+        if (!printer_ && name == "PDF") {
+            pdf_ = std::make_unique<platform::TPdfPrinter>(std::filesystem::temp_directory_path().string());
+            printer_ = pdf_.get();
+        }
+        if (!printer_) throw Exception("There is no printer named \"" + name + "\"");
     }
-    if (!printer) throw Exception("There is no printer named \"" + name + "\"");
-    return SheetOfPrinter(*printer);
-}
+    platform::TPrinter& Printer() { return *printer_; }
+
+private:
+    std::unique_ptr<platform::TQtPrinter> installed_;
+    std::unique_ptr<platform::TPdfPrinter> pdf_;
+    platform::TPrinter* printer_ = nullptr;
+};
 
 // The pages a --pages list names within the poster, walked range by range. Items that name
 // no page (not a number or range, a reversed range, pages beyond the poster) are named on
@@ -304,8 +318,10 @@ int RunPoster(const std::vector<std::string>& args) {
     if (picture.Width() < 1) throw EInvalidGraphic(o.picture + " holds no picture");
 
     std::unique_ptr<QGuiApplication> app;
-    TSheetGeometry sheet = o.printer ? PrinterSheet(*o.printer, app)
-                                     : SheetFromPaper(o.sheetWidthMm, o.sheetHeightMm, PxPerMmFromDpi(o.dpi));
+    std::unique_ptr<TNamedPrinter> printer;
+    if (o.printer) printer = std::make_unique<TNamedPrinter>(*o.printer, app);
+    TSheetGeometry sheet = printer ? SheetOfPrinter(printer->Printer())
+                                   : SheetFromPaper(o.sheetWidthMm, o.sheetHeightMm, PxPerMmFromDpi(o.dpi));
     TMarginsAndOverlaps lengths;
     lengths.MarginXMm = DefaultMarginMm(sheet.OffsetLeftPx, sheet.OffsetRightPx, sheet.PxPerMmX);
     lengths.MarginYMm = DefaultMarginMm(sheet.OffsetTopPx, sheet.OffsetBottomPx, sheet.PxPerMmY);
@@ -346,6 +362,10 @@ int RunPoster(const std::vector<std::string>& args) {
     TTerminalProgress progress;
     if (!o.out.empty()) RunOutput(TOutputMode::Save, s, picture, pages, o.depth, o.out, progress);
     if (!o.pdf.empty()) WritePdf(o, s, picture, origin, pages, progress);
+    if (o.print) {
+        const platform::ScopedPrinter use(printer->Printer());
+        RunOutput(TOutputMode::Print, s, picture, pages, o.depth, "", progress);
+    }
     return 0;
 }
 

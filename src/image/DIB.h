@@ -17,6 +17,7 @@
 // Nothing here uses a GUI toolkit; the view control in image/view puts a TDIB on screen.
 #pragma once
 
+#include <atomic>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -205,7 +206,8 @@ public:
     /// The process-wide empty picture (never freed while the program runs).
     static TDIBStore* EmptyImage();
 
-    // Reference counting: a new store has count 0; each owner adds one.
+    // Reference counting: a new store has count 0; each owner adds one. The count is atomic:
+    // every new image starts on the shared empty store, and sheets are made on worker threads.
     void Reference() { ++RefCount; }
     /// Drops one reference and destroys the store at zero.
     void Release();
@@ -237,7 +239,7 @@ public:
     /// The header's compression field (BI_RGB, BI_RLE8, BI_RLE4 or BI_BITFIELDS).
     uint32_t Compression() const;
 
-    int RefCount = 0;
+    std::atomic<int> RefCount{0};
     int BitCount = 0;
     std::vector<uint8_t> Header;  // BITMAPINFO: 40-byte header, masks, PaletteCount entries
     int HeaderSize = 0;

@@ -1,6 +1,7 @@
 // Enlarging the picture's part of a page onto a sheet by interpolation (pixman's bilinear
 // filter), the smooth alternative to a nearest-neighbour stretch followed by a box blur.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "image/DIB.h"
@@ -25,7 +26,9 @@ struct TEnlargeWindow {
 /// Draws the window of the poster onto the sheet (8 grey, 24 or 32 bits), interpolating the
 /// picture's pixels; sheet pixels outside the window keep what they hold. Answers false
 /// (drawing nothing) when the window needs more picture than the filter can address, so the
-/// caller can take the block enlargement instead.
-bool EnlargeSmoothly(TDIB& picture, const TEnlargeWindow& window, TDIB& sheet);
+/// caller can take the block enlargement instead. A set stop ends the drawing between bands of
+/// rows with EAbort. The picture is only read, so several sheets may be drawn from it at once.
+bool EnlargeSmoothly(const TDIB& picture, const TEnlargeWindow& window, TDIB& sheet,
+                     const std::atomic<bool>* stop = nullptr);
 
 }  // namespace tilvorn

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <random>
 
 #include "core/Exceptions.h"
@@ -147,14 +152,18 @@ void DrawGuideLines(const TSheetLayout& l, const TPageRegion& r, TDIB& sheet) {
     for (int64_t y : lines.Rows) HorizontalLine(sheet, y);
 }
 
+void CheckStop(const std::atomic<bool>* stop) {
+    if (stop && stop->load(std::memory_order_relaxed)) throw EAbort();
+}
+
+// Rows between two looks at the stop flag.
+constexpr int kStopRows = 64;
+
 // Nearest-neighbour stretch of the region onto the whole fragment; region pixels outside the
 // picture stay white.
-void CutFragment(TDIB& picture, const TPageRegion& r, TDIB& fragment) {
+void CutFragment(const TDIB& picture, const TPageRegion& r, TDIB& fragment, const std::atomic<bool>* stop) {
     const int fw = fragment.Width(), fh = fragment.Height();
     const int64_t rw = r.Right - r.Left, rh = r.Bottom - r.Top;
-    // A bitmap read from a file may still hold its rows packed (RLE) or not yet unpacked:
-    // taking the rows through the picture unpacks them once, before any pixel is read.
-    if (!picture.Image()->TopRow || picture.Image()->Compressed) picture.TopRow();
     const TDIBStore& source = *picture.Image();
     const bool fast = source.BitCount == 24 && !source.Compressed && source.TopRow;
     std::vector<int> columns(static_cast<size_t>(fw));
@@ -165,6 +174,7 @@ void CutFragment(TDIB& picture, const TPageRegion& r, TDIB& fragment) {
     const int bytes = fragment.BitCount() / 8;
     uint8_t* top = fragment.TopRow();
     for (int y = 0; y < fh; ++y) {
+        if (y % kStopRows == 0) CheckStop(stop);
         const int64_t sy = r.Top + int64_t(y) * rh / fh;
         if (sy < 0 || sy >= source.Height) continue;
         uint8_t* out = top + int64_t(y) * fragment.RowStep();
@@ -207,9 +217,60 @@ void CopyPageWindow(const TSheetLayout& l, const TPageRegion& r, TDIB& fragment,
                     size_t(w * bytes));
 }
 
-// The page window as the block path leaves it: white, covering the guide lines inside it,
-// then the poster's part of it interpolated from the picture.
-bool DrawPageWindowSmoothly(const TSheetLayout& l, const TPageRegion& r, TDIB& picture, TDIB& sheet) {
+// A rectangle of sheet pixels, [X0, X1) × [Y0, Y1), within the sheet.
+struct TSheetBox {
+    int64_t X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;
+    bool Holds(int64_t x, int64_t y) const { return x >= X0 && x < X1 && y >= Y0 && y < Y1; }
+};
+
+TSheetBox BoxOnSheet(const TDIB& sheet, int64_t x, int64_t y, int64_t width, int64_t height) {
+    TSheetBox b;
+    b.X0 = std::clamp<int64_t>(x, 0, sheet.Width());
+    b.X1 = std::clamp<int64_t>(x + std::max<int64_t>(width, 0), b.X0, sheet.Width());
+    b.Y0 = std::clamp<int64_t>(y, 0, sheet.Height());
+    b.Y1 = std::clamp<int64_t>(y + std::max<int64_t>(height, 0), b.Y0, sheet.Height());
+    return b;
+}
+
+// White everywhere but inside keep.
+void FillWhiteAround(TDIB& sheet, const TSheetBox& keep) {
+    const int bytes = sheet.BitCount() / 8;
+    uint8_t* top = sheet.TopRow();
+    for (int64_t y = 0; y < sheet.Height(); ++y) {
+        uint8_t* row = top + y * sheet.RowStep();
+        if (y < keep.Y0 || y >= keep.Y1 || keep.X0 == keep.X1) {
+            std::memset(row, 0xFF, size_t(sheet.RowBytes()));
+            continue;
+        }
+        std::memset(row, 0xFF, size_t(keep.X0 * bytes));
+        std::memset(row + keep.X1 * bytes, 0xFF, size_t(sheet.RowBytes() - keep.X1 * bytes));
+    }
+}
+
+// The guide lines where the page window leaves them visible: the pixels the block path
+// keeps after its copy covers the window.
+void DrawGuideLinesAround(const TSheetLayout& l, const TPageRegion& r, const TSheetBox& window, TDIB& sheet) {
+    const TGuideLines lines = GuideLinesOf(l, r);
+    const int bytes = sheet.BitCount() / 8;
+    uint8_t* top = sheet.TopRow();
+    for (int64_t x : lines.Columns) {
+        if (x < 0 || x >= sheet.Width()) continue;
+        for (int64_t y = 0; y < sheet.Height(); ++y)
+            if (!window.Holds(x, y)) PutPixel(top + y * sheet.RowStep(), int(x), bytes, 0, 0, 0);
+    }
+    for (int64_t y : lines.Rows) {
+        if (y < 0 || y >= sheet.Height()) continue;
+        uint8_t* row = top + y * sheet.RowStep();
+        for (int64_t x = 0; x < sheet.Width(); ++x)
+            if (!window.Holds(x, y)) PutPixel(row, int(x), bytes, 0, 0, 0);
+    }
+}
+
+// The sheet as the block path leaves it, each pixel written once: the poster's part of the page
+// window interpolated from the picture, white paper around it, the guide lines outside the
+// window. False (nothing drawn) when the window is too large for the filter.
+bool ComposeSmoothly(const TSheetLayout& l, const TPageRegion& r, const TDIB& picture, TDIB& sheet,
+                     const std::atomic<bool>* stop) {
     TEnlargeWindow w;
     w.PosterX = r.K;
     w.PosterY = r.I;
@@ -219,43 +280,54 @@ bool DrawPageWindowSmoothly(const TSheetLayout& l, const TPageRegion& r, TDIB& p
     w.Height = std::min<int64_t>(l.PrintHeightPx, int64_t{l.PosterHeightPx} - r.I);
     w.ScaleX = double(l.ScaleXDen) / l.ScaleXNum;
     w.ScaleY = double(l.ScaleYDen) / l.ScaleYNum;
-    const int bytes = sheet.BitCount() / 8;
-    const int64_t x0 = std::clamp<int64_t>(l.MarginXPx, 0, sheet.Width());
-    const int64_t x1 = std::clamp<int64_t>(int64_t{l.MarginXPx} + l.PrintWidthPx, x0, sheet.Width());
-    const int64_t y0 = std::clamp<int64_t>(l.MarginYPx, 0, sheet.Height());
-    const int64_t y1 = std::clamp<int64_t>(int64_t{l.MarginYPx} + l.PrintHeightPx, y0, sheet.Height());
-    for (int64_t y = y0; y < y1; ++y)
-        std::memset(sheet.TopRow() + y * sheet.RowStep() + x0 * bytes, 0xFF, size_t((x1 - x0) * bytes));
-    return EnlargeSmoothly(picture, w, sheet);
+    if (!EnlargeSmoothly(picture, w, sheet, stop)) return false;
+    FillWhiteAround(sheet, picture.Empty() ? TSheetBox{} : BoxOnSheet(sheet, w.SheetX, w.SheetY, w.Width, w.Height));
+    DrawGuideLinesAround(l, r, BoxOnSheet(sheet, l.MarginXPx, l.MarginYPx, l.PrintWidthPx, l.PrintHeightPx), sheet);
+    return true;
 }
 
 }  // namespace
 
+void PrepareForSheets(TDIB& picture) {
+    // Taking the rows through the picture unpacks them once, before any pixel is read.
+    if (!picture.Image()->TopRow || picture.Image()->Compressed) picture.TopRow();
+}
+
 void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorDepth, TDIB& sheet,
-                  const std::function<void(int)>& step) {
+                  const std::function<void(int)>& step, const std::atomic<bool>* stop) {
     auto report = [&](int s) {
         if (step) step(s);
     };
+    PrepareForSheets(picture);
     TPageRegion r = RegionOfPage(l, page);
     MakeImage(sheet, l.SheetWidthPx, l.SheetHeightPx, colorDepth);
     if (sheet.Empty()) throw EOutOfResources("The sheet has no pixels");
-    FillWhite(sheet);
-    DrawGuideLines(l, r, sheet);
-    if (l.Enlargement == TEnlargement::Smooth && DrawPageWindowSmoothly(l, r, picture, sheet)) {
+    if (l.Enlargement == TEnlargement::Smooth && ComposeSmoothly(l, r, picture, sheet, stop)) {
         if (l.Labels) DrawSheetLabels(l, page, sheet);
         for (int s = 1; s <= 3; ++s) report(s);
         return;
     }
+    FillWhite(sheet);
+    DrawGuideLines(l, r, sheet);
     {
         TDIB fragment;
         MakeImage(fragment, CheckedSize(r.FragmentWidth, "fragment"), CheckedSize(r.FragmentHeight, "fragment"),
                   colorDepth);
         if (!fragment.Empty()) {
             FillWhite(fragment);
-            CutFragment(picture, r, fragment);
+            CutFragment(picture, r, fragment, stop);
         }
         report(1);
-        if (!fragment.Empty()) fragment.Blur(colorDepth, FragmentBlurRadius(l));
+        if (!fragment.Empty()) {
+            // The blur reports its rows; a stop asked for meanwhile ends it there.
+            if (stop)
+                fragment.OnProgress = [stop](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&,
+                                             const std::string&) {
+                    if (stage == TProgressStage::psRunning) CheckStop(stop);
+                };
+            fragment.Blur(colorDepth, FragmentBlurRadius(l));
+        }
+        CheckStop(stop);
         report(2);
         CopyPageWindow(l, r, fragment, sheet);
         if (l.Labels) DrawSheetLabels(l, page, sheet);
@@ -268,15 +340,23 @@ void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorD
 
 namespace {
 
+// Rows handed to the encoder at a time.
+constexpr int kEncodeRows = 16;
+
 // Encodes the sheet into the destination set up by attach; answers false with the message.
-bool Encode(TDIB& sheet, const std::function<void(j_compress_ptr)>& attach, std::string& error) {
-    const int width = sheet.Width(), height = sheet.Height(), bytes = sheet.BitCount() / 8;
-    std::vector<uint8_t> row(size_t(width) * 3);
-    const uint8_t* top = sheet.TopRow();
-    const int step = sheet.RowStep();
+// 24- and 32-bit rows go to the encoder as they lie in the sheet (libjpeg-turbo reads the
+// blue-green-red order itself); grey rows are widened to three equal components first.
+bool Encode(const TDIB& sheet, const std::function<void(j_compress_ptr)>& attach, const std::atomic<bool>* stop,
+            std::string& error) {
+    const TDIBStore& store = *sheet.Image();
+    const int width = store.Width, height = store.Height, bytes = store.BitCount / 8;
+    const uint8_t* top = store.TopRow;
+    const int64_t step = store.RowStep;
+    std::vector<uint8_t> grey(bytes == 1 ? size_t(width) * 3 * kEncodeRows : 0);
     jpeg_compress_struct info;
     TJpegErrorManager e;
     info.err = AttachJpegErrors(e);
+    volatile bool stopped = false;  // set between setjmp and a possible longjmp
     if (setjmp(e.Escape)) {
         jpeg_destroy_compress(&info);
         error = e.Message;
@@ -288,33 +368,45 @@ bool Encode(TDIB& sheet, const std::function<void(j_compress_ptr)>& attach, std:
     info.image_height = JDIMENSION(height);
     info.input_components = 3;
     info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
+    jpeg_set_defaults(&info);  // the colour space and sampling of an RGB picture
+    info.in_color_space = bytes == 4 ? JCS_EXT_BGRX : bytes == 3 ? JCS_EXT_BGR : JCS_RGB;
+    info.input_components = bytes == 4 ? 4 : 3;
     jpeg_set_quality(&info, 100, TRUE);
     jpeg_start_compress(&info, TRUE);
+    JSAMPROW rows[kEncodeRows];
     while (info.next_scanline < info.image_height) {
-        const uint8_t* in = top + int64_t(info.next_scanline) * step;
-        uint8_t* out = row.data();
-        if (bytes == 1) {
-            for (int x = 0; x < width; ++x, out += 3) out[0] = out[1] = out[2] = in[x];
-        } else {
-            for (int x = 0; x < width; ++x, in += bytes, out += 3) {
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            stopped = true;
+            break;
+        }
+        const int y = int(info.next_scanline), count = std::min(kEncodeRows, height - y);
+        for (int j = 0; j < count; ++j) {
+            const uint8_t* in = top + int64_t(y + j) * step;
+            if (bytes == 1) {
+                uint8_t* out = grey.data() + size_t(j) * size_t(width) * 3;
+                for (int x = 0; x < width; ++x, out += 3) out[0] = out[1] = out[2] = in[x];
+                rows[j] = grey.data() + size_t(j) * size_t(width) * 3;
+            } else {
+                rows[j] = const_cast<JSAMPROW>(in);
             }
         }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
+        jpeg_write_scanlines(&info, rows, JDIMENSION(count));
     }
-    jpeg_finish_compress(&info);
+    if (stopped)
+        jpeg_abort_compress(&info);
+    else
+        jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
+    if (stopped) throw EAbort();
     return true;
 }
 
-void PrepareForEncoding(TDIB& sheet) {
+void PrepareForEncoding(const TDIB& sheet) {
     if (sheet.Empty()) throw EInvalidGraphicOperation("Cannot encode an empty sheet");
     if (sheet.BitCount() != 8 && sheet.BitCount() != 24 && sheet.BitCount() != 32)
         throw EInvalidGraphicOperation(Format("Cannot encode a sheet of %d bits", sheet.BitCount()));
+    if (!sheet.Image()->TopRow || sheet.Image()->Compressed)
+        throw EInvalidGraphicOperation("Cannot encode a sheet whose rows are packed");
 }
 
 std::string TemporaryNameBeside(const std::string& fileName) {
@@ -322,35 +414,57 @@ std::string TemporaryNameBeside(const std::string& fileName) {
     return Format("%s.%s.part", fileName, std::to_string(random() % 1000000000ULL));
 }
 
+// A JPEG destination that grows a vector from a guess of the size, by half each time.
+struct TVectorDestination {
+    jpeg_destination_mgr manager{};
+    std::vector<uint8_t>* bytes = nullptr;
+
+    static void Init(j_compress_ptr info) {
+        auto* d = reinterpret_cast<TVectorDestination*>(info->dest);
+        d->manager.next_output_byte = d->bytes->data();
+        d->manager.free_in_buffer = d->bytes->size();
+    }
+    static boolean Grow(j_compress_ptr info) {
+        auto* d = reinterpret_cast<TVectorDestination*>(info->dest);
+        const size_t used = d->bytes->size();
+        d->bytes->resize(used + used / 2);
+        d->manager.next_output_byte = d->bytes->data() + used;
+        d->manager.free_in_buffer = d->bytes->size() - used;
+        return TRUE;
+    }
+    static void Term(j_compress_ptr info) {
+        auto* d = reinterpret_cast<TVectorDestination*>(info->dest);
+        d->bytes->resize(d->bytes->size() - d->manager.free_in_buffer);
+    }
+};
+
 }  // namespace
 
-std::vector<uint8_t> EncodeSheetJpeg(TDIB& sheet) {
+std::vector<uint8_t> EncodeSheetJpeg(const TDIB& sheet, const std::atomic<bool>* stop) {
     PrepareForEncoding(sheet);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    std::string error;
-    bool ok = Encode(
-        sheet, [&](j_compress_ptr info) { jpeg_mem_dest(info, &buffer, &size); }, error);
     std::vector<uint8_t> bytes;
-    if (ok) bytes.assign(buffer, buffer + size);
-    std::free(buffer);
-    if (!ok) throw EInvalidGraphicOperation(error);
+    // A sheet of paper and picture takes about a quarter byte a pixel at quality 100.
+    bytes.resize(std::max<size_t>(size_t(sheet.Width()) * size_t(sheet.Height()) / 4, 65536));
+    TVectorDestination destination;
+    destination.bytes = &bytes;
+    destination.manager.init_destination = TVectorDestination::Init;
+    destination.manager.empty_output_buffer = TVectorDestination::Grow;
+    destination.manager.term_destination = TVectorDestination::Term;
+    std::string error;
+    if (!Encode(
+            sheet, [&](j_compress_ptr info) { info->dest = &destination.manager; }, stop, error))
+        throw EInvalidGraphicOperation(error);
     return bytes;
 }
 
-void WriteSheetJpeg(TDIB& sheet, const std::string& fileName) {
-    PrepareForEncoding(sheet);
+void WriteFileBeside(const std::vector<uint8_t>& bytes, const std::string& fileName) {
     const std::string temporary = TemporaryNameBeside(fileName);
     const TPartFileScope interruptible(temporary);  // an interrupted run removes it
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName, std::strerror(errno)));
     std::string error;
-    bool ok = Encode(
-        sheet, [&](j_compress_ptr info) { jpeg_stdio_dest(info, file); }, error);
-    if (ok && std::fflush(file) != 0) {
-        ok = false;
-        error = std::strerror(errno);
-    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
+    if (!ok) error = std::strerror(errno);
     if (std::fclose(file) != 0 && ok) {
         ok = false;
         error = std::strerror(errno);
@@ -366,6 +480,11 @@ void WriteSheetJpeg(TDIB& sheet, const std::string& fileName) {
         std::filesystem::remove(temporary, ignored);
         throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName, renamed.message()));
     }
+}
+
+void WriteSheetJpeg(TDIB& sheet, const std::string& fileName) {
+    PrepareForSheets(sheet);
+    WriteFileBeside(EncodeSheetJpeg(sheet), fileName);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -387,6 +506,100 @@ void PrintSheet(const TSheetLayout& l, TDIB& sheet, const std::string& title) {
     }
 }
 
+// Sheets in the making or waiting to be output at a time: two cores busy, memory for two sheets.
+constexpr size_t kSheetsAtATime = 2;
+// A sheet that keeps the run waiting this long lets events through, then at every poll.
+constexpr auto kQuietWait = std::chrono::milliseconds(250);
+constexpr auto kPoll = std::chrono::milliseconds(50);
+
+// One sheet made on a worker thread: composed and, when saving, encoded (the pixels then go
+// back to the spare sheets).
+struct TSheetJob {
+    int Page = 0;
+    std::unique_ptr<TDIB> Sheet;
+    std::vector<uint8_t> Jpeg;
+    std::atomic<int> Steps{0};  // of the composition, 0..3
+    std::future<void> Done;
+};
+
+// The sheets of a run in the making, oldest first. Leaving it stops and waits for them all.
+// Sheet images are used again from sheet to sheet: a fresh one costs the system a page fault
+// and a cleared page for every 4 KB of it.
+class TSheetWorks {
+public:
+    TSheetWorks(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, int colorDepth)
+        : mode_(mode), layout_(layout), picture_(picture), depth_(colorDepth) {}
+    ~TSheetWorks() { StopAll(); }
+    TSheetWorks(const TSheetWorks&) = delete;
+    TSheetWorks& operator=(const TSheetWorks&) = delete;
+
+    void Start(int page) {
+        auto job = std::make_unique<TSheetJob>();
+        job->Page = page;
+        job->Sheet = TakeSpare();
+        TSheetJob* j = job.get();
+        jobs_.push_back(std::move(job));
+        j->Done = std::async(std::launch::async, [this, j] {
+            ComposeSheet(
+                layout_, picture_, j->Page, depth_, *j->Sheet, [j](int s) { j->Steps = s; }, &stop_);
+            if (mode_ == TOutputMode::Save) {
+                j->Jpeg = EncodeSheetJpeg(*j->Sheet, &stop_);
+                GiveBack(std::move(j->Sheet));
+            }
+        });
+    }
+    size_t Count() const { return jobs_.size(); }
+    TSheetJob& Oldest() { return *jobs_.front(); }
+    void DropOldest() {
+        if (jobs_.front()->Sheet) GiveBack(std::move(jobs_.front()->Sheet));
+        jobs_.pop_front();
+    }
+    void StopAll() {
+        stop_ = true;
+        for (auto& job : jobs_)
+            if (job->Done.valid()) job->Done.wait();
+        jobs_.clear();
+        stop_ = false;
+    }
+
+private:
+    std::unique_ptr<TDIB> TakeSpare() {
+        const std::lock_guard<std::mutex> lock(spareLock_);
+        if (spares_.empty()) return std::make_unique<TDIB>();
+        std::unique_ptr<TDIB> sheet = std::move(spares_.back());
+        spares_.pop_back();
+        return sheet;
+    }
+    void GiveBack(std::unique_ptr<TDIB> sheet) {
+        const std::lock_guard<std::mutex> lock(spareLock_);
+        spares_.push_back(std::move(sheet));
+    }
+
+    TOutputMode mode_;
+    const TSheetLayout& layout_;
+    TDIB& picture_;
+    int depth_;
+    std::atomic<bool> stop_{false};
+    std::mutex spareLock_;
+    std::vector<std::unique_ptr<TDIB>> spares_;
+    std::deque<std::unique_ptr<TSheetJob>> jobs_;
+};
+
+// Waits for the job, passing its steps on as they are made; false when the host interrupts.
+bool AwaitSheet(TSheetJob& job, TOutputHost& host, int64_t& position, int64_t maximum) {
+    const auto start = std::chrono::steady_clock::now();
+    int reported = 0;
+    for (;;) {
+        const bool ready = job.Done.wait_for(kPoll) == std::future_status::ready;
+        for (const int steps = job.Steps; reported < steps;) {
+            host.SheetProgress(++reported);
+            host.OverallProgress(++position, maximum);
+        }
+        if (ready) return true;
+        if (std::chrono::steady_clock::now() - start >= kQuietWait && host.Interrupted()) return false;
+    }
+}
+
 }  // namespace
 
 int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, const std::vector<int>& pages,
@@ -396,35 +609,45 @@ int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, c
     host.OverallProgress(position, maximum);
     bool batchPrompt = true;
     int64_t done = 0;
-    TDIB sheet;
+    PrepareForSheets(picture);  // from here on the workers only read the picture
+    TSheetWorks works(mode, layout, picture, colorDepth);
+    size_t next = 0;
+    auto startSheets = [&] {
+        while (works.Count() < kSheetsAtATime && next < pages.size()) works.Start(pages[next++]);
+    };
+    startSheets();
     if (layout.Labels && !pages.empty()) {
-        ComposeAssemblyMap(layout, picture, pages, colorDepth, sheet);
+        TDIB map;
+        ComposeAssemblyMap(layout, picture, pages, colorDepth, map);
         if (mode == TOutputMode::Save) {
-            WriteSheetJpeg(sheet, MapFileName(base));
+            WriteSheetJpeg(map, MapFileName(base));
             host.Saved(MapFileName(base));
         } else {
-            PrintSheet(layout, sheet, kMapJobTitle);
+            PrintSheet(layout, map, kMapJobTitle);
         }
     }
     for (size_t i = 0; i < pages.size(); ++i) {
         const int page = pages[i];
         host.SheetProgress(0);
-        ComposeSheet(layout, picture, page, colorDepth, sheet, [&](int s) {
-            host.SheetProgress(s);
-            host.OverallProgress(++position, maximum);
-        });
+        if (!AwaitSheet(works.Oldest(), host, position, maximum)) break;
+        works.Oldest().Done.get();  // a worker's error ends the run here, after the sheets before it
         bool abort = false;
         if (mode == TOutputMode::Save) {
+            const std::vector<uint8_t> jpeg = std::move(works.Oldest().Jpeg);
+            works.DropOldest();
+            startSheets();
             const std::string fileName = SheetFileName(base, page, layout.Columns);
-            WriteSheetJpeg(sheet, fileName);
+            WriteFileBeside(jpeg, fileName);
             host.Saved(fileName);
         } else {
-            PrintSheet(layout, sheet, PrintJobTitle(page, layout.Columns));
+            PrintSheet(layout, *works.Oldest().Sheet, PrintJobTitle(page, layout.Columns));
+            works.DropOldest();
             if (BatchPromptDue(page, layout.Columns) && batchPrompt) {
                 int answer = host.BatchPrompt();
                 if (answer == kIdAbort) abort = true;
                 if (answer == kIdIgnore) batchPrompt = false;
             }
+            if (!abort) startSheets();
         }
         ++done;
         if (abort) break;
@@ -432,6 +655,7 @@ int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, c
         host.OverallProgress(position, maximum);
         if (host.Cancelled()) break;
     }
+    works.StopAll();
     host.SheetProgress(0);
     host.OverallProgress(0, maximum);
     return done;

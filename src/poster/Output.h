@@ -3,6 +3,7 @@
 // printing it as a job of its own. Widgetless: the window's output buttons and
 // tilvorn-cli poster run the same loop and differ only in their TOutputHost.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -69,12 +70,21 @@ int FragmentBlurRadius(const TSheetLayout& layout);
 /// Composes page into sheet (made sheet-sized at colorDepth bits: 32, 24 or 8 grey), the
 /// picture enlarged as layout.Enlargement says. step(1) after the fragment is cut, step(2)
 /// after it is blurred, step(3) after the copy (smooth enlargement: all three once the page
-/// window is drawn).
+/// window is drawn). A set stop ends the work between bands of rows with EAbort. The picture is
+/// only read once PrepareForSheets has run, so sheets may be composed from it on several threads.
 void ComposeSheet(const TSheetLayout& layout, TDIB& picture, int64_t page, int colorDepth, TDIB& sheet,
-                  const std::function<void(int)>& step = {});
+                  const std::function<void(int)>& step = {}, const std::atomic<bool>* stop = nullptr);
+/// Unpacks a picture whose rows are still packed (RLE) or not yet laid out, once, before any
+/// sheet reads it.
+void PrepareForSheets(TDIB& picture);
 
-/// Encodes the sheet as a baseline three-component JPEG at quality 100.
-std::vector<uint8_t> EncodeSheetJpeg(TDIB& sheet);
+/// Encodes the sheet as a baseline three-component JPEG at quality 100. A set stop ends the
+/// encoding between bands of rows with EAbort.
+std::vector<uint8_t> EncodeSheetJpeg(const TDIB& sheet, const std::atomic<bool>* stop = nullptr);
+/// Writes bytes to a temporary file beside fileName and renames it, so the name never holds
+/// half a file; an existing file is replaced. Raises EFCreateError or EWriteError with the
+/// system's reason.
+void WriteFileBeside(const std::vector<uint8_t>& bytes, const std::string& fileName);
 /// Writes the encoded sheet to a temporary file beside fileName and renames it, so the name
 /// never holds half a sheet; an existing file is replaced. Raises EFCreateError or
 /// EWriteError with the system's reason.
@@ -94,6 +104,10 @@ public:
     virtual int BatchPrompt() { return kIdRetry; }
     /// After each sheet: lets other events through; answers true to stop the run.
     virtual bool Cancelled() { return false; }
+    /// While a sheet in the making keeps the run waiting (from a quarter of a second on, every
+    /// 50 ms): lets other events through; answers true to stop the run at once, the sheets in
+    /// the making dropped.
+    virtual bool Interrupted() { return false; }
     /// Each file written.
     virtual void Saved(const std::string& fileName) {}
 };
@@ -104,7 +118,10 @@ enum class TOutputMode { Save, Print };
 /// SheetFileName(base, …), printing makes one job per sheet on platform::Printer(). Answers
 /// the number of sheets output. With layout.Labels the assembly map comes first, saved as
 /// BASE(map).JPG or printed as a job titled "(map)". An error ends the run and propagates; sheets output before
-/// it stay.
+/// it stay. The next sheets are made on worker threads while one is output (two at a time), so
+/// that both cores work; files are written and jobs printed in page order, and every call
+/// of host comes from the calling thread. At most two sheets are in the making or waiting to be
+/// printed at any time.
 int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, const std::vector<int>& pages,
                   int colorDepth, const std::string& base, TOutputHost& host);
 

@@ -12,8 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -32,13 +30,40 @@ constexpr double kPointsPerMm = 72.0 / 25.4;
 // ---------------------------------------------------------------------------------------------
 // The JPEG file of a JPEG picture, cut losslessly
 
+// A file's bytes; none when it cannot be read.
+std::vector<unsigned char> WholeFile(const std::string& fileName) {
+    std::vector<unsigned char> bytes;
+    FILE* file = std::fopen(fileName.c_str(), "rb");
+    if (!file) return bytes;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        if (size > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+            bytes.resize(size_t(size));
+            if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) bytes.clear();
+        }
+    }
+    std::fclose(file);
+    return bytes;
+}
+
+void FreeJpegBuffer(void* data) { tjFree(static_cast<unsigned char*>(data)); }
+
+// One part cut from the file, in TurboJPEG's buffer until cairo takes it.
+struct TJpegCut {
+    struct Free {
+        void operator()(unsigned char* data) const { tjFree(data); }
+    };
+    std::unique_ptr<unsigned char, Free> Data;
+    unsigned long Size = 0;
+    bool Empty() const { return !Data || Size == 0; }
+};
+
 class TJpegSource {
 public:
     // The file's bytes when it holds exactly the picture's pixels and cairo can embed its parts.
     static std::optional<TJpegSource> Open(const TPictureOrigin& origin, TDIB& picture) {
         if (!origin.JpegFile || origin.FileName.empty()) return std::nullopt;
-        std::ifstream in(origin.FileName, std::ios::binary);
-        std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<unsigned char> bytes = WholeFile(origin.FileName);
         if (bytes.empty()) return std::nullopt;
         TJpegSource source(std::move(bytes));
         int width = 0, height = 0, subsampling = 0, colorspace = 0;
@@ -69,8 +94,8 @@ public:
 
     // Each rectangle's blocks (x and y on block boundaries) as a JPEG file of its own, all cut
     // in one pass over the file; grey drops the colour. An empty part where the cut failed.
-    std::vector<std::vector<unsigned char>> Cut(const std::vector<tjregion>& parts, bool grey) {
-        std::vector<std::vector<unsigned char>> cuts(parts.size());
+    std::vector<TJpegCut> Cut(const std::vector<tjregion>& parts, bool grey) {
+        std::vector<TJpegCut> cuts(parts.size());
         if (parts.empty()) return cuts;
         std::vector<tjtransform> t(parts.size());
         for (size_t i = 0; i < parts.size(); ++i) {
@@ -80,10 +105,12 @@ public:
         }
         std::vector<unsigned char*> out(parts.size(), nullptr);
         std::vector<unsigned long> sizes(parts.size(), 0);
-        if (tjTransform(handle_, bytes_.data(), bytes_.size(), int(parts.size()), out.data(), sizes.data(), t.data(),
-                        0) == 0)
-            for (size_t i = 0; i < parts.size(); ++i) cuts[i].assign(out[i], out[i] + sizes[i]);
-        for (unsigned char* o : out) tjFree(o);
+        const bool cut = tjTransform(handle_, bytes_.data(), bytes_.size(), int(parts.size()), out.data(), sizes.data(),
+                                     t.data(), 0) == 0;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            cuts[i].Data.reset(out[i]);
+            cuts[i].Size = cut ? sizes[i] : 0;
+        }
         return cuts;
     }
 
@@ -99,6 +126,11 @@ private:
 
 struct TSurface {
     cairo_surface_t* surface = nullptr;
+    TSurface() = default;
+    explicit TSurface(cairo_surface_t* s) : surface(s) {}
+    TSurface(TSurface&& other) noexcept : surface(std::exchange(other.surface, nullptr)) {}
+    TSurface(const TSurface&) = delete;
+    TSurface& operator=(const TSurface&) = delete;
     ~TSurface() {
         if (surface) cairo_surface_destroy(surface);
     }
@@ -172,21 +204,38 @@ TPicturePart PictureOfPage(const TSheetLayout& l, const TPageRegion& r, TDIB& pi
     return p;
 }
 
+// Zero pixels for the surfaces of JPEG parts, big enough for the largest: cairo embeds an
+// attached JPEG file as it is and never reads such a surface's pixels.
+struct TBlankPixels {
+    std::vector<unsigned char> Bytes;
+    int Stride(int width) const { return cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width); }
+    void Fit(int width, int height) { Bytes.resize(std::max(Bytes.size(), size_t(Stride(width)) * size_t(height))); }
+};
+
 // The page window from the picture's own pixels at their size on paper; cut holds the
-// part's JPEG file when the picture's file is embedded unchanged.
+// part's JPEG file when the picture's file is embedded unchanged (cairo then owns it). The
+// part's surface goes to kept: freed before the document is finished, cairo would first
+// copy its pixels for the pages that refer to it.
 void DrawPicturePart(cairo_t* cr, const TSheetLayout& l, const TPageRegion& r, TDIB& picture, const TPicturePart& p,
-                     const std::vector<unsigned char>& cut, bool grey) {
+                     TJpegCut* cut, const TBlankPixels& blank, bool grey, std::vector<TSurface>& kept) {
     // The page window covers the guide lines inside it, as on the raster sheet.
     cairo_rectangle(cr, l.MarginXPx, l.MarginYPx, l.PrintWidthPx, l.PrintHeightPx);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_fill(cr);
     if (p.Empty()) return;
-    TSurface part{PictureSurface(picture, p.X0, p.Y0, p.X1, p.Y1, grey)};
-    if (!cut.empty()) {
-        auto* data = static_cast<unsigned char*>(std::malloc(cut.size()));
-        if (!data) throw EOutOfResources("Out of memory");
-        std::memcpy(data, cut.data(), cut.size());
-        cairo_surface_set_mime_data(part.surface, CAIRO_MIME_TYPE_JPEG, data, cut.size(), std::free, data);
+    const int w = p.X1 - p.X0, h = p.Y1 - p.Y0;
+    cairo_surface_t* surface = cut && !cut->Empty()
+        ? cairo_image_surface_create_for_data(const_cast<unsigned char*>(blank.Bytes.data()), CAIRO_FORMAT_RGB24, w, h,
+                                              blank.Stride(w))
+        : PictureSurface(picture, p.X0, p.Y0, p.X1, p.Y1, grey);
+    kept.emplace_back().surface = surface;
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) throw EOutOfResources("Out of memory");
+    if (cut && !cut->Empty()) {
+        unsigned char* data = cut->Data.get();
+        if (cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG, data, cut->Size, FreeJpegBuffer, data) !=
+            CAIRO_STATUS_SUCCESS)
+            throw EOutOfResources("Out of memory");
+        cut->Data.release();  // cairo frees it with the surface
     }
     cairo_save(cr);
     cairo_rectangle(cr, l.MarginXPx, l.MarginYPx, double(p.Width), double(p.Height));
@@ -194,7 +243,7 @@ void DrawPicturePart(cairo_t* cr, const TSheetLayout& l, const TPageRegion& r, T
     // Picture pixel u lies at sheet x = MarginX − K + u · num / den.
     cairo_translate(cr, double(l.MarginXPx) - double(r.K), double(l.MarginYPx) - double(r.I));
     cairo_scale(cr, double(l.ScaleXNum) / l.ScaleXDen, double(l.ScaleYNum) / l.ScaleYDen);
-    cairo_set_source_surface(cr, part.surface, p.X0, p.Y0);
+    cairo_set_source_surface(cr, surface, p.X0, p.Y0);
     // The smooth enlargement asks the renderer to interpolate; blocks show the pixels as squares.
     cairo_pattern_set_filter(cairo_get_source(cr),
                              l.Enlargement == TEnlargement::Smooth ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
@@ -257,9 +306,12 @@ int64_t WritePosterPdf(const TSheetLayout& l, TDIB& picture, const TPictureOrigi
         else
             cutOf.back() = SIZE_MAX;
     }
-    const std::vector<std::vector<unsigned char>> cuts =
-        jpeg ? jpeg->Cut(cutRegions, grey) : std::vector<std::vector<unsigned char>>{};
-    const std::vector<unsigned char> none;
+    std::vector<TJpegCut> cuts = jpeg ? jpeg->Cut(cutRegions, grey) : std::vector<TJpegCut>{};
+    TBlankPixels blank;
+    for (size_t i = 0; i < parts.size(); ++i)
+        if (cutOf[i] != SIZE_MAX && !cuts[cutOf[i]].Empty())
+            blank.Fit(parts[i].X1 - parts[i].X0, parts[i].Y1 - parts[i].Y0);
+    std::vector<TSurface> kept;  // the pages' parts, until the document is finished
 
     const std::string temporary = TemporaryPdfName(fileName);
     const TPartFileScope interruptible(temporary);  // an interrupted run removes it
@@ -296,7 +348,8 @@ int64_t WritePosterPdf(const TSheetLayout& l, TDIB& picture, const TPictureOrigi
             cairo_scale(cr, pageWidth / l.SheetWidthPx, pageHeight / l.SheetHeightPx);  // sheet pixels
             DrawGuideLines(cr, l, r);
             host.SheetProgress(1);
-            DrawPicturePart(cr, l, r, picture, parts[i], cutOf[i] == SIZE_MAX ? none : cuts[cutOf[i]], grey);
+            DrawPicturePart(cr, l, r, picture, parts[i], cutOf[i] == SIZE_MAX ? nullptr : &cuts[cutOf[i]], blank, grey,
+                            kept);
             if (l.Labels) DrawLabels(cr, SheetLabelsOf(l, shown[i]));
             host.SheetProgress(2);
             cairo_restore(cr);

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "WindowSupport.h"
 #include "readers/JpegFile.h"
@@ -201,7 +204,11 @@ TEST_F(OutputWindowTest, CancelStopsAfterTheCurrentSheetAndOnlyThisRun) {
     GiveHalves(300, 600);
     SetColumns(3);
     form->SetAsString1.SetAsString("1-12");
-    QTimer::singleShot(0, form->sSpeedButton1, [this] { form->sSpeedButton1->click(); });
+    // The click comes while the first sheet is printed: the next sheets, in the making, are dropped.
+    printer.afterJob = [this] {
+        form->sSpeedButton1->click();
+        printer.afterJob = nullptr;
+    };
     form->HandleEvent([this] { form->BitBtn4Click(form->sBitBtn1); });
     EXPECT_EQ(printer.jobs.size(), 1u);
     EXPECT_FALSE(form->CancelRequested);
@@ -210,6 +217,40 @@ TEST_F(OutputWindowTest, CancelStopsAfterTheCurrentSheetAndOnlyThisRun) {
     form->SetAsString1.SetAsString("1-3");
     form->HandleEvent([this] { form->BitBtn4Click(form->sBitBtn1); });
     EXPECT_EQ(printer.jobs.size(), 4u);
+}
+
+// A 1200-DPI printer's sheet takes long to make: the window keeps handling events meanwhile,
+// and a click on the cancel button ends the run within half a second, the sheet dropped.
+TEST_F(OutputWindowTest, CancelWhileALongSheetIsComposedTakesEffectAtOnce) {
+    AddPrinter("Fine", 1200, 200, 200, 200, 200);
+    Start();
+    GiveHalves(3000, 2000);
+    SetColumns(2);
+    form->SetAsString1.SetAsString("1-4");
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    // The user's click, queued from outside as the window system delivers it.
+    using Clock = std::chrono::steady_clock;
+    std::atomic<Clock::rep> clickedAt{0};
+    std::thread user([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        clickedAt = Clock::now().time_since_epoch().count();
+        QMetaObject::invokeMethod(
+            form->sSpeedButton1, [this] { form->sSpeedButton1->click(); }, Qt::QueuedConnection);
+    });
+    form->HandleEvent([this] { form->BitBtn4Click(form->sBitBtn1); });
+    const Clock::time_point ended = Clock::now();
+    user.join();
+    const double afterClick =
+        std::chrono::duration<double>(ended - Clock::time_point(Clock::duration(clickedAt.load()))).count();
+    EXPECT_LT(afterClick, 0.5) << "the run ended " << afterClick << " s after the click";
+    EXPECT_LT(printer.jobs.size(), 4u);
+    EXPECT_GE(ticks, 2) << "the window handled events while the sheet was made";
+    EXPECT_FALSE(form->CancelRequested);
+    EXPECT_FALSE(form->sSpeedButton1->isVisible());
+    EXPECT_EQ(form->sProgressBar2->value(), 0);
 }
 
 TEST_F(OutputWindowTest, TheOpenButtonWorksAgainAfterEveryRun) {
@@ -236,7 +277,10 @@ TEST_F(OutputWindowTest, TheOpenButtonWorksAgainAfterEveryRun) {
     EXPECT_EQ(form->SourceImage->Width(), 64);
     // A print cancelled at its first sheet, then the next picture.
     form->SetAsString1.SetAsString("1-3");
-    QTimer::singleShot(0, form->sSpeedButton1, [this] { form->sSpeedButton1->click(); });
+    printer.afterJob = [this] {
+        QTest::mouseClick(form->sSpeedButton1, Qt::LeftButton);
+        printer.afterJob = nullptr;
+    };
     QTest::mouseClick(form->sBitBtn1, Qt::LeftButton);
     EXPECT_EQ(printer.jobs.size(), 1u);
     expectUsable();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -10,7 +12,9 @@
 #include "poster/Preview.h"
 #include "poster/Sources.h"
 #include "core/Exceptions.h"
+#include "core/PictureMemory.h"
 #include "image/DIB.h"
+#include "poster/Geometry.h"
 #include "support/RecordingPrinter.h"
 #include "support/TestSupport.h"
 
@@ -262,6 +266,105 @@ TEST(RunOutput, CancelStopsAfterTheCurrentSheetAndErrorsKeepEarlierSheets) {
     EXPECT_TRUE(std::filesystem::exists(dir + "/q(1;1).JPG"));
     EXPECT_TRUE(std::filesystem::exists(dir + "/q(2;1).JPG"));
     EXPECT_FALSE(std::filesystem::exists(dir + "/q(4;1).JPG"));
+}
+
+// libjpeg-turbo's own encoder given the composed sheet, with the saved sheets' settings:
+// baseline, 4:2:0, quality 100, the accurate DCT; grey rows as three equal components.
+std::vector<unsigned char> PeerJpeg(TDIB& sheet) {
+    const TDIBStore& s = *sheet.Image();
+    std::vector<unsigned char> wide;
+    const unsigned char* pixels = s.Pixels;
+    int pitch = s.RowBytes, format = s.BitCount == 32 ? TJPF_BGRX : TJPF_BGR;
+    if (s.BitCount == 8) {
+        wide.resize(size_t(s.Width) * 3 * size_t(s.Height));
+        for (int y = 0; y < s.Height; ++y)
+            for (int x = 0; x < s.Width; ++x)
+                for (int c = 0; c < 3; ++c) wide[(size_t(y) * s.Width + x) * 3 + c] = s.Pixels[y * s.RowBytes + x];
+        pixels = wide.data();
+        pitch = s.Width * 3;
+    }
+    tjhandle encoder = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    EXPECT_EQ(tjCompress2(encoder, pixels, s.Width, pitch, s.Height, format, &out, &size, TJSAMP_420, 100,
+                          TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT),
+              0);
+    std::vector<unsigned char> bytes(out, out + size);
+    tjFree(out);
+    tjDestroy(encoder);
+    return bytes;
+}
+
+// Sheets are made two at a time on worker threads; they must still come out in page order, each
+// the sheet of its own page as libjpeg-turbo alone encodes it.
+TEST(RunOutput, SheetsMadeTwoAtATimeComeOutInPageOrderAsLibjpegTurboEncodesThem) {
+    auto picture = CoordinatePicture(200, 100);
+    for (TEnlargement enlargement : {TEnlargement::Smooth, TEnlargement::Blocks})
+        for (int depth : {24, 32, 8}) {
+            SCOPED_TRACE(depth);
+            TSheetLayout l = SmallLayout(2, 1);
+            l.Enlargement = enlargement;
+            const std::string dir = TempDir("inorder" + std::to_string(depth));
+            RunRecorder host;
+            const std::vector<int> pages{1, 2, 3, 4, 5, 6};
+            EXPECT_EQ(RunOutput(TOutputMode::Save, l, *picture, pages, depth, dir + "/p", host), 6);
+            std::vector<std::string> names;
+            for (int page : pages) names.push_back(SheetFileName(dir + "/p", page, l.Columns));
+            EXPECT_EQ(host.saved, names);
+            EXPECT_EQ(host.sheets, 6);
+            for (int page : pages) {
+                TDIB sheet;
+                ComposeSheet(l, *picture, page, depth, sheet);
+                EXPECT_EQ(ReadFileBytes(names[size_t(page - 1)]), PeerJpeg(sheet)) << page;
+            }
+        }
+}
+
+class TStopAtOnce : public RunRecorder {
+public:
+    int asked = 0;
+    bool Interrupted() override {
+        ++asked;
+        return true;
+    }
+};
+
+// A sheet of a 1200-DPI printer keeps the run waiting; the host is asked meanwhile, and its
+// stop ends the run at once: no sheet in the making is output, none is left half written.
+TEST(RunOutput, AStopWhileSheetsAreInTheMakingEndsTheRunAtOnce) {
+    auto picture = CoordinatePicture(600, 400);
+    TSheetGeometry sheet = SheetFromPaper(210, 297, PxPerMmFromDpi(1200));
+    TPosterSize size;
+    size.NewWidth = 400;
+    size.NewHeight = FollowProportion(size.NewWidth, 600, 400);
+    TSheetLayout l = SheetLayoutOf(sheet, ComputeLayout(sheet, TMarginsAndOverlaps{}, size, 600, 400));
+    const std::string dir = TempDir("stopatonce");
+    for (TOutputMode mode : {TOutputMode::Save, TOutputMode::Print}) {
+        platform::TRecordingPrinter printer;
+        printer.AddDevice(platform::TRecordingPrinter::MakeDevice("P", 1200, 9917, 14033, 0, 0, 0, 0));
+        platform::ScopedPrinter use(printer);
+        TStopAtOnce host;
+        EXPECT_EQ(RunOutput(mode, l, *picture, {1, 2, 3}, 24, dir + "/s", host), 0);
+        EXPECT_GE(host.asked, 1);
+        EXPECT_TRUE(host.saved.empty());
+        EXPECT_TRUE(printer.jobs.empty());
+        EXPECT_EQ(host.lastSheetProgress, 0);
+        EXPECT_EQ(host.lastOverall, 0);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+// An error on a worker thread reaches the caller as it would from the run's own thread.
+TEST(RunOutput, AnErrorWhileASheetIsMadeEndsTheRun) {
+    auto picture = CoordinatePicture(200, 100);
+    TSheetLayout l = SmallLayout(2, 1);
+    const std::string dir = TempDir("workererror");
+    SetPictureMemoryLimit(100 * 80 * 3 - 1);  // less than one sheet
+    RunRecorder host;
+    EXPECT_THROW(RunOutput(TOutputMode::Save, l, *picture, {1, 2, 3, 4}, 24, dir + "/e", host), EOutOfMemory);
+    SetPictureMemoryLimit(0);
+    EXPECT_TRUE(host.saved.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
 
 // Bitmaps of every depth, as read from their files (RLE ones still packed), make the same sheet

@@ -4,6 +4,7 @@
 // Header-only so that the platform base does not depend on the working image.
 #pragma once
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,6 +44,8 @@ public:
     std::vector<Job> jobs;
     /// Every call in order ("Printers", "GetDeviceCaps 110", "BeginDoc", …).
     std::vector<std::string> calls;
+    /// Called once each job has ended, as the user acting while the sheet goes out.
+    std::function<void()> afterJob;
 
     /// A printer of paperW × paperH dots at dpi with the given unprintable strips.
     static Device MakeDevice(const std::string& name, int dpi, int paperW, int paperH, int left, int top, int right,
@@ -119,6 +122,7 @@ public:
         if (!printing_) throw Exception(kNotPrinting);
         jobs.back().ended = true;
         printing_ = false;
+        if (afterJob) afterJob();
     }
     void Abort() override {
         calls.push_back("Abort");
