@@ -1,5 +1,6 @@
 #include "formats/PSDImage.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <numeric>
@@ -25,7 +26,7 @@ ColorModel ModelOfMode(uint16_t mode, uint16_t channels) {
         case 0:
             return ColorModel::Gray;  // bitmap, with MinIsWhite
         case 1:
-            return ColorModel::Gray;
+            return channels >= 2 ? ColorModel::GrayAlpha : ColorModel::Gray;  // the second channel is alpha
         case 2:
             return ColorModel::Indexed;
         case 3:
@@ -47,6 +48,8 @@ bool IsPaletteModel(ColorModel model) { return model == ColorModel::Indexed || m
 /// Planes the colour models draw from (the converters take them one per sample).
 uint32_t PlanesOf(ColorModel model) {
     switch (model) {
+        case ColorModel::GrayAlpha:
+            return 2;
         case ColorModel::RGB:
         case ColorModel::CIELab:
             return 3;
@@ -70,6 +73,25 @@ uint32_t ReadLength(TStream& stream) {
     std::array<uint8_t, 4> length{};
     stream.ReadBuffer(length.data(), 4);
     return BE32(length.data());
+}
+
+// Photoshop stores the merged picture of a transparent document already laid on white: its
+// colours are matted by the alpha, and never darker than the white the alpha lets through.
+// Other writers store the colours as they are. Planes of big-endian samples, the alpha last;
+// answers whether the colours are matted, so that the alpha must not be applied again.
+bool MattedOnWhite(const uint8_t* data, uint64_t planeSize, uint32_t colourPlanes, uint64_t pixels, bool wide) {
+    const uint8_t* alpha = data + colourPlanes * planeSize;
+    const int64_t high = wide ? 65535 : 255, slack = wide ? 257 : 1;
+    auto sample = [wide](const uint8_t* p, uint64_t i) -> int64_t { return wide ? BE16(p + 2 * i) : p[i]; };
+    bool seeThrough = false;
+    for (uint64_t i = 0; i < pixels; ++i) {
+        const int64_t a = sample(alpha, i);
+        if (a >= high - slack) continue;
+        seeThrough = true;
+        for (uint32_t c = 0; c < colourPlanes; ++c)
+            if (sample(data + c * planeSize, i) + a < high - slack) return false;
+    }
+    return seeThrough;
 }
 
 }  // namespace
@@ -183,6 +205,14 @@ void TPSDGraphic::SetUpConverter() {
         case ColorModel::RGBA:
             Converter.SetTargetModel(ColorModel::BGRA);
             break;
+        case ColorModel::GrayAlpha:
+            // The grey plane is given as red, green and blue (see ReadColourPlanes), so the
+            // pixels keep their alpha in 32 bits.
+            Converter.SetSourceModel(ColorModel::RGBA);
+            Converter.SetTargetModel(ColorModel::BGRA);
+            Converter.SetSourceSamples(4);
+            Converter.SetTargetSamples(4);
+            break;
         case ColorModel::CMYK:
             Converter.SetTargetModel(ColorModel::BGR);
             Converter.SetTargetSamples(3);
@@ -273,11 +303,17 @@ void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>&
 
     if (Properties.Model == ColorModel::CMYK)  // stored as 255 for no ink
         for (uint8_t& b : data) b = uint8_t(255 - b);
+    const bool alpha = Properties.Model == ColorModel::RGBA || Properties.Model == ColorModel::GrayAlpha;
+    if (alpha && MattedOnWhite(data.data(), planeSize, planes - 1, uint64_t(width) * height, sampleBytes == 2))
+        std::fill(data.begin() + int64_t((planes - 1) * planeSize), data.end(), uint8_t(255));  // shown as stored
     const uint64_t rowStep = uint64_t(width) * sampleBytes;
+    const bool greyAlpha = Properties.Model == ColorModel::GrayAlpha;
     for (uint32_t y = 0; y < height; ++y) {
         std::array<const void*, 4> sources{};
         for (uint32_t p = 0; p < planes; ++p) sources[p] = data.data() + p * planeSize + y * rowStep;
-        Converter.ConvertPixels(std::span<const void* const>(sources.data(), planes), ScanLine(int(y)), width);
+        if (greyAlpha) sources = {sources[0], sources[0], sources[0], sources[1]};
+        Converter.ConvertPixels(std::span<const void* const>(sources.data(), greyAlpha ? 4 : planes), ScanLine(int(y)),
+                                width);
         ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
         AdvanceProgressArea();
     }
