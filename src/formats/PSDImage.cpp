@@ -1,13 +1,10 @@
 #include "formats/PSDImage.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
 #include <numeric>
-#include <span>
 
-#include "core/Exceptions.h"
-#include "core/PictureMemory.h"
 #include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 
@@ -29,7 +26,7 @@ ColorModel ModelOfMode(uint16_t mode, uint16_t channels) {
         case 0:
             return ColorModel::Gray;  // bitmap, with MinIsWhite
         case 1:
-            return ColorModel::Gray;
+            return channels >= 2 ? ColorModel::GrayAlpha : ColorModel::Gray;  // the second channel is alpha
         case 2:
             return ColorModel::Indexed;
         case 3:
@@ -51,6 +48,8 @@ bool IsPaletteModel(ColorModel model) { return model == ColorModel::Indexed || m
 /// Planes the colour models draw from (the converters take them one per sample).
 uint32_t PlanesOf(ColorModel model) {
     switch (model) {
+        case ColorModel::GrayAlpha:
+            return 2;
         case ColorModel::RGB:
         case ColorModel::CIELab:
             return 3;
@@ -74,6 +73,25 @@ uint32_t ReadLength(TStream& stream) {
     std::array<uint8_t, 4> length{};
     stream.ReadBuffer(length.data(), 4);
     return BE32(length.data());
+}
+
+// Photoshop stores the merged picture of a transparent document already laid on white: its
+// colours are matted by the alpha, and never darker than the white the alpha lets through.
+// Other writers store the colours as they are. Planes of big-endian samples, the alpha last;
+// answers whether the colours are matted, so that the alpha must not be applied again.
+bool MattedOnWhite(const uint8_t* data, uint64_t planeSize, uint32_t colourPlanes, uint64_t pixels, bool wide) {
+    const uint8_t* alpha = data + colourPlanes * planeSize;
+    const int64_t high = wide ? 65535 : 255, slack = wide ? 257 : 1;
+    auto sample = [wide](const uint8_t* p, uint64_t i) -> int64_t { return wide ? BE16(p + 2 * i) : p[i]; };
+    bool seeThrough = false;
+    for (uint64_t i = 0; i < pixels; ++i) {
+        const int64_t a = sample(alpha, i);
+        if (a >= high - slack) continue;
+        seeThrough = true;
+        for (uint32_t c = 0; c < colourPlanes; ++c)
+            if (sample(data + c * planeSize, i) + a < high - slack) return false;
+    }
+    return seeThrough;
 }
 
 }  // namespace
@@ -187,6 +205,14 @@ void TPSDGraphic::SetUpConverter() {
         case ColorModel::RGBA:
             Converter.SetTargetModel(ColorModel::BGRA);
             break;
+        case ColorModel::GrayAlpha:
+            // The grey plane is given as red, green and blue (see ReadColourPlanes), so the
+            // pixels keep their alpha in 32 bits.
+            Converter.SetSourceModel(ColorModel::RGBA);
+            Converter.SetTargetModel(ColorModel::BGRA);
+            Converter.SetSourceSamples(4);
+            Converter.SetTargetSamples(4);
+            break;
         case ColorModel::CMYK:
             Converter.SetTargetModel(ColorModel::BGR);
             Converter.SetTargetSamples(3);
@@ -252,107 +278,42 @@ void TPSDGraphic::ReadIndexedRows(TStream& stream, const std::vector<uint16_t>& 
     }
 }
 
-namespace {
-
-/// A place in the PackBits coding of all colour planes, which is one stream from the first
-/// plane's first row to the last plane's last row: rows are taken from it a plane at a time,
-/// a packet that reaches past a row going on into the next one, and what the data do not
-/// hold stays 0, as decoding the whole stream at once gives it.
-class TPackBitsPlace {
-public:
-    TPackBitsPlace(const uint8_t* data, size_t size) : at_(data), end_(data + size) {}
-
-    /// The next count bytes into target, or past them without writing when target is nullptr.
-    void Take(uint8_t* target, size_t count) {
-        while (count > 0) {
-            if (literal_ == 0 && run_ == 0 && !NextPacket()) {
-                if (target) std::memset(target, 0, count);
-                return;
-            }
-            const size_t n = std::min(count, literal_ ? literal_ : run_);
-            if (literal_) {
-                if (target) std::memcpy(target, at_, n);
-                at_ += n;
-                literal_ -= n;
-            } else {
-                if (target) std::memset(target, value_, n);
-                run_ -= n;
-            }
-            if (target) target += n;
-            count -= n;
-        }
-    }
-
-private:
-    // Starts the next packet; false at the end of the data. A literal packet the data cut
-    // short gives what they hold, a run without its value ends the stream.
-    bool NextPacket() {
-        while (at_ < end_) {
-            const int8_t header = static_cast<int8_t>(*at_++);
-            if (header >= 0) {
-                literal_ = std::min<size_t>(size_t(header) + 1, size_t(end_ - at_));
-                if (literal_) return true;
-            } else if (header != -128) {
-                if (at_ == end_) break;
-                value_ = *at_++;
-                run_ = size_t(1 - header);
-                return true;
-            }
-        }
-        at_ = end_;
-        return false;
-    }
-
-    const uint8_t* at_;
-    const uint8_t* end_;
-    size_t literal_ = 0, run_ = 0;
-    uint8_t value_ = 0;
-};
-
-}  // namespace
-
 void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>& rowCounts) {
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
     const uint64_t sampleBytes = Properties.SampleBits / 8;
     const uint64_t planeSize = uint64_t(width) * sampleBytes * height;
-    const uint64_t rowStep = uint64_t(width) * sampleBytes;
     // Only the planes shown are decoded; further channels (spot colours, masks) follow them.
     const uint32_t planes = PlanesOf(Properties.Model);
-    const bool packBits = Properties.Coding == CompressionKind::PackBits;
-    // Coded planes are decoded a row at a time from the stored bytes, each plane from its own
-    // place in the stream; stored planes are read whole, into zeroed fresh pixel memory.
-    std::vector<TPackBitsPlace> places;
-    TRawBuffer packed(0);
-    std::unique_ptr<uint8_t, void (*)(uint8_t*)> block(nullptr, &FreePictureBlock);
-    if (packBits) {
+    std::vector<uint8_t> data(planes * planeSize, 0);
+    if (Properties.Coding == CompressionKind::PackBits) {
         const uint64_t counts = uint64_t(planes) * height;
-        packed = ReadRawBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0)));
-        places.emplace_back(packed.data(), size_t(packed.size()));
-        for (uint32_t p = 1; p < planes; ++p) {
-            places.push_back(places.back());
-            places.back().Take(nullptr, size_t(planeSize));
-        }
-    } else {
-        block.reset(AllocatePictureBlock(size_t(planes * planeSize)));
-        if (!block) throw EOutOfMemory("Out of memory");
-        if (planes * planeSize > 0) stream.ReadBuffer(block.get(), int64_t(planes * planeSize));
+        const TRawBuffer packed =
+            ReadRawBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0)));
+        TPackbitsRLEDecoder decoder;
+        TSourcePos source(packed.data(), packed.size());
+        TDestPos dest(data.data(), data.size());
+        decoder.Decompress(source, dest, int32_t(std::min<uint64_t>(packed.size(), INT32_MAX)),
+                           int32_t(std::min<uint64_t>(data.size(), INT32_MAX)));
+    } else if (!data.empty()) {
+        stream.ReadBuffer(data.data(), int64_t(data.size()));
     }
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
 
-    std::vector<uint8_t> rows(packBits ? size_t(planes * rowStep) : 0);
-    const bool cmyk = Properties.Model == ColorModel::CMYK;  // stored as 255 for no ink
+    if (Properties.Model == ColorModel::CMYK)  // stored as 255 for no ink
+        for (uint8_t& b : data) b = uint8_t(255 - b);
+    const bool alpha = Properties.Model == ColorModel::RGBA || Properties.Model == ColorModel::GrayAlpha;
+    if (alpha && MattedOnWhite(data.data(), planeSize, planes - 1, uint64_t(width) * height, sampleBytes == 2))
+        std::fill(data.begin() + int64_t((planes - 1) * planeSize), data.end(), uint8_t(255));  // shown as stored
+    const uint64_t rowStep = uint64_t(width) * sampleBytes;
+    const bool greyAlpha = Properties.Model == ColorModel::GrayAlpha;
     for (uint32_t y = 0; y < height; ++y) {
-        std::array<uint8_t*, 4> row{};
-        for (uint32_t p = 0; p < planes; ++p) {
-            row[p] = packBits ? rows.data() + p * rowStep : block.get() + p * planeSize + y * rowStep;
-            if (packBits) places[p].Take(row[p], size_t(rowStep));
-            if (cmyk)
-                for (uint64_t i = 0; i < rowStep; ++i) row[p][i] = uint8_t(255 - row[p][i]);
-        }
-        const std::array<const void*, 4> sources{row[0], row[1], row[2], row[3]};
-        Converter.ConvertPixels(std::span<const void* const>(sources.data(), planes), ScanLine(int(y)), width);
+        std::array<const void*, 4> sources{};
+        for (uint32_t p = 0; p < planes; ++p) sources[p] = data.data() + p * planeSize + y * rowStep;
+        if (greyAlpha) sources = {sources[0], sources[0], sources[0], sources[1]};
+        Converter.ConvertPixels(std::span<const void* const>(sources.data(), greyAlpha ? 4 : planes), ScanLine(int(y)),
+                                width);
         ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
         AdvanceProgressArea();
     }

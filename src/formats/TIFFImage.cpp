@@ -197,13 +197,12 @@ void UndoFloatPrediction(uint8_t* row, uint32_t samplesPerPixel, uint32_t width,
 }
 
 // How stored samples are turned into what the colour manager reads: 16-bit samples in
-// little-endian order, 32-bit samples narrowed to 16 bits, 16-bit CIELab to its 8-bit form.
+// little-endian order, 32-bit samples narrowed to 16 bits.
 struct TSampleForm {
     uint32_t Bits = 8;
     bool FileBigEndian = false;  // multi-byte samples as the file stores them
     bool RowsBigEndian = false;  // ... and as the rows hold them once prediction is undone
     bool Float = false;  // IEEE single-precision samples, 0..1
-    bool Lab16 = false;
 };
 
 void UndoPrediction(uint8_t* row, uint32_t kind, const TSampleForm& form, uint32_t samplesPerPixel, uint32_t width) {
@@ -239,12 +238,8 @@ void PrepareSamples(uint8_t* row, const TSampleForm& form, size_t count) {
             }
             Put16(row + 2 * i, narrow);
         }
-    } else if (form.Bits == 16) {
-        if (big)
-            for (size_t i = 0; i < count; ++i) std::swap(row[2 * i], row[2 * i + 1]);
-        if (form.Lab16)
-            // L runs over 0..65535, a and b are signed; their high bytes are the 8-bit form.
-            for (size_t i = 0; i < count; ++i) row[i] = row[2 * i + 1];
+    } else if (form.Bits == 16 && big) {
+        for (size_t i = 0; i < count; ++i) std::swap(row[2 * i], row[2 * i + 1]);
     }
 }
 
@@ -255,6 +250,38 @@ void LayPremultipliedOnWhite(uint8_t* bgra, uint32_t width) {
         const uint32_t uncovered = 255u - bgra[3];
         for (int c = 0; c < 3; ++c) bgra[c] = uint8_t(std::min<uint32_t>(bgra[c] + uncovered, 255));
         bgra[3] = 255;
+    }
+}
+
+// One field of a row: an index, grey or alpha value of 1 to 8 bits packed most significant
+// first, or a 16-bit sample as PrepareSamples leaves it.
+uint32_t FieldAt(const uint8_t* row, size_t index, uint32_t bits) {
+    if (bits == 16) return uint32_t(row[2 * index]) | uint32_t(row[2 * index + 1]) << 8;
+    const size_t bit = index * bits;
+    return (uint32_t(row[bit / 8]) >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+}
+
+// Grey values or indices with an alpha sample beside them (one interleaved row, or a plane
+// each) become blue, green, red and alpha bytes; grey counts from white when minIsWhite.
+void SpreadWithAlpha(std::span<const void* const> sources, uint8_t* bgra, uint32_t width, uint32_t bits,
+                     const TPalette& palette, bool minIsWhite) {
+    const bool planar = sources.size() > 1;
+    const auto* values = static_cast<const uint8_t*>(sources[0]);
+    const auto* alphas = static_cast<const uint8_t*>(sources[planar ? 1 : 0]);
+    const uint32_t high = bits == 16 ? 65535u : (1u << bits) - 1;
+    for (uint32_t x = 0; x < width; ++x, bgra += 4) {
+        const uint32_t v = FieldAt(values, planar ? x : 2 * size_t(x), bits);
+        const uint32_t a = FieldAt(alphas, planar ? x : 2 * size_t(x) + 1, bits);
+        if (!palette.empty()) {
+            const TPaletteEntry entry = v < palette.size() ? palette[v] : TPaletteEntry{};
+            bgra[0] = entry.Blue;
+            bgra[1] = entry.Green;
+            bgra[2] = entry.Red;
+        } else {
+            const uint8_t grey = uint8_t(v * 255 / high);
+            bgra[0] = bgra[1] = bgra[2] = minIsWhite ? uint8_t(255 - grey) : grey;
+        }
+        bgra[3] = uint8_t(a * 255 / high);
     }
 }
 
@@ -288,7 +315,6 @@ TSampleForm SampleFormOf(const TImageProperties& p, bool big, uint32_t sampleFor
     form.FileBigEndian = big;
     form.RowsBigEndian = big && !(p.PredictorKind == 3 && p.Coding != CompressionKind::None);
     form.Float = sampleFormat == 3 && form.Bits == 32;
-    form.Lab16 = p.Model == ColorModel::CIELab && form.Bits == 16;
     return form;
 }
 
@@ -543,7 +569,11 @@ bool TTIFFGraphic::ReadImageInfo(TStream& Stream, uint32_t ImageIndex) {
     p.HasAlphaChannel = !extra.empty() && std::none_of(extra.begin(), extra.end(), [](uint32_t v) { return v > 2; });
     // Associated alpha (1) has the colours multiplied by it already; unassociated (2) not.
     associatedAlpha_ = p.HasAlphaChannel && extra[0] == 1;
-    sampleFormat_ = GetInteger(Stream, TagSampleFormat, 1);
+    alphaRows_ =
+        !extra.empty() && (extra[0] == 1 || extra[0] == 2) && samples == 2 && (photometric <= 1 || photometric == 3);
+    // One value per sample, as BitsPerSample has; the first stands for all.
+    const std::vector<uint32_t> formats = GetIntegerList(Stream, TagSampleFormat);
+    sampleFormat_ = formats.empty() ? 1 : formats[0];
     p.PixelBits = uint8_t(std::min<uint32_t>(uint32_t(p.SampleBits) * p.SampleCount, 255));
     // TIFF 6.0 gives "no compression" as the default of a missing Compression tag.
     p.Coding = CodingFor(GetInteger(Stream, TagCompression, 1));
@@ -624,8 +654,49 @@ void TTIFFGraphic::RefuseSizeTheStripsCannotFill(TStream& Stream) {
         RaiseImageErrorFmt(readertext::InvalidImage, kTIFFName);
 }
 
+// Each of the colour map's three planes holds a third of its values; only their first 256
+// entries can be used, whatever the count says. Answers how many entries were read.
+uint32_t TTIFFGraphic::ReadColorMap(TStream& Stream) {
+    uint32_t mapCount = 0;
+    const uint32_t mapOffset = GetCountAndOffset(Stream, TagColorMap, 0, mapCount);
+    if (mapCount < 3) return 0;
+    const uint32_t plane = mapCount / 3;
+    const uint32_t used = std::min<uint32_t>(plane, 256);
+    const bool big = BigEndianFile();
+    std::memset(colorMap_, 0, sizeof colorMap_);
+    for (uint32_t c = 0; c < 3; ++c) {
+        std::vector<uint8_t> bytes(size_t(used) * 2, 0);
+        Stream.SetPosition(int64_t(StartPosition) + mapOffset + int64_t(c) * plane * 2);
+        Stream.Read(bytes.data(), int64_t(bytes.size()));
+        for (uint32_t i = 0; i < used; ++i) colorMap_[c * 256 + i] = Get16(&bytes[i * 2], big);
+    }
+    return used;
+}
+
+// Grey or indices with alpha become 32-bit pixels, spread by SpreadWithAlpha; the colour map
+// of indices is kept as 8-bit entries for it.
+void TTIFFGraphic::SetupAlphaRows(TStream& Stream) {
+    const TImageProperties& p = Properties;
+    const uint32_t bits = p.SampleBits == 32 ? 16 : p.SampleBits;
+    if (!(bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16))
+        RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
+    alphaPalette_.clear();
+    if (p.Model == ColorModel::Indexed) {
+        const uint32_t used = ReadColorMap(Stream);
+        alphaPalette_.resize(std::max<uint32_t>(used, 1));
+        for (uint32_t i = 0; i < used; ++i)
+            alphaPalette_[i] = {uint8_t(colorMap_[i] * 255u / 65535u), uint8_t(colorMap_[256 + i] * 255u / 65535u),
+                                uint8_t(colorMap_[512 + i] * 255u / 65535u)};
+    }
+    SetPixelFormat(BitmapPixelFormat::Bits32);
+    RefuseSizeTheStripsCannotFill(Stream);
+    SetImageSize(p.ImageWidth, p.ImageHeight);
+    ProgressArea.Right = int32_t(p.ImageWidth);
+}
+
 void TTIFFGraphic::SetupConverter(TStream& Stream) {
     TImageProperties& p = Properties;
+    if (alphaRows_) return SetupAlphaRows(Stream);
     const bool planar = p.PlaneLayout == 2;
     Converter.SourceFlags = {};
     // Rows reach the colour manager with 16-bit samples least significant byte first,
@@ -665,9 +736,7 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
     }
     // Grey and index samples of odd widths cross byte boundaries; they are not read.
     const bool paletteTarget = target == ColorModel::Indexed || target == ColorModel::Gray;
-    const uint8_t bits = p.SampleBits == 32                   ? 16
-        : p.Model == ColorModel::CIELab && p.SampleBits == 16 ? 8
-                                                              : p.SampleBits;
+    const uint8_t bits = p.SampleBits == 32 ? 16 : p.SampleBits;
     if (paletteTarget && !(bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16))
         RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
     if (paletteTarget && p.SampleCount > 2) RaiseImageErrorFmt(readertext::InvalidColorFormat, kTIFFName);
@@ -694,23 +763,8 @@ void TTIFFGraphic::SetupConverter(TStream& Stream) {
     SetImageSize(p.ImageWidth, p.ImageHeight);
     ProgressArea.Right = int32_t(p.ImageWidth);
 
-    uint32_t mapCount = 0;
-    const uint32_t mapOffset = GetCountAndOffset(Stream, TagColorMap, 0, mapCount);
-    if (target == ColorModel::Indexed && mapCount >= 3) {
-        // Each of the three planes holds a third of the values; only their first 256
-        // entries can be used, whatever the count says.
-        const uint32_t plane = mapCount / 3;
-        const uint32_t used = std::min<uint32_t>(plane, 256);
-        const bool big = BigEndianFile();
-        std::memset(colorMap_, 0, sizeof colorMap_);
-        for (uint32_t c = 0; c < 3; ++c) {
-            std::vector<uint8_t> bytes(size_t(used) * 2, 0);
-            Stream.SetPosition(int64_t(StartPosition) + mapOffset + int64_t(c) * plane * 2);
-            Stream.Read(bytes.data(), int64_t(bytes.size()));
-            for (uint32_t i = 0; i < used; ++i) {
-                colorMap_[c * 256 + i] = Get16(&bytes[i * 2], big);
-            }
-        }
+    const uint32_t used = target == ColorModel::Indexed ? ReadColorMap(Stream) : 0;
+    if (used > 0) {
         SetPaletteEntries(Converter.BuildPalette({colorMap_, colorMap_ + 256, colorMap_ + 512},
                                                  RawPaletteFormat::Planar16, used, false));
     } else if (paletteTarget || source == ColorModel::GrayAlpha) {
@@ -920,9 +974,13 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
                 PrepareSamples(row, form, size_t(width) * samplesPerPixel);
                 sources[plane] = row;
             }
-            if (planar && Converter.SourceModel() == ColorModel::Gray) sources.resize(1);
+            if (planar && !alphaRows_ && Converter.SourceModel() == ColorModel::Gray) sources.resize(1);
             uint8_t* target = static_cast<uint8_t*>(ScanLine(int(p.RowCursor)));
-            Converter.ConvertPixels(std::span<const void* const>(sources), target, width, 0xFF);
+            if (alphaRows_)
+                SpreadWithAlpha(sources, target, width, form.Bits == 32 ? 16 : form.Bits, alphaPalette_,
+                                p.Flags.Contains(ImageFlag::MinIsWhite));
+            else
+                Converter.ConvertPixels(std::span<const void* const>(sources), target, width, 0xFF);
             if (premultiplied) LayPremultipliedOnWhite(target, width);
             ++p.RowCursor;
             ReportProgress(TProgressStage::psRunning, RowPercent(p.RowCursor, height), true, ProgressArea, "");

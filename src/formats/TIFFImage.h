@@ -43,6 +43,8 @@ protected:
 private:
     std::vector<double> ReadValues(TStream& Stream, const TTIFFEntry& entry) const;
     void SetupConverter(TStream& Stream);
+    uint32_t ReadColorMap(TStream& Stream);
+    void SetupAlphaRows(TStream& Stream);
     void RefuseSizeTheStripsCannotFill(TStream& Stream);
     void DecodeStrips(TStream& Stream, TProgressPhase& preparing);
     bool BigEndianFile() const;
@@ -52,6 +54,10 @@ private:
     TFloatArray yCbCrCoefficients_;
     uint32_t sampleFormat_ = 1;  // 1 unsigned integers, 2 signed, 3 floating point
     bool associatedAlpha_ = false;
+    // Grey or indices with an alpha sample: the rows are spread into 32-bit pixels here,
+    // not by the colour manager, so that the alpha lays them on white.
+    bool alphaRows_ = false;
+    TPalette alphaPalette_;  // the colour map of indices with alpha, empty for grey
 };
 
 class TEPSGraphic : public TFormatReader<TEPSGraphic, TTIFFGraphic> {

@@ -590,6 +590,35 @@ void TColorManager::ConvertCMYK(Sources sources, uint8_t* target, uint32_t count
     });
 }
 
+namespace {
+
+// CIE L*a*b* is taken relative to the D65 white (TIFF's default white point, and what
+// ImageMagick writes and reads) and shown as sRGB: through XYZ, the sRGB primaries and the
+// sRGB transfer curve.
+constexpr double kWhiteX = 0.95047, kWhiteZ = 1.08883;
+
+double LabInverse(double t) {
+    constexpr double delta = 6.0 / 29;
+    return t > delta ? t * t * t : 3 * delta * delta * (t - 4.0 / 29);
+}
+
+/// The sRGB byte of linear light 0..1, looked up in 65536 steps: the curve is so steep near
+/// black that a coarser table would be off by levels there.
+uint8_t SrgbByte(double linear) {
+    static const std::vector<uint8_t> table = [] {
+        std::vector<uint8_t> t(65536);
+        for (size_t i = 0; i < t.size(); ++i) {
+            const double v = double(i) / 65535;
+            const double c = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+            t[i] = Clamp255(std::lround(c * 255));
+        }
+        return t;
+    }();
+    return table[size_t(std::clamp(linear, 0.0, 1.0) * 65535 + 0.5)];
+}
+
+}  // namespace
+
 void TColorManager::ConvertLab(Sources sources, uint8_t* target, uint32_t count, uint8_t mask, bool bgr) {
     if (sourceBits_ != 8 && sourceBits_ != 16) return;
     const bool wide = sourceBits_ == 16;
@@ -597,31 +626,27 @@ void TColorManager::ConvertLab(Sources sources, uint8_t* target, uint32_t count,
     SampleCursor in(sources, 3, 3, wide ? 2 : 1, planar);
     if (!in.valid) RaiseConversionError(readertext::NoConversionMethod);
     const size_t targetStep = TargetFlags.Contains(ConversionFlag::AlphaPresent) ? 4 : 3;
-    const bool lumaByteScale = SourceFlags.Contains(ConversionFlag::LabLumaByteScale);
+    const bool swap = SourceFlags.Contains(ConversionFlag::SwapBytes);
+    const bool lumaFullRange = SourceFlags.Contains(ConversionFlag::LabLumaByteScale);
     const bool chromaBias = SourceFlags.Contains(ConversionFlag::LabChromaBias);
-    auto chroma = [&](const uint8_t* p) -> long double {
-        if (chromaBias) return (long double)(wide ? Read16(p, false) : *p) - 128;
-        return (long double)int8_t(p[0]);
+    // 16-bit samples are the 8-bit values with eight more bits below them.
+    const double unit = wide ? 256 : 1;
+    auto sample = [&](const uint8_t* p) -> uint32_t { return wide ? Read16(p, swap) : *p; };
+    auto chroma = [&](const uint8_t* p) -> double {
+        const uint32_t v = sample(p);
+        if (chromaBias) return (double(v) - 128 * unit) / unit;
+        return (wide ? double(int16_t(uint16_t(v))) : double(int8_t(uint8_t(v)))) / unit;
     };
-    auto channel = [](long double v) { return Clamp255(Round(double(v * 255))); };
+    const double lumaScale = lumaFullRange ? 100.0 / (wide ? 65535 : 255) : 1 / unit;
     ForEachTargetPixel(target, count, mask, targetStep, [&](uint8_t* t) {
-        long double L = wide ? Read16(in.at[0], false) : *in.at[0];
-        if (lumaByteScale) L /= 2.55L;
-        const long double a = chroma(in.at[1]), b = chroma(in.at[2]);
-        const long double fy = (L + 16) / 116;
-        long double X, Y, Z;
-        if (L < 7.9996L) {
-            Y = L / 903.3L;
-            X = Y + a / 3893.5L;
-            Z = Y - b / 1557.4L;
-        } else {
-            X = std::pow(fy + a / 500, 3.0L);
-            Y = fy * fy * fy;
-            Z = std::pow(fy - b / 200, 3.0L);
-        }
-        const uint8_t red = channel(2.998L * X - 1.458L * Y - 0.541L * Z);
-        const uint8_t green = channel(-0.952L * X + 1.893L * Y + 0.059L * Z);
-        const uint8_t blue = channel(0.099L * X - 0.198L * Y + 1.099L * Z);
+        const double L = sample(in.at[0]) * lumaScale;
+        const double fy = (L + 16) / 116;
+        const double X = kWhiteX * LabInverse(fy + chroma(in.at[1]) / 500);
+        const double Y = LabInverse(fy);
+        const double Z = kWhiteZ * LabInverse(fy - chroma(in.at[2]) / 200);
+        const uint8_t red = SrgbByte(3.2404542 * X - 1.5371385 * Y - 0.4985314 * Z);
+        const uint8_t green = SrgbByte(-0.9692660 * X + 1.8760108 * Y + 0.0415560 * Z);
+        const uint8_t blue = SrgbByte(0.0556434 * X - 0.2040259 * Y + 1.0572252 * Z);
         PutColour(t, red, green, blue, bgr);
         in.Advance(3);
     });

@@ -42,8 +42,8 @@ enum class ConversionFlag : uint8_t {
     AlphaPresent = 0,  // set from the models by the manager itself
     GammaCorrect = 1,  // target: colour samples go through GammaLut
     SwapBytes = 2,  // source: 16-bit samples are stored most significant byte first
-    LabLumaByteScale = 3,  // source, CIE Lab: L stored as 0..255
-    LabChromaBias = 4,  // source, CIE Lab: a and b stored with 128 added
+    LabLumaByteScale = 3,  // source, CIE Lab: L stored over the sample's range (0..255, 0..65535)
+    LabChromaBias = 4,  // source, CIE Lab: a and b stored with 128 (32768 in 16 bits) added
 };
 using TConversionFlags = FlagSet<ConversionFlag>;
 

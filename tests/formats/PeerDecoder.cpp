@@ -90,11 +90,11 @@ bool HavePillow() {
     return have;
 }
 
-PeerPicture DecodeWithImageMagick(const std::string& path) {
+PeerPicture DecodeWithImageMagick(const std::string& path, const std::string& options) {
     if (!HaveImageMagick()) return {};
     std::string out = ScratchFile(".pam");
-    std::string command =
-        std::string(kConvert) + " " + Quoted(path + "[0]") + " -depth 16 pam:" + Quoted(out) + " >/dev/null 2>&1";
+    std::string command = std::string(kConvert) + " " + Quoted(path + "[0]") + " " + options +
+        " -depth 16 pam:" + Quoted(out) + " >/dev/null 2>&1";
     // ImageMagick warns about (and still writes) files its own library finds short.
     Run(command);
     return ParsePam(ReadFileBytes(out));

@@ -22,7 +22,8 @@ struct PeerPicture {
 
 /// The first image of the file as ImageMagick reads it, at 16 bits per sample; an empty
 /// picture when /usr/bin/convert is missing or cannot read the file.
-PeerPicture DecodeWithImageMagick(const std::string& path);
+/// Options go between the file and the output (such as "-colorspace sRGB").
+PeerPicture DecodeWithImageMagick(const std::string& path, const std::string& options = "");
 
 /// The first image of the file as Pillow reads it (8-bit samples scaled to 16 bits by 257);
 /// empty when Debian's python3 with Pillow is missing or cannot read the file.

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,23 @@ inline ::testing::AssertionResult ReadsOrFailsCleanly(TReaderGraphic& reader, TS
             << reader.Properties.ImageWidth << " x " << reader.Properties.ImageHeight;
     return ::testing::AssertionSuccess() << "read";
 }
+
+/// A stream over bytes in memory that counts the reads asked of it and the bytes they gave:
+/// a reader that meets the end of a cut-off file must not go on asking for more, byte after
+/// byte.
+class TCountingStream : public TCustomMemoryStream {
+public:
+    explicit TCountingStream(const std::vector<uint8_t>& bytes)
+        : TCustomMemoryStream(bytes.data(), int64_t(bytes.size())) {}
+    int64_t Read(void* buffer, int64_t count) override {
+        const int64_t got = TCustomMemoryStream::Read(buffer, count);
+        ++Calls;
+        Bytes += uint64_t(got > 0 ? got : 0);
+        return got;
+    }
+    uint64_t Calls = 0;
+    uint64_t Bytes = 0;
+};
 
 /// The same for a file.
 inline ::testing::AssertionResult ReadsOrFailsCleanly(TReaderGraphic& reader, const std::string& fileName) {

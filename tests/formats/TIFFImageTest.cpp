@@ -47,8 +47,10 @@ std::vector<int> Greys(const BitmapPicture& picture) {
 
 // --- files written by other tools -----------------------------------------------------------
 
-// PillowOnWhite: Pillow's RGBA laid on white, as the picture shows transparency.
-enum class Reference { ImageMagick, Pillow, PillowOnWhite };
+// PillowOnWhite: Pillow's RGBA laid on white, as the picture shows transparency;
+// ImageMagickSrgb: ImageMagick turning the samples into sRGB first (it writes CIE L*a*b*
+// samples as they are into the files it is asked for).
+enum class Reference { ImageMagick, Pillow, PillowOnWhite, ImageMagickSrgb };
 
 struct ToolCase {
     const char* Name;
@@ -100,7 +102,8 @@ TEST_P(TIFFFromTools, MatchesTheReference) {
     EXPECT_EQ(c.BitCount, reader.BitCount());
     const std::string referenceFile = fs::exists(out + ".ref.tif") ? out + ".ref.tif" : out;
     PeerPicture reference = c.By == Reference::ImageMagick ? test::DecodeWithImageMagick(referenceFile)
-                                                           : test::DecodeWithPillow(referenceFile);
+        : c.By == Reference::ImageMagickSrgb ? test::DecodeWithImageMagick(referenceFile, "-colorspace sRGB")
+                                             : test::DecodeWithPillow(referenceFile);
     ASSERT_TRUE(reference.Valid());
     if (c.By == Reference::PillowOnWhite) reference = OnWhite(reference);
     EXPECT_EQ("", test::ComparePictures(got, reference, c.Tolerance, c.CompareAlpha, [](uint16_t v) {
@@ -108,7 +111,25 @@ TEST_P(TIFFFromTools, MatchesTheReference) {
               }));
 }
 
+// The samples of an 8-bit CIE L*a*b* TIFF (as Pillow gives them: a* and b* as stored, signed
+// bytes) written by libtiff's raw2tiff as 16-bit samples: the reference file of OUT.
+#define LAB8_AS_16(IN, OUT)                                                     \
+    "/usr/bin/python3 -c \"import struct; from PIL import Image; "              \
+    "d = Image.open('" IN                                                       \
+    "').tobytes(); s = lambda v: ((v ^ 128) - 128) * 256; "                     \
+    "open('" OUT                                                                \
+    ".raw', 'wb').write(b''.join(struct.pack('<Hhh', d[i] * 257, s(d[i + 1]), " \
+    "s(d[i + 2])) for i in range(0, len(d), 3)))\" && "                         \
+    "raw2tiff -d short -p cielab -b 3 -w 37 -l 23 " OUT ".raw " OUT ".ref.tif"
+
+// Colour floats 0..1 as ImageMagick writes them (only with compression: it sets the predictor
+// tag, which libtiff refuses for plain strips).
+#define FLOAT_RGB                                                                                  \
+    "/usr/bin/convert {in} -depth 32 -define quantum:format=floating-point -compress zip -define " \
+    "tiff:predictor=3 {out}.src.tif"
+
 const auto IM = Reference::ImageMagick;
+const auto IMS = Reference::ImageMagickSrgb;
 const auto PIL = Reference::Pillow;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -143,9 +164,28 @@ INSTANTIATE_TEST_SUITE_P(
                  false},
         ToolCase{"grey4", "/usr/bin/convert {in} -colorspace gray -depth 4 -compress none {out}", 4, IM, 0, false},
         ToolCase{"grey2", "/usr/bin/convert {in} -colorspace gray -depth 2 -compress none {out}", 4, IM, 0, false},
+        // Grey and indices with alpha become 32-bit pixels that keep their alpha.
         ToolCase{"grey_alpha",
-                 "/usr/bin/convert {in} -colorspace gray -alpha set -channel A -fx 'i/w' -compress none {out}", 8, IM,
-                 0, false},
+                 "/usr/bin/convert {in} -colorspace gray -alpha set -channel A -fx 'i/w' -compress none {out}", 32, IM,
+                 0, true},
+        ToolCase{"grey_alpha16_big_endian_lzw",
+                 "/usr/bin/convert {in} -colorspace gray -alpha set -channel A -fx 'j/h' -depth 16 -endian MSB "
+                 "-compress lzw {out}",
+                 32, IM, 1, true},
+        // ImageMagick misreads grey and alpha in separate planes: the reference is the
+        // interleaved file they were copied from.
+        ToolCase{"grey_alpha_planes_separate",
+                 "/usr/bin/convert {in} -colorspace gray -alpha set -channel A -fx 'i/w' -compress none {out}.ref.tif "
+                 "&& tiffcp -p separate {out}.ref.tif {out}",
+                 32, IM, 0, true},
+        ToolCase{"palette_alpha",
+                 "/usr/bin/convert {in} -alpha set -channel A -fx 'i/w' -colors 60 -type PaletteAlpha -compress none "
+                 "{out}",
+                 32, IM, 0, true},
+        ToolCase{"palette_alpha4",
+                 "/usr/bin/convert {in} -alpha set -channel A -fx 'j/h' -colors 12 -type PaletteAlpha -compress lzw "
+                 "{out}",
+                 32, IM, 0, true},
         ToolCase{"bilevel", "/usr/bin/convert {in} -monochrome -depth 1 -compress none {out}", 1, IM, 0, false},
         ToolCase{"bilevel_white_is_zero",
                  "ppmtopgm {in} | pamthreshold | pamtopnm > {out}.pbm && pnmtotiff -miniswhite {out}.pbm > {out}", 1,
@@ -247,6 +287,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "/usr/bin/python3 -c \"from PIL import Image; g = Image.open('{in}').convert('L'); "
                  "g.save('{out}.ref.tif'); g.convert('F').point(lambda v: v / 255.0).save('{out}')\"",
                  8, IM, 1, false},
+        // Colour floats name their format once per sample; the floating-point predictor keeps
+        // the bytes of each sample most significant first in either byte order of the file.
+        ToolCase{"float32_rgb", FLOAT_RGB " && tiffcp -c none {out}.src.tif {out}", 24, IM, 1, false},
+        ToolCase{"float32_rgb_predictor_deflate", FLOAT_RGB " && cp {out}.src.tif {out}", 24, IM, 1, false},
+        ToolCase{"float32_big_endian_predictor_lzw", FLOAT_RGB " && tiffcp -B -c lzw:3 {out}.src.tif {out}", 24, IM, 1,
+                 false},
+        ToolCase{"float32_big_endian_predictor_deflate_strips",
+                 FLOAT_RGB " && tiffcp -B -c zip:3 -r 5 {out}.src.tif {out}", 24, IM, 1, false},
+        ToolCase{"float32_big_endian_plain", FLOAT_RGB " && tiffcp -B -c none {out}.src.tif {out}", 24, IM, 1, false},
         ToolCase{"cmyk16_big_endian",
                  "/usr/bin/convert {in} -colorspace CMYK -depth 16 -endian MSB -compress none {out}", 24, IM, 2, false},
         ToolCase{"cmyk16_little_endian",
@@ -255,6 +304,22 @@ INSTANTIATE_TEST_SUITE_P(
             "rgba_associated",
             "/usr/bin/convert {in} -alpha set -channel A -fx 'i/w' -define tiff:alpha=associated -compress none {out}",
             32, Reference::PillowOnWhite, 1, false},
+        // CIE L*a*b* of the D65 white shown as sRGB, as ImageMagick shows it. ImageMagick reads
+        // a negative 8-bit a* or b* one too high (the byte less 255, not 256: up to 29 levels
+        // off where a channel is near black), so the 8-bit files are compared with ImageMagick
+        // reading their samples widened to 16 bits; there it takes a* and b* as the sample
+        // over 257, not 256, which moves channels near black by 2 levels (3 once the samples
+        // were 8 bits).
+        ToolCase{"cielab16", "/usr/bin/convert {in} -colorspace Lab -depth 16 -compress none {out}", 24, IMS, 2, false},
+        ToolCase{"cielab16_big_endian_lzw",
+                 "/usr/bin/convert {in} -colorspace Lab -depth 16 -endian MSB -compress lzw {out}", 24, IMS, 2, false},
+        ToolCase{"cielab8",
+                 "/usr/bin/convert {in} -colorspace Lab -compress none {out} && " LAB8_AS_16("{out}", "{out}"), 24, IMS,
+                 3, false},
+        ToolCase{"cielab8_tiffcp_lzw",
+                 "/usr/bin/convert {in} -colorspace Lab -compress none {out}.tmp.tif && tiffcp -c lzw:2 {out}.tmp.tif "
+                 "{out} && " LAB8_AS_16("{out}.tmp.tif", "{out}"),
+                 24, IMS, 3, false},
         ToolCase{"multi_page_first",
                  "/usr/bin/convert {in} \\( {in} -negate \\) \\( {in} -flip \\) -compress none {out}", 24, IM, 0,
                  false}),
@@ -739,13 +804,20 @@ TEST(TIFFImage, SubsampledYCbCrBlocksAreSpreadOverTheirPixels) {
 }
 
 TEST(TIFFImage, CieLabGivesWhiteAndMidGrey) {
-    TIFFBuilder b;
-    b.Short(256, 2).Short(257, 1).Integers(258, 3, {8, 8, 8}).Short(259, 1).Short(262, 8).Short(277, 3).Long(279, 6);
-    b.Strip({255, 0, 0, 128, 0, 0});
-    TTIFFGraphic reader;
-    BitmapPicture got = LoadBytes(b.Build(), reader);
-    EXPECT_EQ(255, got.Rgba[0]);
-    EXPECT_NEAR(47, got.Rgba[4], 1);
+    // L* 255 is white; 128 (L* 50.2) the sRGB grey 119, in 8 and 16 bits alike.
+    for (int bits : {8, 16}) {
+        TIFFBuilder b;
+        b.Short(256, 2).Short(257, 1).Integers(258, 3, {uint32_t(bits), uint32_t(bits), uint32_t(bits)});
+        b.Short(259, 1).Short(262, 8).Short(277, 3).Long(279, uint32_t(bits * 6 / 8));
+        if (bits == 8)
+            b.Strip({255, 0, 0, 128, 0, 0});
+        else
+            b.Strip({255, 255, 0, 0, 0, 0, 128, 128, 0, 0, 0, 0});
+        TTIFFGraphic reader;
+        BitmapPicture got = LoadBytes(b.Build(), reader);
+        EXPECT_EQ(255, got.Rgba[0]) << bits;
+        EXPECT_NEAR(119, got.Rgba[4], 1) << bits;
+    }
 }
 
 TEST(TIFFImage, ProbeAndBadHeaders) {

@@ -21,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::BitmapPicture;
 using test::PeerPicture;
+using test::TCountingStream;
 
 std::vector<std::string> TargaFilesIn(const std::string& folder) {
     std::vector<std::string> files;
@@ -276,21 +277,6 @@ TEST(TargaImage, PlainRowsCutShortRaiseTheReadError) {
     EXPECT_EQ(70, rgba[4]);
     EXPECT_EQ(0, rgba[8]);
 }
-
-/// A stream over bytes in memory that counts the reads asked of it and the bytes they gave.
-class TCountingStream : public TCustomMemoryStream {
-public:
-    explicit TCountingStream(const std::vector<uint8_t>& bytes)
-        : TCustomMemoryStream(bytes.data(), int64_t(bytes.size())) {}
-    int64_t Read(void* buffer, int64_t count) override {
-        const int64_t got = TCustomMemoryStream::Read(buffer, count);
-        ++Calls;
-        Bytes += uint64_t(std::max<int64_t>(got, 0));
-        return got;
-    }
-    uint64_t Calls = 0;
-    uint64_t Bytes = 0;
-};
 
 TEST(TargaImage, CutOffRunLengthFileReadsNoMoreThanTheWholeFile) {
     if (!test::HaveTool("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is missing";

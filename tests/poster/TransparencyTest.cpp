@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "poster/ImageFiles.h"
 #include "poster/Sources.h"
 #include "poster/ReferenceRgb.h"
 #include "support/TestSupport.h"
@@ -20,7 +21,7 @@ namespace {
 // Writes the files, and beside each "NAME.rgb": "width height\n" and the RGB bytes of the
 // picture composited on white by its writer's peer.
 const char* const kMakeTransparentFiles = R"PY(
-import subprocess, sys
+import struct, subprocess, sys
 from PIL import Image
 out = sys.argv[1]
 w, h = 40, 30
@@ -56,6 +57,66 @@ dump("planes.pcx", Image.open(out + "/planes.ppm").convert("RGB"))
 with open(out + "/rgba.pam", "wb") as f:
     subprocess.check_call(["pngtopam", "-alphapam", out + "/rgba.png"], stdout=f)
 dump("rgba.pam", on_white(rgba))
+
+def convert(*args):
+    subprocess.check_call(["/usr/bin/convert"] + [a.replace("@", out + "/") for a in args])
+
+def magick_on_white(name):
+    # The first picture of the file (a Photoshop file's merged one) as ImageMagick reads it,
+    # laid on white by Pillow: ImageMagick's own flattening also draws the layers and writes
+    # indexed pictures to PPM in wrong colours.
+    convert("@" + name + "[0]", "PNG32:@" + name + ".png")
+    dump(name, on_white(Image.open(out + "/" + name + ".png")))
+
+# Grey and palette TIFFs with unassociated alpha, as Pillow writes them.
+rgba.convert("LA").save(out + "/grey_alpha.tif")
+pa = rgba.convert("RGB").quantize(60).convert("PA")
+pa.putalpha(rgba.getchannel("A"))
+pa.save(out + "/palette_alpha.tif")
+for name in ("grey_alpha.tif", "palette_alpha.tif"):
+    dump(name, on_white(Image.open(out + "/" + name)))
+# What Pillow does not read ImageMagick writes and reads: 16-bit grey, 4-bit indices and
+# associated (premultiplied) grey alpha.
+convert("@rgba.png", "-colorspace", "gray", "-depth", "16", "@grey_alpha16.tif")
+convert("@rgba.png", "-colors", "12", "-type", "PaletteAlpha", "@palette_alpha4.tif")
+convert("@rgba.png", "-colorspace", "gray", "-define", "tiff:alpha=associated", "@grey_associated.tif")
+for name in ("grey_alpha16.tif", "palette_alpha4.tif", "grey_associated.tif"):
+    magick_on_white(name)
+# ImageMagick stores the merged picture laid on white, as Photoshop does, but reads back the
+# grey and alpha of its own file wrongly: the reference is the picture it was written from.
+convert("@rgba.png", "-colorspace", "gray", "@grey_alpha.psd")
+convert("@rgba.png", "-colorspace", "gray", "PNG32:@grey_alpha.png")
+dump("grey_alpha.psd", on_white(Image.open(out + "/grey_alpha.png")))
+
+def bmp(name, header_size, masks, im):
+    # 32-bit bit fields, bottom row first; the masks in the header, or after a 40-byte one.
+    shifts = [m.bit_length() - 8 if m else 0 for m in masks]
+    rows = b"".join(struct.pack("<I", sum(c << s for c, s, m in zip(im.getpixel((x, y)), shifts, masks) if m))
+                    for y in reversed(range(h)) for x in range(w))
+    info = struct.pack("<IiiHHIIiiII", header_size, w, h, 1, 32, 3, len(rows), 2835, 2835, 0, 0)
+    info += struct.pack("<4I", *masks)[: header_size - 40 if header_size > 40 else 12]
+    info = info.ljust(header_size + (12 if header_size == 40 else 0), b"\0")
+    with open(out + "/" + name, "wb") as f:
+        f.write(b"BM" + struct.pack("<IHHI", 14 + len(info) + len(rows), 0, 0, 14 + len(info)) + info + rows)
+
+# Bitmap files whose header carries an alpha mask: ImageMagick's version 5 header, a version 4
+# header in red-first order and a version 3 header with alpha in the lowest byte.
+convert("@rgba.png", "@im_v5.bmp")
+bmp("rgba_v4.bmp", 108, (0xFF, 0xFF00, 0xFF0000, 0xFF000000), rgba)
+for name in ("im_v5.bmp", "rgba_v4.bmp"):
+    dump(name, on_white(Image.open(out + "/" + name)))
+bmp("argb_v3.bmp", 56, (0xFF00, 0xFF0000, 0xFF000000, 0xFF), rgba)
+dump("argb_v3.bmp", on_white(rgba))
+# Shown with their colours alone: an alpha mask over alpha that is zero everywhere (as
+# browsers show such files; Pillow would show white), 32-bit pixels without bit fields (as
+# Pillow writes RGBA) and bit fields after a 40-byte header, which has no alpha mask.
+zero = rgba.copy()
+zero.putalpha(0)
+bmp("zero_alpha_v5.bmp", 124, (0xFF0000, 0xFF00, 0xFF, 0xFF000000), zero)
+rgba.save(out + "/plain32.bmp")
+bmp("fields40.bmp", 40, (0xFF0000, 0xFF00, 0xFF, 0), rgba)
+for name in ("zero_alpha_v5.bmp", "plain32.bmp", "fields40.bmp"):
+    dump(name, rgba.convert("RGB"))
 )PY";
 
 }  // namespace
@@ -66,10 +127,16 @@ TEST(TransparentPictures, AreLaidOnWhiteAsTheirPeersLayThem) {
     const std::string dir = TempDir("transparent");
     std::ofstream(dir + "/make.py") << kMakeTransparentFiles;
     ASSERT_EQ(test::Run("/usr/bin/python3 " + dir + "/make.py " + dir + " 2>/dev/null"), 0);
-    for (const char* name : {"palette.png", "grey8.png", "grey16.png", "planes.pcx", "rgba.pam"}) {
+    for (const char* name :
+         {"palette.png", "grey8.png", "grey16.png", "planes.pcx", "rgba.pam", "grey_alpha.tif", "palette_alpha.tif",
+          "grey_alpha16.tif", "palette_alpha4.tif", "grey_associated.tif", "grey_alpha.psd", "im_v5.bmp", "rgba_v4.bmp",
+          "argb_v3.bmp", "zero_alpha_v5.bmp", "plain32.bmp", "fields40.bmp"}) {
         std::unique_ptr<TDIB> picture = ReadPictureFile(dir + "/" + name);
         ASSERT_TRUE(picture) << name;
-        EXPECT_TRUE(SameAsReference(*picture, ReadRgbDump(dir + "/" + name + ".rgb"), 1)) << name;
+        // A bitmap file without alpha stays as stored; it shows its colours alone.
+        TDIB shown;
+        LayBitmapOnWhite(*picture, false, nullptr, shown);
+        EXPECT_TRUE(SameAsReference(shown, ReadRgbDump(dir + "/" + name + ".rgb"), 1)) << name;
     }
 }
 

@@ -201,6 +201,7 @@ TEST(ColorManager, CMYKBecomesRGBOrBGR) {
     EXPECT_EQ(target, (Bytes{255, 255, 0}));
 }
 
+// L* is lightness as the eye sees it: L* 50 is the sRGB grey 119 (18 % of white's light).
 TEST(ColorManager, CIELabWhiteAndMiddleGrey) {
     struct Case {
         Bytes lab;
@@ -209,7 +210,7 @@ TEST(ColorManager, CIELabWhiteAndMiddleGrey) {
     };
     const Case cases[] = {
         {{100, 0, 0}, {}, {255, 255, 255}},
-        {{50, 0, 0}, {}, {47, 47, 47}},
+        {{50, 0, 0}, {}, {119, 119, 119}},
         {{255, 128, 128}, {ConversionFlag::LabLumaByteScale, ConversionFlag::LabChromaBias}, {255, 255, 255}},
         {{0, 0, 0}, {}, {0, 0, 0}},
     };
@@ -221,6 +222,59 @@ TEST(ColorManager, CIELabWhiteAndMiddleGrey) {
         cm.ConvertPixels(c.lab.data(), target.data(), 1);
         EXPECT_EQ(target, c.expected);
     }
+}
+
+// 16-bit samples give the colours of their 8-bit values, signed or biased, in either byte
+// order; a pure red and a blue stay what they are in sRGB.
+TEST(ColorManager, CIELabSixteenBitsAgreeWithEightBits) {
+    struct Lab {
+        int L, a, b;  // L over 0..255, a and b signed
+    };
+    const Lab colours[] = {{255, 0, 0}, {128, 0, 0}, {136, 80, 67}, {47, 53, -71}, {200, -60, 90}, {20, 10, -30}};
+    for (const Lab& c : colours) {
+        SCOPED_TRACE(testing::Message() << c.L << " " << c.a << " " << c.b);
+        TColorManager narrow;
+        narrow.SetSourceModel(ColorModel::CIELab);
+        narrow.SourceFlags = {ConversionFlag::LabLumaByteScale};
+        Bytes eight{uint8_t(c.L), uint8_t(c.a), uint8_t(c.b)}, want(3, 0);
+        narrow.ConvertPixels(eight.data(), want.data(), 1);
+        struct Form {
+            TConversionFlags flags;
+            uint16_t a, b;
+            bool bigEndian;
+        } forms[] = {{{ConversionFlag::LabLumaByteScale}, uint16_t(c.a * 256), uint16_t(c.b * 256), false},
+                     {{ConversionFlag::LabLumaByteScale, ConversionFlag::LabChromaBias, ConversionFlag::SwapBytes},
+                      uint16_t((c.a + 128) * 256),
+                      uint16_t((c.b + 128) * 256),
+                      true}};
+        for (const Form& f : forms) {
+            TColorManager wide;
+            wide.SetSourceModel(ColorModel::CIELab);
+            wide.SetSourceBits(16);
+            wide.SourceFlags = f.flags;
+            Bytes sixteen;
+            for (uint16_t v : {uint16_t(c.L * 257), f.a, f.b}) {
+                sixteen.push_back(uint8_t(f.bigEndian ? v >> 8 : v));
+                sixteen.push_back(uint8_t(f.bigEndian ? v : v >> 8));
+            }
+            Bytes got(3, 0);
+            wide.ConvertPixels(sixteen.data(), got.data(), 1);
+            EXPECT_EQ(got, want) << "big-endian " << f.bigEndian;
+        }
+    }
+    // sRGB red is L* 53.24, a* 80.09, b* 67.20 of the D65 white.
+    TColorManager red;
+    red.SetSourceModel(ColorModel::CIELab);
+    red.SetSourceBits(16);
+    red.SourceFlags = {ConversionFlag::LabLumaByteScale};
+    const uint16_t samples[3] = {uint16_t(53.2408 / 100 * 65535 + 0.5), uint16_t(80.0925 * 256 + 0.5),
+                                 uint16_t(67.2032 * 256 + 0.5)};
+    Bytes sixteen, bgr(3, 0);
+    for (uint16_t v : samples) sixteen.insert(sixteen.end(), {uint8_t(v), uint8_t(v >> 8)});
+    red.ConvertPixels(sixteen.data(), bgr.data(), 1);
+    EXPECT_NEAR(bgr[0], 0, 1);
+    EXPECT_NEAR(bgr[1], 0, 1);
+    EXPECT_NEAR(bgr[2], 255, 1);
 }
 
 TEST(ColorManager, LumaChromaTablesForBothCentres) {
