@@ -17,7 +17,7 @@ struct TExtraTextRow {
 const std::array kExtraTexts = {
     TExtraTextRow{TExtraText::SmoothEnlargement, "Плавное увеличение", "Smooth enlargement"},
     TExtraTextRow{TExtraText::BlocksEnlargement, "Увеличение блоками", "Blocks enlargement"},
-    TExtraTextRow{TExtraText::SheetWindowTitle, "Лист для файлов", "Sheet for files"},
+    TExtraTextRow{TExtraText::SheetWindowTitle, "Лист", "Sheet"},
     TExtraTextRow{TExtraText::CancelSheet, "Отмена", "Cancel"},
     TExtraTextRow{TExtraText::A3Portrait, "A3 - книжный", "A3 - portrait"},
     TExtraTextRow{TExtraText::A3Landscape, "A3 - альбомный", "A3 - landscape"},
