@@ -155,7 +155,6 @@ void TForm1::BuildSourcePanel() {
     ChangeImage = glyphButton("ChangeImage", ImageList1[0]);
     sScrollBar1 = modeBar("sScrollBar1", 1);
     ChangePrinter = glyphButton("ChangePrinter", ImageList1[3]);
-    ChangePrinter->setToolTip("Настройка принтера");
     sLabelFX4 = Named(new QLabel(sPanel3), "sLabelFX4");
     sComboBox3 = Named(new QComboBox(sPanel3), "sComboBox3");
     sComboBox3->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -355,7 +354,6 @@ void TForm1::BuildPreviewArea() {
     sSpeedButton1->setIconSize(QSize(30, 30));
     sSpeedButton1->setAutoRaise(true);
     sSpeedButton1->setFixedSize(38, 38);
-    sSpeedButton1->setToolTip("Отменить операцию");
     sSpeedButton1->hide();
 
     // Document containers and the text list are never shown.
@@ -574,11 +572,9 @@ void TForm1::ApplyTexts() {
     SetPanelText(0, Text(kTextColumnNumber));
     SetPanelText(2, Text(kTextRowNumber));
     SetPanelText(4, Text(kTextPageNumber));
-    PageForm.sLabelFX1->setText(Text(kTextSheetSize));
-    PageForm.sComboBox1->setItemText(0, Text(kTextA4Portrait));
-    PageForm.sComboBox1->setItemText(1, Text(kTextA4Landscape));
-    PageForm.sLabel1->setText(Text(kTextWidthHeight));
-    PageForm.sLabelFX2->setText(Text(kTextResolution));
+    PageForm.ApplyTexts(Texts);
+    ShowHints();
+    qtTranslations_.Use(LanguageOf(Texts));
     FitGridToTexts();
 }
 
@@ -693,12 +689,14 @@ void TForm1::sScrollBar1Change() {
 
 void TForm1::ChangePrinterClick(QObject* sender) {
     if (sScrollBar1->value() == 0) {
-        if (platform::Printer().Printers().empty())
+        printerMissing_ = platform::Printer().Printers().empty();
+        if (printerMissing_)
             Nested([this] { sScrollBar1->setValue(1); });  // runs the sheet set-up at once
         else
             SetUpPrinterSheet(sender);
     }
-    if (sScrollBar1->value() == 1) SetUpPaperSheet(sender);
+    if (sScrollBar1->value() == 1 && !SetUpPaperSheet(sender)) return;
+    ShowHints();
 
     MarginXMm = DefaultMarginMm(OffsetLeftPx, OffsetRightPx, PxPerMmX);
     MarginYMm = DefaultMarginMm(OffsetTopPx, OffsetBottomPx, PxPerMmY);
@@ -713,6 +711,18 @@ void TForm1::SetUpPrinterSheet(QObject* sender) {
     if (sender == ChangePrinter) printer.PrintDialog();
     ChangePrinter->setToolTip(QString::fromStdString(printer.PrinterName() + " "));
     ApplySheet(SheetOfPrinter(printer));
+}
+
+void TForm1::ShowHints() {
+    const bool printerMode = sScrollBar1->value() == 0;
+    // In printer mode the set-up button names the printer it sets up (set with the printer).
+    if (!printerMode) ChangePrinter->setToolTip(Extra(TExtraText::SheetSetUpHint));
+    sBitBtn1->setToolTip(Extra(printerMode           ? TExtraText::PrintHint
+                                   : printerMissing_ ? TExtraText::PrintOffWithoutPrinterHint
+                                                     : TExtraText::PrintOffInSheetModeHint));
+    sScrollBar2->setToolTip(Extra(TExtraText::SourceModeHint));
+    sScrollBar1->setToolTip(Extra(TExtraText::OutputModeHint));
+    sSpeedButton1->setToolTip(Extra(TExtraText::CancelRunHint));
 }
 
 void TForm1::ApplySheet(const TSheetGeometry& sheet) {
@@ -748,19 +758,21 @@ TLayout TForm1::CurrentLayout() const {
     return layout;
 }
 
-void TForm1::SetUpPaperSheet(QObject* sender) {
+bool TForm1::SetUpPaperSheet(QObject* sender) {
     QRect frame = frameGeometry();
     PageForm.move(frame.left() + 97, frame.top() + 105);
     if (sender == ChangePrinter) {
-        PageForm.exec();
+        const bool chosen = PageForm.Choose();
         // Coming back from the sheet window activates the main window again.
         HandleEvent([this] { FormActivate(); });
+        if (!chosen) return false;
     }
     SheetWidthMm = PageForm.sSpinEdit1->Value();
     SheetHeightMm = PageForm.sSpinEdit2->Value();
     // Without a chosen resolution the sheet keeps the one it had.
     if (int dpi = PageForm.SelectedDpi()) PxPerMmX = PxPerMmFromDpi(dpi);
     ApplySheet(SheetFromPaper(PageForm.sSpinEdit1->Value(), PageForm.sSpinEdit2->Value(), PxPerMmX));
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

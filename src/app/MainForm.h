@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "app/QtTranslations.h"
 #include "poster/Geometry.h"
 #include "poster/Preview.h"
 #include "poster/SetAsString.h"
@@ -249,7 +250,10 @@ private:
     /// Puts the size of the layout on screen back into the size edits.
     void RestoreShownSize();
     void SetUpPrinterSheet(QObject* sender);
-    void SetUpPaperSheet(QObject* sender);
+    /// False when the sheet window was cancelled: the sheet stays as it was.
+    bool SetUpPaperSheet(QObject* sender);
+    /// The tooltips for the mode and the texts in use.
+    void ShowHints();
     /// Stores a sheet from the printer or the sheet window in the geometry variables.
     void ApplySheet(const TSheetGeometry& sheet);
     /// The sheet and the last recomputation as the geometry variables hold them.
@@ -269,6 +273,8 @@ private:
     int handlerDepth_ = 0;
     std::exception_ptr pendingError_;
     bool activatedOnce_ = false;
+    bool printerMissing_ = false;  // sheet mode because no printer is installed
+    TQtTranslations qtTranslations_;
     /// The poster size of the layout on screen, once there is one.
     std::optional<std::pair<int, int>> shownSize_;
 };

@@ -17,6 +17,35 @@ struct TExtraTextRow {
 const std::array kExtraTexts = {
     TExtraTextRow{TExtraText::SmoothEnlargement, "Плавное увеличение", "Smooth enlargement"},
     TExtraTextRow{TExtraText::BlocksEnlargement, "Увеличение блоками", "Blocks enlargement"},
+    TExtraTextRow{TExtraText::SheetWindowTitle, "Лист", "Sheet"},
+    TExtraTextRow{TExtraText::CancelSheet, "Отмена", "Cancel"},
+    TExtraTextRow{TExtraText::A3Portrait, "A3 - книжный", "A3 - portrait"},
+    TExtraTextRow{TExtraText::A3Landscape, "A3 - альбомный", "A3 - landscape"},
+    TExtraTextRow{TExtraText::A5Portrait, "A5 - книжный", "A5 - portrait"},
+    TExtraTextRow{TExtraText::A5Landscape, "A5 - альбомный", "A5 - landscape"},
+    TExtraTextRow{TExtraText::LetterPortrait, "Letter - книжный", "Letter - portrait"},
+    TExtraTextRow{TExtraText::LetterLandscape, "Letter - альбомный", "Letter - landscape"},
+    TExtraTextRow{TExtraText::LegalPortrait, "Legal - книжный", "Legal - portrait"},
+    TExtraTextRow{TExtraText::LegalLandscape, "Legal - альбомный", "Legal - landscape"},
+    TExtraTextRow{TExtraText::TabloidPortrait, "Tabloid - книжный", "Tabloid - portrait"},
+    TExtraTextRow{TExtraText::TabloidLandscape, "Tabloid - альбомный", "Tabloid - landscape"},
+    TExtraTextRow{TExtraText::SourceModeHint, "Откуда берётся картинка: файл, сканер или буфер обмена",
+                  "Where the picture comes from: a file, a scanner or the clipboard"},
+    TExtraTextRow{TExtraText::OutputModeHint, "Куда идёт плакат: на принтер или в файлы листов заданного размера",
+                  "Where the poster goes: to the printer, or to files of sheets of a size you type"},
+    TExtraTextRow{TExtraText::SheetSetUpHint, "Размер и разрешение листа, на которые плакат режется в файлы",
+                  "Size and resolution of the sheets the poster is cut into for saving to files"},
+    TExtraTextRow{TExtraText::PrintHint, "Напечатать выбранные страницы на принтере",
+                  "Print the chosen pages on the printer"},
+    TExtraTextRow{TExtraText::PrintOffInSheetModeHint,
+                  "В режиме листа печать выключена: страницы сохраняются в файлы. Полоса над кнопкой листа "
+                  "возвращает принтер",
+                  "Printing is off in sheet mode: the pages are saved to files. The bar above the sheet button "
+                  "brings the printer back"},
+    TExtraTextRow{TExtraText::PrintOffWithoutPrinterHint,
+                  "Печать выключена: принтер не установлен. Страницы можно сохранить в файлы",
+                  "Printing is off: no printer is installed. The pages can be saved to files"},
+    TExtraTextRow{TExtraText::CancelRunHint, "Отменить операцию", "Cancel the operation"},
 };
 
 // A byte of a UTF-8 sequence that starts a Cyrillic letter (U+0400..U+04FF).

@@ -20,6 +20,27 @@ TTextLanguage LanguageOf(const TInterfaceTexts& texts);
 enum class TExtraText {
     SmoothEnlargement,
     BlocksEnlargement,
+    // The sheet window: its title, its cancel button and the paper sizes beside A4.
+    SheetWindowTitle,
+    CancelSheet,
+    A3Portrait,
+    A3Landscape,
+    A5Portrait,
+    A5Landscape,
+    LetterPortrait,
+    LetterLandscape,
+    LegalPortrait,
+    LegalLandscape,
+    TabloidPortrait,
+    TabloidLandscape,
+    // Tooltips of the main window.
+    SourceModeHint,
+    OutputModeHint,
+    SheetSetUpHint,
+    PrintHint,
+    PrintOffInSheetModeHint,
+    PrintOffWithoutPrinterHint,
+    CancelRunHint,
     Count  // not a text: the number of texts
 };
 
