@@ -1,8 +1,11 @@
 #include "app/MainForm.h"
 #include "readers/ReaderWarnings.h"
 
+#include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QColor>
+#include <QPalette>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -12,6 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "app/Glyphs.h"
@@ -125,6 +129,7 @@ void TForm1::BuildControls() {
         }
     }
     strip->addStretch(1);
+    BuildSummaryLine(layout);
     BuildPreviewArea();
     layout->addWidget(sScrollBox1, 1);
     setCentralWidget(central);
@@ -325,8 +330,45 @@ void TForm1::BuildOutputPanel() {
     grid->addWidget(sProgressBar1, 4, 0, 1, 2);
     BuildOutputChoices();
     grid->addWidget(EnlargeChoice, 5, 0, 1, 2);
-    grid->setRowStretch(6, 1);
+    grid->addWidget(LabelsChoice, 6, 0, 1, 2);
+    grid->setRowStretch(7, 1);
     KeepDesignWidth(grid);
+}
+
+void TForm1::BuildSummaryLine(QBoxLayout* column) {
+    auto* line = new QHBoxLayout();
+    line->setContentsMargins(6, 1, 6, 1);
+    line->setSpacing(6);
+    PosterSummary = Named(new QLabel(column->parentWidget()), "PosterSummary");
+    SoftPrintWarning = Named(new QLabel(column->parentWidget()), "SoftPrintWarning");
+    QPalette warning = SoftPrintWarning->palette();
+    warning.setColor(QPalette::WindowText, QColor(176, 0, 0));
+    SoftPrintWarning->setPalette(warning);
+    SoftPrintWarning->hide();
+    line->addWidget(PosterSummary);
+    line->addWidget(SoftPrintWarning);
+    line->addStretch(1);
+    column->addLayout(line);
+}
+
+void TForm1::ShowSummary() {
+    if (!HasPicture() || !shownSize_ || AllCount->text().isEmpty()) {
+        PosterSummary->clear();
+        SoftPrintWarning->hide();
+        return;
+    }
+    const TPictureDpi dpi = PictureDpi(CurrentSheet(), CurrentLayout().Scale);
+    const QString dpiText = dpi.X == dpi.Y ? QString::number(dpi.X) : QString("%1 × %2").arg(dpi.X).arg(dpi.Y);
+    PosterSummary->setText(Extra(TExtraText::PosterSummary)
+                               .arg(shownSize_->first)
+                               .arg(shownSize_->second)
+                               .arg(ColCount->text(), RowCount->text(), AllCount->text())
+                               .arg(std::lround(SheetWidthMm))
+                               .arg(std::lround(SheetHeightMm))
+                               .arg(dpiText));
+    // Below 100 picture pixels per inch the enlargement shows on paper.
+    SoftPrintWarning->setText(Extra(TExtraText::SoftPrint));
+    SoftPrintWarning->setVisible(std::min(dpi.X, dpi.Y) < 100);
 }
 
 void TForm1::BuildPreviewArea() {
@@ -418,7 +460,21 @@ void TForm1::ConnectHandlers() {
         connect(output, &QPushButton::clicked, this,
                 [this, output] { HandleEvent([this, output] { BitBtn4Click(output); }); });
     connect(qApp, &QApplication::focusChanged, this, &TForm1::OnFocusChanged);
+    ConnectEnterKeys();
     ConnectDesktopWays();
+}
+
+void TForm1::ConnectEnterKeys() {
+    // Enter applies a size, margin, overlap or page list as leaving its field does; the field
+    // keeps the focus.
+    for (TSpinEdit* edit : {NewWidth, NewHeight})
+        connect(edit->Editor(), &QLineEdit::returnPressed, this, [this] { HandleEvent([this] { NewWidthExit(); }); });
+    connect(sEdit5, &QLineEdit::returnPressed, this, [this] { HandleEvent([this] { sEdit5Exit(); }); });
+    // A cell editor closed by Enter has handed its text to the grid just before.
+    connect(StringGrid1->itemDelegate(), &QAbstractItemDelegate::closeEditor, this,
+            [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
+                if (hint == QAbstractItemDelegate::SubmitModelCache) HandleEvent([this] { StringGrid1Exit(); });
+            });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -569,6 +625,8 @@ void TForm1::ApplyTexts() {
     sLabelFX1->setText(Text(kTextFragmentProgress));
     EnlargeChoice->setItemText(0, Extra(TExtraText::SmoothEnlargement));
     EnlargeChoice->setItemText(1, Extra(TExtraText::BlocksEnlargement));
+    LabelsChoice->setText(Extra(TExtraText::AssemblyLabels));
+    ShowSummary();
     SetPanelText(0, Text(kTextColumnNumber));
     SetPanelText(2, Text(kTextRowNumber));
     SetPanelText(4, Text(kTextPageNumber));
@@ -672,6 +730,7 @@ void TForm1::PictureArrived() {
     SetNewWidth(SourceImage->Width());
     sComboBox2->setCurrentIndex(0);
     sComboBox2Change();
+    sButton2Click();  // a new picture starts from all its pages
     for (QFrame* panel : {sPanel4, sPanel2, sPanel5}) panel->setEnabled(true);
 }
 
@@ -802,6 +861,7 @@ void TForm1::RefuseUnusableSheets() {
 }
 
 void TForm1::RecomputeLayout() {
+    const QString columnsBefore = ColCount->text(), rowsBefore = RowCount->text();
     std::exception_ptr failure;
     try {
         // A poster without printer pixels cannot be previewed, counted or scaled.
@@ -816,9 +876,6 @@ void TForm1::RecomputeLayout() {
                                           {MarginXMm, MarginYMm, OverlapXMm, OverlapYMm});
         ColCount->setText(QString::number(counts.Columns));
         RowCount->setText(QString::number(counts.Rows));
-        DrawPreviewGrid(DIBView1->DIB(), int(std::clamp<int64_t>(counts.Columns, 0, INT32_MAX)),
-                        int(std::clamp<int64_t>(counts.Rows, 0, INT32_MAX)), UsableWidthMm, OverlapXMm, UsableHeightMm,
-                        OverlapYMm, NewWidth->Value(), NewHeight->Value());
         int64_t pages = int64_t{StrToInt(Std(ColCount->text()))} * StrToInt(Std(RowCount->text()));
         AllCount->setText(QString::number(pages));
         FitCountsToTexts();
@@ -832,10 +889,15 @@ void TForm1::RecomputeLayout() {
         ScaleYNum = scale.ScaleYNum;
         ScaleYDen = scale.ScaleYDen;
         shownSize_ = {NewWidth->Value(), NewHeight->Value()};
+        ShowSummary();
     } catch (...) {
         failure = std::current_exception();
     }
-    sButton2Click();
+    // The chosen pages are the same sheets while the grid stays; a new grid starts from all.
+    if (ColCount->text() != columnsBefore || RowCount->text() != rowsBefore)
+        sButton2Click();
+    else
+        ShowSheetsToProduce();
     DIBView1->update();
     update();
     if (failure) std::rethrow_exception(failure);
@@ -849,10 +911,26 @@ double TForm1::BuildPreview() {
     int height = CheckedInt32(CheckedTrunc(NewHeight->Value() * k));
     // An unchanged picture at an unchanged size comes from the builder's kept image, so
     // typing margins on a large picture does not blur it again.
-    TDIB preview;
-    previewBuilder_.Build(*SourceImage, width, height, preview);
-    DIBView1->SetDIB(preview);
+    previewBuilder_.Build(*SourceImage, width, height, previewPlain_);
+    DIBView1->SetDIB(previewPlain_);
     return k;
+}
+
+void TForm1::ShowPreviewMarks() {
+    // Over a copy of the built preview, so a change of the page set does not blur again.
+    // Drawn for the layout on screen, which a refused size has not replaced.
+    if (!HasPicture() || previewPlain_.Empty() || !shownSize_) return;
+    const auto [posterWidthMm, posterHeightMm] = *shownSize_;
+    TDIB shown;
+    shown.Assign(previewPlain_);
+    const int columns = int(std::clamp<int64_t>(StrToIntDef(Std(ColCount->text()), 0), 0, INT32_MAX));
+    const int rows = int(std::clamp<int64_t>(StrToIntDef(Std(RowCount->text()), 0), 0, INT32_MAX));
+    DimUnchosenPages(shown, columns, rows, UsableWidthMm, OverlapXMm, UsableHeightMm, OverlapYMm, posterWidthMm,
+                     posterHeightMm, SetAsString1);
+    DrawPreviewGrid(shown, columns, rows, UsableWidthMm, OverlapXMm, UsableHeightMm, OverlapYMm, posterWidthMm,
+                    posterHeightMm);
+    DIBView1->SetDIB(shown);
+    DIBView1->update();
 }
 
 void TForm1::SetNewWidth(int value) {
@@ -951,7 +1029,6 @@ void TForm1::sComboBox2Change() {
             break;
     }
     RecomputeLayout();
-    sButton2Click();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -975,6 +1052,7 @@ void TForm1::ShowSheetsToProduce() {
     const QString sheets = counted ? QString(" (%1)").arg(SheetsToProduce()) : QString();
     sBitBtn1->setText(Text(kTextPrint) + sheets);
     sBitBtn2->setText(Text(kTextSave) + sheets);
+    ShowPreviewMarks();
 }
 
 void TForm1::sButton2Click() {

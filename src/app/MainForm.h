@@ -6,6 +6,7 @@
 // default error report: an error ends the handler, its text is shown in a message box, and
 // the window stays usable with the state the handler had reached.
 #pragma once
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -123,6 +124,10 @@ public:
     QWidget* OleContainer1;
     QWidget* OleContainer2;
     QPlainTextEdit* sMemo1;
+    /// The poster at a glance above the preview: size, sheets, picture pixels per inch.
+    QLabel* PosterSummary = nullptr;
+    /// Beside the summary while the picture has fewer than 100 pixels per inch of paper.
+    QLabel* SoftPrintWarning = nullptr;
     QStatusBar* sStatusBar1;
     std::array<QLabel*, 6> StatusPanels{};
     platform::FileDialogRequest sOpenDialog1;
@@ -160,6 +165,10 @@ public:
     void RecomputeLayout();
     /// Rebuilds the preview image; answers preview pixels per poster millimetre.
     double BuildPreview();
+    /// Shows the built preview with the pages not chosen dimmed and the sheet grid over it.
+    void ShowPreviewMarks();
+    /// How many times the preview was blurred and stretched.
+    int PreviewRenders() const { return previewBuilder_.Renders(); }
     /// Steps 2 to 6 of a recomputation: the sheet and its page window in both units.
     void ConvertSheet();
     /// After every attempt to bring in a picture: reset size and split mode for it and
@@ -167,9 +176,10 @@ public:
     void PictureArrived();
     /// Makes picture the poster's picture (taking it over) and runs PictureArrived.
     void SetSourceImage(std::unique_ptr<TDIB> picture);
-    /// The output panel's enlargement choice (smooth or blocks).
+    /// The output panel's enlargement choice (smooth or blocks) and the assembly-aids switch.
     void BuildOutputChoices();
     QComboBox* EnlargeChoice = nullptr;
+    QCheckBox* LabelsChoice = nullptr;
     bool HasPicture() const;
     /// True while sheets are being printed or saved.
     bool OutputRunning() const { return outputRunning_; }
@@ -229,10 +239,15 @@ private:
     void BuildCutPanel();
     void BuildOutputPanel();
     void BuildPreviewArea();
+    void BuildSummaryLine(QBoxLayout* column);
+    /// Puts the layout on screen into the summary line.
+    void ShowSummary();
     void BuildStatusBar();
     void ConnectHandlers();
     /// Dropping files or pictures on the window and the paste key (MainFormDesktop.cpp).
     void ConnectDesktopWays();
+    /// Enter in a size, margin, overlap or page-list field.
+    void ConnectEnterKeys();
     void PlaceCornerButtons();
     void FitGridToTexts();
     void FitCountsToTexts();
@@ -268,6 +283,7 @@ private:
     std::string languageDir_;
     std::string systemLocale_;
     TPreviewBuilder previewBuilder_;
+    TDIB previewPlain_;  // the built preview, without dimming and grid
     bool outputRunning_ = false;
     std::vector<std::pair<QWidget*, bool>> lockedControls_;  // enabled states before a run
     int handlerDepth_ = 0;

@@ -72,6 +72,9 @@ void TForm1::BuildOutputChoices() {
     EnlargeChoice->addItem(Extra(TExtraText::SmoothEnlargement));
     EnlargeChoice->addItem(Extra(TExtraText::BlocksEnlargement));
     EnlargeChoice->setCurrentIndex(0);
+    LabelsChoice = new QCheckBox(Extra(TExtraText::AssemblyLabels), sPanel2);
+    LabelsChoice->setObjectName("LabelsChoice");
+    LabelsChoice->setChecked(false);
 }
 
 void TForm1::LockForOutput(bool locked) {
@@ -171,6 +174,7 @@ void TForm1::BitBtn4Click(QObject* sender) {
     if (!SourceImage) throw EInvalidOperation("There is no picture to output");
     layout.Enlargement =
         EnlargeChoice && EnlargeChoice->currentIndex() == 1 ? TEnlargement::Blocks : TEnlargement::Smooth;
+    layout.Labels = LabelsChoice && LabelsChoice->isChecked();
     TWindowOutput host(*this);
     std::vector<int> chosen(pages.begin(), pages.end());
     if (save && NamesPdf(base))

@@ -100,13 +100,9 @@ TEnlargement EnlargementOption(const std::string& text) {
 }
 
 // Picture pixels per inch of paper, "X" or "XxY" when the axes differ.
-std::string PictureDpi(const TSheetGeometry& sheet, const TLayout& layout) {
-    auto dpi = [](double pxPerMm, int num, int den) {
-        return num == 0 ? 0 : int(std::lround(pxPerMm * 25.4 * den / num));
-    };
-    const int x = dpi(sheet.PxPerMmX, layout.Scale.ScaleXNum, layout.Scale.ScaleXDen);
-    const int y = dpi(sheet.PxPerMmY, layout.Scale.ScaleYNum, layout.Scale.ScaleYDen);
-    return x == y ? std::to_string(x) : std::to_string(x) + "x" + std::to_string(y);
+std::string PictureDpiText(const TSheetGeometry& sheet, const TLayout& layout) {
+    const TPictureDpi dpi = PictureDpi(sheet, layout.Scale);
+    return dpi.X == dpi.Y ? std::to_string(dpi.X) : std::to_string(dpi.X) + "x" + std::to_string(dpi.Y);
 }
 
 // The typed sheet's resolution: above it one sheet image outgrows the picture memory limit.
@@ -348,7 +344,7 @@ int RunPoster(const std::vector<std::string>& args) {
               << "overlaps_px=" << c.OverlapXPx << "x" << c.OverlapYPx << "\n"
               << "scale_x=" << layout.Scale.ScaleXNum << ":" << layout.Scale.ScaleXDen << "\n"
               << "scale_y=" << layout.Scale.ScaleYNum << ":" << layout.Scale.ScaleYDen << "\n"
-              << "picture_dpi=" << PictureDpi(sheet, layout) << std::endl;
+              << "picture_dpi=" << PictureDpiText(sheet, layout) << std::endl;
     if (o.dryRun) return 0;
 
     const TIntArray chosen = o.pages ? ChosenPages(*o.pages, int32_t(layout.Pages)) : TIntArray{};

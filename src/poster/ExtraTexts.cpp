@@ -46,6 +46,12 @@ const std::array kExtraTexts = {
                   "Печать выключена: принтер не установлен. Страницы можно сохранить в файлы",
                   "Printing is off: no printer is installed. The pages can be saved to files"},
     TExtraTextRow{TExtraText::CancelRunHint, "Отменить операцию", "Cancel the operation"},
+    TExtraTextRow{TExtraText::AssemblyLabels, "Метки и схема сборки", "Assembly labels and map"},
+    TExtraTextRow{TExtraText::PosterSummary,
+                  "Плакат %1 × %2 мм; листы %6 × %7 мм: %3 × %4 = %5; %8 точек картинки на дюйм",
+                  "Poster %1 × %2 mm; %3 × %4 = %5 sheets of %6 × %7 mm; %8 picture pixels per inch"},
+    TExtraTextRow{TExtraText::SoftPrint, "меньше 100 на дюйм: отпечаток будет нерезким",
+                  "below 100 per inch: the print will look soft"},
 };
 
 // A byte of a UTF-8 sequence that starts a Cyrillic letter (U+0400..U+04FF).

@@ -41,6 +41,9 @@ enum class TExtraText {
     PrintOffInSheetModeHint,
     PrintOffWithoutPrinterHint,
     CancelRunHint,
+    AssemblyLabels,
+    PosterSummary,  // %1 x %2 mm, %3 x %4 = %5 sheets of %6 x %7 mm, %8 pixels per inch
+    SoftPrint,
     Count  // not a text: the number of texts
 };
 

@@ -194,6 +194,15 @@ TPosterScale PosterScale(const TPosterPixels& poster, int pictureWidth, int pict
     return scale;
 }
 
+TPictureDpi PictureDpi(const TSheetGeometry& sheet, const TPosterScale& scale) {
+    // A picture pixel spans num / den printer pixels.
+    auto dpi = [](double pxPerMm, int num, int den) {
+        return num == 0 ? 0 : int(std::lround(pxPerMm * 25.4 * den / num));
+    };
+    return {dpi(sheet.PxPerMmX, scale.ScaleXNum, scale.ScaleXDen),
+            dpi(sheet.PxPerMmY, scale.ScaleYNum, scale.ScaleYDen)};
+}
+
 void ReduceRatio(int& a, int& b) {
     if (a < 1 || b < 1) throw Exception(Format("Cannot reduce the ratio %d : %d.", a, b));
     // Euclid's remainders give the same divisor as repeated subtraction, without a loop

@@ -80,6 +80,12 @@ struct TPosterScale {
 /// Poster pixels : picture pixels per axis, reduced. A picture without pixels is refused.
 TPosterScale PosterScale(const TPosterPixels& poster, int pictureWidth, int pictureHeight);
 
+/// Picture pixels per inch of paper across and down; 0 on an axis without a scale.
+struct TPictureDpi {
+    int X = 0, Y = 0;
+};
+TPictureDpi PictureDpi(const TSheetGeometry& sheet, const TPosterScale& scale);
+
 /// Divides both by their greatest common divisor; both must be at least 1.
 void ReduceRatio(int& a, int& b);
 

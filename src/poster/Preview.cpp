@@ -1,6 +1,8 @@
 #include "poster/Preview.h"
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 
 #include "poster/Geometry.h"
 #include "core/Exceptions.h"
@@ -81,6 +83,38 @@ void DrawPreviewGrid(TDIB& preview, int columns, int rows, double usableWidthMm,
         canvas.LineTo(width, y);
     }
     canvas.Pen.Style = TPenStyle::psSolid;
+}
+
+void DimUnchosenPages(TDIB& preview, int columns, int rows, double usableWidthMm, int overlapXMm, double usableHeightMm,
+                      int overlapYMm, int posterWidthMm, int posterHeightMm, const TSetAsString& chosen) {
+    if (preview.Empty() || preview.BitCount() != 24 || columns < 1 || rows < 1) return;
+    const int width = preview.Width(), height = preview.Height();
+    const double columnStep = GridStep(usableWidthMm, overlapXMm, width, posterWidthMm);
+    const double rowStep = GridStep(usableHeightMm, overlapYMm, height, posterHeightMm);
+    if (!(columnStep > 0 && rowStep > 0)) return;
+    // The cell of a pixel as the pointer finds it; the last column and row take the rest.
+    auto cellOf = [](int at, double step, int count) {
+        return int(std::min<double>(count - 1, std::floor(at / step)));
+    };
+    std::vector<int> columnOf(static_cast<size_t>(width));
+    for (int x = 0; x < width; ++x) columnOf[size_t(x)] = cellOf(x, columnStep, columns);
+    std::vector<bool> rowChosen(static_cast<size_t>(columns));
+    int lastRow = -1;
+    for (int y = 0; y < height; ++y) {
+        const int row = cellOf(y, rowStep, rows);
+        if (row != lastRow) {
+            for (int column = 0; column < columns && column <= columnOf.back(); ++column) {
+                const int64_t page = int64_t{row} * columns + column + 1;
+                rowChosen[size_t(column)] = page <= INT32_MAX && chosen.Contains(int32_t(page));
+            }
+            lastRow = row;
+        }
+        uint8_t* pixel = preview.ScanLine(y);
+        for (int x = 0; x < width; ++x, pixel += 3) {
+            if (rowChosen[size_t(columnOf[size_t(x)])]) continue;
+            for (int channel = 0; channel < 3; ++channel) pixel[channel] = uint8_t((2 * pixel[channel] + 3 * 128) / 5);
+        }
+    }
 }
 
 std::optional<TPointerCell> PointerCell(int x, int y, int controlWidth, int controlHeight, int previewWidth,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "image/DIB.h"
+#include "poster/SetAsString.h"
 
 namespace tilvorn {
 
@@ -42,6 +43,11 @@ double GridStep(double usableMm, int overlapMm, int previewSize, int posterSizeM
 /// Dotted black lines at every whole column and row step but the first, across the preview.
 void DrawPreviewGrid(TDIB& preview, int columns, int rows, double usableWidthMm, int overlapXMm, double usableHeightMm,
                      int overlapYMm, int posterWidthMm, int posterHeightMm);
+
+/// Washes out the sheets of a 24-bit preview whose pages are not in chosen, each pixel 60 % of
+/// the way to mid-grey; sheets are cut as the grid and the pointer cut them.
+void DimUnchosenPages(TDIB& preview, int columns, int rows, double usableWidthMm, int overlapXMm, double usableHeightMm,
+                      int overlapYMm, int posterWidthMm, int posterHeightMm, const TSetAsString& chosen);
 
 /// The column, row (both from 1) and page under a pointer.
 struct TPointerCell {

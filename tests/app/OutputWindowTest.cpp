@@ -199,6 +199,25 @@ TEST_F(OutputWindowTest, PrintingOffersThePauseAfterEveryFifthPage) {
     }
 }
 
+TEST_F(OutputWindowTest, TheLabelsSwitchPrintsTheMapAsAJobOfItsOwnFirst) {
+    StartWithPrinter();
+    GiveHalves(300, 600);
+    SetColumns(3);
+    ASSERT_NE(form->LabelsChoice, nullptr);
+    EXPECT_FALSE(form->LabelsChoice->isChecked()) << "assembly aids are off by default";
+    form->SetAsString1.SetAsString("1-2");
+    form->HandleEvent([this] { form->BitBtn4Click(form->sBitBtn1); });
+    ASSERT_EQ(printer.jobs.size(), 2u);
+    EXPECT_EQ(printer.jobs[0].title, "(1;1)");
+    printer.jobs.clear();
+    form->LabelsChoice->setChecked(true);
+    form->HandleEvent([this] { form->BitBtn4Click(form->sBitBtn1); });
+    ASSERT_EQ(printer.jobs.size(), 3u);
+    EXPECT_EQ(printer.jobs[0].title, "(map)");
+    EXPECT_EQ(printer.jobs[1].title, "(1;1)");
+    EXPECT_EQ(printer.jobs[2].title, "(1;2)");
+}
+
 TEST_F(OutputWindowTest, CancelStopsAfterTheCurrentSheetAndOnlyThisRun) {
     StartWithPrinter();
     GiveHalves(300, 600);

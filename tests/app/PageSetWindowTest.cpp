@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "WindowSupport.h"
+#include "image/view/DIBView.h"
+#include "poster/Preview.h"
 
 namespace tilvorn::test {
 namespace {
@@ -58,6 +60,41 @@ TEST_F(WindowTest, ClickingThePreviewTogglesThePageUnderThePointer) {
     Type(form->sEdit5, "3,2,1");
     QTest::mouseClick(form->DIBView1, Qt::LeftButton);
     EXPECT_EQ(S(form->sEdit5->text()), "1-3");
+}
+
+TEST_F(WindowTest, PagesNotChosenAreDimmedOnThePreviewWithoutBlurringAgain) {
+    Start();
+    GivePicture(3000, 2000);  // black: a dimmed sheet turns grey
+    ASSERT_EQ(S(form->sEdit5->text()), "1-105");
+    const int renders = form->PreviewRenders();
+    // The middle of the preview cell of a page (from 1), as the view shows it.
+    auto shade = [this](int page) {
+        const TDIB& preview = form->DIBView1->DIB();
+        const int columns = std::stoi(S(form->ColCount->text()));
+        const double cs = GridStep(form->UsableWidthMm, form->OverlapXMm, preview.Width(), form->NewWidth->Value());
+        const double rs = GridStep(form->UsableHeightMm, form->OverlapYMm, preview.Height(), form->NewHeight->Value());
+        const int x = int(((page - 1) % columns + 0.5) * cs), y = int(((page - 1) / columns + 0.5) * rs);
+        return int(ColorGreen(GetStorePixel(*preview.Image(), x, y)));
+    };
+    EXPECT_EQ(shade(1), 0);
+    EXPECT_EQ(shade(17), 0);
+    QTest::mouseClick(form->sButton1, Qt::LeftButton);  // None
+    EXPECT_GT(shade(1), 60);
+    EXPECT_GT(shade(17), 60);
+    const int dimmed = shade(1);
+    form->SetPanelText(5, "17");  // the page the pointer is over
+    QTest::mouseClick(form->DIBView1, Qt::LeftButton);
+    EXPECT_EQ(shade(17), 0);
+    EXPECT_EQ(shade(1), dimmed);
+    EXPECT_EQ(shade(18), dimmed);
+    Type(form->sEdit5, "1,18");
+    LeaveFocus();
+    EXPECT_EQ(shade(1), 0);
+    EXPECT_EQ(shade(18), 0);
+    EXPECT_EQ(shade(17), dimmed);
+    QTest::mouseClick(form->sButton2, Qt::LeftButton);  // All
+    for (int page : {1, 17, 18, 30}) EXPECT_EQ(shade(page), 0) << page;
+    EXPECT_EQ(form->PreviewRenders(), renders) << "the blurred preview is kept, not built again";
 }
 
 }  // namespace

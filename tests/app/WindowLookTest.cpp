@@ -52,12 +52,11 @@ protected:
             int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
             fits(button, button->text(), button->width() - icon - 8);
         }
-        {
+        for (QCheckBox* box : {form->KeepScale, form->LabelsChoice}) {
             QStyleOptionButton option;
-            option.initFrom(form->KeepScale);
-            QRect contents =
-                form->KeepScale->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, form->KeepScale);
-            fits(form->KeepScale, form->KeepScale->text(), contents.width());
+            option.initFrom(box);
+            QRect contents = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+            fits(box, box->text(), contents.width());
         }
         for (QComboBox* list : {form->sComboBox3, form->sComboBox2, form->EnlargeChoice}) {
             QStyleOptionComboBox option;
