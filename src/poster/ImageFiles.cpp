@@ -132,6 +132,19 @@ void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TD
     }
 }
 
+void LayBitmapFileOnWhite(TDIB& picture) {
+    if (!picture.HasAlphaChannel() || picture.BitCount() != 32 || !AlphaPlaneUsed(picture)) return;
+    bool seeThrough = false;
+    for (int y = 0; y < picture.Height() && !seeThrough; ++y) {
+        const uint8_t* row = picture.ScanLine(y);
+        for (int x = 0; x < picture.Width() && !seeThrough; ++x) seeThrough = row[4 * x + 3] != 255;
+    }
+    if (!seeThrough) return;
+    TDIB onWhite;
+    LayBitmapOnWhite(picture, true, nullptr, onWhite);
+    picture.Assign(&onWhite);
+}
+
 void LayReaderOnWhite(TReaderGraphic& reader, TDIB& picture) {
     // A bitmap that already is the 24-bit picture is handed over, not copied: the picture
     // shares the reader's pixels, and they stay its own once the reader is gone.

@@ -44,6 +44,11 @@ void LayReaderOnWhite(TReaderGraphic& reader, TDIB& picture);
 void LayBitmapOnWhite(TDIB& bitmap, bool useAlpha, const TColor* transparent, TDIB& picture,
                       std::span<const uint8_t> paletteAlpha = {});
 
+/// A bitmap file's picture whose alpha lets the paper through somewhere becomes the 24-bit
+/// picture laid on white; one without alpha, opaque, or with alpha zero everywhere (unused
+/// by its writer) keeps its pixels and depth.
+void LayBitmapFileOnWhite(TDIB& picture);
+
 /// Turns and mirrors a 24-bit picture stored with the given orientation (1..8, as TIFF's
 /// Orientation tag and EXIF code it) so that it stands upright, as photo viewers show it;
 /// 0, 1 and unknown codes leave it alone. Codes 5 to 8 swap width and height.

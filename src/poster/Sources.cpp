@@ -50,11 +50,7 @@ std::unique_ptr<TDIB> ReadStoredPicture(const std::string& fileName, uint8_t& or
             return ReadJpegFile(fileName, &orientation);
         case TExtensionBranch::Bitmap:
             picture->LoadFromFile(fileName);
-            if (picture->HasAlphaChannel()) {
-                TDIB onWhite;
-                LayBitmapOnWhite(*picture, true, nullptr, onWhite);
-                picture->Assign(&onWhite);
-            }
+            LayBitmapFileOnWhite(*picture);
             return picture;
         case TExtensionBranch::Document:
             break;

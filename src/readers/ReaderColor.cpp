@@ -623,7 +623,8 @@ void TColorManager::ConvertLab(Sources sources, uint8_t* target, uint32_t count,
     if (sourceBits_ != 8 && sourceBits_ != 16) return;
     const bool wide = sourceBits_ == 16;
     const bool planar = sources.size() > 1;
-    SampleCursor in(sources, 3, 3, wide ? 2 : 1, planar);
+    // Interleaved pixels may carry a further sample (alpha) after L, a and b.
+    SampleCursor in(sources, 3, std::max<unsigned>(sourceSamples_, 3), wide ? 2 : 1, planar);
     if (!in.valid) RaiseConversionError(readertext::NoConversionMethod);
     const size_t targetStep = TargetFlags.Contains(ConversionFlag::AlphaPresent) ? 4 : 3;
     const bool swap = SourceFlags.Contains(ConversionFlag::SwapBytes);
