@@ -336,18 +336,22 @@ void TForm1::BuildOutputPanel() {
 }
 
 void TForm1::BuildSummaryLine(QBoxLayout* column) {
-    auto* line = new QHBoxLayout();
+    // The warning gets a line of its own under the summary, so that neither sets the window's
+    // width, and keeps its room when hidden, so that the preview does not change size with it.
+    auto* line = new QVBoxLayout();
     line->setContentsMargins(6, 1, 6, 1);
-    line->setSpacing(6);
+    line->setSpacing(0);
     PosterSummary = Named(new QLabel(column->parentWidget()), "PosterSummary");
     SoftPrintWarning = Named(new QLabel(column->parentWidget()), "SoftPrintWarning");
     QPalette warning = SoftPrintWarning->palette();
     warning.setColor(QPalette::WindowText, QColor(176, 0, 0));
     SoftPrintWarning->setPalette(warning);
+    QSizePolicy keepsRoom = SoftPrintWarning->sizePolicy();
+    keepsRoom.setRetainSizeWhenHidden(true);
+    SoftPrintWarning->setSizePolicy(keepsRoom);
     SoftPrintWarning->hide();
     line->addWidget(PosterSummary);
     line->addWidget(SoftPrintWarning);
-    line->addStretch(1);
     column->addLayout(line);
 }
 
