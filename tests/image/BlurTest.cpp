@@ -5,27 +5,13 @@
 #include <cstring>
 
 #include "image/DIB.h"
+#include "support/TestSupport.h"
 #include "image/ImageTestSupport.h"
 
 using namespace tilvorn;
 using namespace tilvorn::test;
 
 namespace {
-
-// A picture with varied colours (and for indexed pictures a varied table).
-void MakeNoise(TDIB& dib, int w, int h, int bits, uint32_t seed) {
-    dib.PixelFormat = bits == 16 ? pf565 : pf888;
-    for (int i = 0; i < 256; ++i)
-        dib.ColorTable[size_t(i)] = {uint8_t(i * 7 + 3), uint8_t(255 - i), uint8_t(i * 13), 0};
-    dib.SetSize(w, h, bits);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = dib.ScanLine(y);
-        for (int i = 0; i < dib.RowBytes(); ++i) {
-            seed = seed * 1103515245u + 12345u;
-            row[i] = uint8_t(seed >> 16);
-        }
-    }
-}
 
 // The blur's result by its definition: the sums over each clipped window, taken from
 // summed-area tables so that large pictures and windows stay quick.

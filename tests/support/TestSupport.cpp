@@ -55,4 +55,18 @@ void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+void MakeNoise(TDIB& dib, int w, int h, int bits, uint32_t seed) {
+    dib.PixelFormat = bits == 16 ? pf565 : pf888;
+    for (int i = 0; i < 256; ++i)
+        dib.ColorTable[size_t(i)] = {uint8_t(i * 7 + 3), uint8_t(255 - i), uint8_t(i * 13), 0};
+    dib.SetSize(w, h, bits);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = dib.ScanLine(y);
+        for (int i = 0; i < dib.RowBytes(); ++i) {
+            seed = seed * 1103515245u + 12345u;
+            row[i] = uint8_t(seed >> 16);
+        }
+    }
+}
+
 }  // namespace tilvorn::test

@@ -1,7 +1,10 @@
-// Helpers shared by the test programs: where fixtures live, running peer tools.
+// Helpers shared by the test programs: where fixtures live, running peer tools, test pictures.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "image/DIB.h"
 
 namespace tilvorn::test {
 
@@ -17,5 +20,9 @@ int Run(const std::string& command);
 bool HaveTool(const std::string& program);
 std::vector<unsigned char> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+
+/// Fills a picture of the size and depth with pseudo-random bytes from the seed; indexed
+/// pictures get a varied colour table.
+void MakeNoise(TDIB& dib, int w, int h, int bits, uint32_t seed);
 
 }  // namespace tilvorn::test
