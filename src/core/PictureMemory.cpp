@@ -64,6 +64,14 @@ void CheckPictureMemory(uint64_t width, uint64_t height, int bitCount) {
         throw EOutOfMemory(PictureTooLargeText(width, height, bitCount));
 }
 
+void CheckReadingMemory(uint64_t bytes, uint64_t width, uint64_t height, int bitCount) {
+    if (bytes > PictureMemoryLimit())
+        throw EOutOfMemory(
+            Format("Reading the picture of %d × %d pixels at %d bits takes %s; one picture may take at "
+                   "most %s.",
+                   width, height, bitCount, SizeText(bytes), SizeText(PictureMemoryLimit())));
+}
+
 namespace {
 
 constexpr size_t kHugePage = size_t(2) << 20;

@@ -22,6 +22,11 @@ std::string PictureTooLargeText(uint64_t width, uint64_t height, int bitCount);
 /// Raises EOutOfMemory with PictureTooLargeText when the bitmap would pass the limit.
 void CheckPictureMemory(uint64_t width, uint64_t height, int bitCount);
 
+/// Raises EOutOfMemory when the buffers a reader needs beside the bitmap (a strip or tile of
+/// stored samples, say) would pass the limit: "Reading the picture of 100 × 70000 pixels at 64
+/// bits takes 4.3 GB; one picture may take at most 2.1 GB."
+void CheckReadingMemory(uint64_t bytes, uint64_t width, uint64_t height, int bitCount);
+
 /// size bytes of pixel memory, all 0, or nullptr when there is none. A block of many megabytes
 /// is mapped on its own and asked for in 2 MiB pages where the system has them: a picture's
 /// first writes then take a few hundred page faults instead of thousands.

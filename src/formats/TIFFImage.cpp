@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/ByteOrder.h"
+#include "core/PictureMemory.h"
 #include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 #include "readers/ReaderTexts.h"
@@ -608,8 +609,13 @@ void TTIFFGraphic::ReadImage(TStream& Stream) {
     ProgressArea = Rect(0, 0, 0, 1);
     TProgressPhase preparing(*this, readertext::Preparing);
     ReadDirectory(Stream, Properties.FirstDirectory);
-    SetupConverter(Stream);
-    DecodeStrips(Stream, preparing);
+    try {
+        SetupConverter(Stream);
+        DecodeStrips(Stream, preparing);
+    } catch (...) {
+        ReleasePixels();  // a refused file leaves no half-made picture behind
+        throw;
+    }
 }
 
 // What one stored byte can decode to, per coding: at most so many bytes (an LZW code of 9 bits
@@ -809,6 +815,18 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
     const uint32_t storedRowBytes =
         blocks ? uint32_t((uint64_t(blockWidth) + hStep - 1) / hStep * (hStep * vStep + 2)) : blockLineBytes;
     std::vector<uint8_t> spread;
+    {
+        // A band of blocks is held whole, with one tile, before its rows are converted; only the
+        // rows of a tile that lie in the picture are decoded.
+        const uint64_t listedRows =
+            tiled ? p.TileH : *std::max_element(p.StripRowCounts.begin(), p.StripRowCounts.end());
+        const uint64_t bandRows = std::min<uint64_t>(std::max<uint64_t>(listedRows, 1), height);
+        const uint64_t formRowBytes = blocks ? uint64_t(width) * 3 : lineBytes;
+        const uint64_t blockBytes = (bandRows + unitRows - 1) / unitRows * storedRowBytes;
+        const uint64_t working = tiled ? planes * bandRows * formRowBytes + blockBytes
+                                       : planes * std::max(blockBytes, bandRows * formRowBytes);
+        CheckReadingMemory(working, width, height, int(bitsPerPixel * planes));
+    }
 
     std::vector<uint32_t> offsets = GetIntegerList(Stream, tiled ? TagTileOffsets : TagStripOffsets);
     std::vector<uint32_t> byteCounts = GetIntegerList(Stream, tiled ? TagTileByteCounts : TagStripByteCounts);
@@ -960,7 +978,7 @@ void TTIFFGraphic::DecodeStrips(TStream& Stream, TProgressPhase& preparing) {
             std::vector<uint8_t>& buffer = buffers[plane];
             buffer.assign(size_t(rows) * formLineBytes + conversionSlack, 0);
             for (uint32_t t = 0; t < across; ++t) {
-                const size_t got = std::min<size_t>(decodeBlock(first + t, p.TileH, tile), rows);
+                const size_t got = std::min<size_t>(decodeBlock(first + t, rows, tile), rows);
                 const size_t x = size_t(t) * formBlockBytes;
                 const size_t bytes = std::min<size_t>(formBlockBytes, formLineBytes - x);
                 for (size_t r = 0; r < got; ++r)

@@ -100,5 +100,30 @@ TEST(HostileInput, PictureBeyondTheMemoryLimitIsRefusedNamingItsSize) {
     SetPictureMemoryLimit(0);
 }
 
+// A tile is decoded only as far down as the picture reaches, and what a band of tiles needs
+// beside the bitmap is held to the same limit as the bitmap.
+TEST(HostileInput, TileFarLargerThanThePictureTakesOnlyThePicturesRows) {
+    SetPictureMemoryLimit(uint64_t(64) << 20);
+    TTIFFGraphic reader;
+    reader.ReadImageFile(Hostile("tall-tile.tif"));
+    ASSERT_EQ(reader.Width(), 16);
+    ASSERT_EQ(reader.Height(), 16);
+    const auto* top = static_cast<const uint8_t*>(reader.ScanLine(0));
+    for (int x = 0; x < 16; ++x) EXPECT_EQ(top[3 * x + 2], 0xFF) << "red at " << x;
+
+    SetPictureMemoryLimit(uint64_t(1) << 20);
+    TTIFFGraphic refusing;
+    try {
+        refusing.ReadImageFile(Hostile("tall-tile.tif"));
+        ADD_FAILURE() << "16 rows of a 65536-pixel tile were held beside a 1 MB limit";
+    } catch (const EOutOfMemory& e) {
+        EXPECT_EQ(
+            e.Message(),
+            "Reading the picture of 16 × 16 pixels at 24 bits takes 3.1 MB; one picture may take at most 1.0 MB.");
+    }
+    EXPECT_TRUE(refusing.Empty());
+    SetPictureMemoryLimit(0);
+}
+
 }  // namespace
 }  // namespace tilvorn

@@ -75,6 +75,18 @@ def tiff_raw_no_counts():
     return tiff(5000, 5000, 1, 8, 3, bytes(300), byte_counts=False)
 
 
+def tiff_tall_tile():
+    # A 16 x 16 RGB picture in one uncompressed tile of 65536 x 65536 pixels (12.9 GB stored
+    # whole); the file holds the first 16 pixels of the tile's first row, all red.
+    pixels = b"\xff\0\0" * 16
+    tags = [(256, 4, 16), (257, 4, 16), (258, 3, 8), (259, 3, 1), (262, 3, 2), (277, 3, 3),
+            (322, 4, 65536), (323, 4, 65536), (324, 4, 0), (325, 4, len(pixels))]
+    tile_offset = 8 + 2 + 12 * len(tags) + 4
+    entries = b"".join(struct.pack("<HHII", tag, kind, 1, tile_offset if tag == 324 else value)
+                       for tag, kind, value in tags)
+    return b"II*\0" + struct.pack("<I", 8) + struct.pack("<H", len(tags)) + entries + b"\0\0\0\0" + pixels
+
+
 files = {
     "psd-no-channels.psd": psd_no_channels(),
     "targa-map-entry-0.tga": targa_map(0, 4),
@@ -85,6 +97,7 @@ files = {
     "lzw-huge.tif": tiff_lzw_huge(),
     "fax-rows.tif": tiff_fax_rows(),
     "raw-no-counts.tif": tiff_raw_no_counts(),
+    "tall-tile.tif": tiff_tall_tile(),
 }
 for name, data in files.items():
     (here / name).write_bytes(data)
