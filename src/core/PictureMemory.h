@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 
 namespace tilvorn {
@@ -33,5 +34,26 @@ void CheckReadingMemory(uint64_t bytes, uint64_t width, uint64_t height, int bit
 uint8_t* AllocatePictureBlock(size_t size);
 /// Gives back a block from AllocatePictureBlock (nullptr is left alone).
 void FreePictureBlock(uint8_t* block);
+
+/// Containers of picture-sized working memory (a sheet's encoded bytes, a part of the picture)
+/// take it as pictures do, in 2 MiB pages where the system has them.
+template <class T>
+struct TPictureAllocator {
+    using value_type = T;
+    TPictureAllocator() = default;
+    template <class U>
+    TPictureAllocator(const TPictureAllocator<U>&) noexcept {}
+    T* allocate(size_t count) {
+        if (count > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+        uint8_t* block = AllocatePictureBlock(count * sizeof(T));
+        if (!block) throw std::bad_alloc();
+        return reinterpret_cast<T*>(block);
+    }
+    void deallocate(T* block, size_t) noexcept { FreePictureBlock(reinterpret_cast<uint8_t*>(block)); }
+    template <class U>
+    bool operator==(const TPictureAllocator<U>&) const noexcept {
+        return true;
+    }
+};
 
 }  // namespace tilvorn

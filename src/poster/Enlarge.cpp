@@ -27,9 +27,9 @@ struct TPixmanImage {
 };
 
 // The picture pixels [x0, x1) × [y0, y1) as 0xFFRRGGBB words.
-std::vector<uint32_t> SourceWords(const TDIB& picture, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+void SourceWords(const TDIB& picture, int64_t x0, int64_t y0, int64_t x1, int64_t y1, TPictureWords& words) {
     const int64_t w = x1 - x0, h = y1 - y0;
-    std::vector<uint32_t> words(size_t(w * h));
+    words.resize(size_t(w * h));
     const TDIBStore& store = *picture.Image();
     const bool fast = store.BitCount == 24 && !store.Compressed && store.TopRow;
     for (int64_t y = 0; y < h; ++y) {
@@ -45,7 +45,6 @@ std::vector<uint32_t> SourceWords(const TDIB& picture, int64_t x0, int64_t y0, i
             }
         }
     }
-    return words;
 }
 
 // One band row of 0xXXRRGGBB words into a sheet row of the sheet's depth.
@@ -80,7 +79,8 @@ void StoreRow(const uint32_t* in, int64_t count, int bytes, uint8_t* out) {
 
 }  // namespace
 
-bool EnlargeSmoothly(const TDIB& picture, const TEnlargeWindow& window, TDIB& sheet, const std::atomic<bool>* stop) {
+bool EnlargeSmoothly(const TDIB& picture, const TEnlargeWindow& window, TDIB& sheet, const std::atomic<bool>* stop,
+                     TPictureWords* sourceWords) {
     // Clip the window to the sheet.
     TEnlargeWindow w = window;
     auto clip = [](int64_t& sheetAt, int64_t& posterAt, int64_t& length, int64_t sheetSize) {
@@ -101,7 +101,9 @@ bool EnlargeSmoothly(const TDIB& picture, const TEnlargeWindow& window, TDIB& sh
     const int64_t y1 = std::clamp<int64_t>(int64_t(std::ceil((w.PosterY + w.Height) * w.ScaleY)) + 2, y0 + 1, ph);
     if (x1 - x0 > kMaxSourceSide || y1 - y0 > kMaxSourceSide || w.Width > kMaxSourceSide) return false;
 
-    std::vector<uint32_t> words = SourceWords(picture, x0, y0, x1, y1);
+    TPictureWords ownWords;
+    TPictureWords& words = sourceWords ? *sourceWords : ownWords;
+    SourceWords(picture, x0, y0, x1, y1, words);
     TPixmanImage source{
         pixman_image_create_bits(PIXMAN_x8r8g8b8, int(x1 - x0), int(y1 - y0), words.data(), int((x1 - x0) * 4))};
     std::vector<uint32_t> band(size_t(w.Width) * kBandRows);

@@ -3,6 +3,9 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <vector>
+
+#include "core/PictureMemory.h"
 
 #include "image/DIB.h"
 
@@ -11,6 +14,10 @@ namespace tilvorn {
 /// How a sheet's fragment of the picture is enlarged: Smooth interpolates between picture
 /// pixels; Blocks stretches without interpolation and box-blurs at half the enlargement.
 enum class TEnlargement { Smooth, Blocks };
+
+/// Picture pixels as 0xXXRRGGBB words, and a sheet's encoded bytes, in picture memory.
+using TPictureWords = std::vector<uint32_t, TPictureAllocator<uint32_t>>;
+using TSheetBytes = std::vector<uint8_t, TPictureAllocator<uint8_t>>;
 
 /// The part of the poster to draw and where: poster pixel (PosterX + i, PosterY + j) lands on
 /// sheet pixel (SheetX + i, SheetY + j) for 0 <= i < Width, 0 <= j < Height. A poster pixel
@@ -28,7 +35,9 @@ struct TEnlargeWindow {
 /// (drawing nothing) when the window needs more picture than the filter can address, so the
 /// caller can take the block enlargement instead. A set stop ends the drawing between bands of
 /// rows with EAbort. The picture is only read, so several sheets may be drawn from it at once.
+/// sourceWords, when given, holds the picture's part between calls: a run of sheets then takes
+/// its memory once instead of the system's fresh pages for every sheet.
 bool EnlargeSmoothly(const TDIB& picture, const TEnlargeWindow& window, TDIB& sheet,
-                     const std::atomic<bool>* stop = nullptr);
+                     const std::atomic<bool>* stop = nullptr, TPictureWords* sourceWords = nullptr);
 
 }  // namespace tilvorn

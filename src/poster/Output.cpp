@@ -270,7 +270,7 @@ void DrawGuideLinesAround(const TSheetLayout& l, const TPageRegion& r, const TSh
 // window interpolated from the picture, white paper around it, the guide lines outside the
 // window. False (nothing drawn) when the window is too large for the filter.
 bool ComposeSmoothly(const TSheetLayout& l, const TPageRegion& r, const TDIB& picture, TDIB& sheet,
-                     const std::atomic<bool>* stop) {
+                     const std::atomic<bool>* stop, TPictureWords* sourceWords) {
     TEnlargeWindow w;
     w.PosterX = r.K;
     w.PosterY = r.I;
@@ -280,7 +280,7 @@ bool ComposeSmoothly(const TSheetLayout& l, const TPageRegion& r, const TDIB& pi
     w.Height = std::min<int64_t>(l.PrintHeightPx, int64_t{l.PosterHeightPx} - r.I);
     w.ScaleX = double(l.ScaleXDen) / l.ScaleXNum;
     w.ScaleY = double(l.ScaleYDen) / l.ScaleYNum;
-    if (!EnlargeSmoothly(picture, w, sheet, stop)) return false;
+    if (!EnlargeSmoothly(picture, w, sheet, stop, sourceWords)) return false;
     FillWhiteAround(sheet, picture.Empty() ? TSheetBox{} : BoxOnSheet(sheet, w.SheetX, w.SheetY, w.Width, w.Height));
     DrawGuideLinesAround(l, r, BoxOnSheet(sheet, l.MarginXPx, l.MarginYPx, l.PrintWidthPx, l.PrintHeightPx), sheet);
     return true;
@@ -294,7 +294,7 @@ void PrepareForSheets(TDIB& picture) {
 }
 
 void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorDepth, TDIB& sheet,
-                  const std::function<void(int)>& step, const std::atomic<bool>* stop) {
+                  const std::function<void(int)>& step, const std::atomic<bool>* stop, TSheetScratch* scratch) {
     auto report = [&](int s) {
         if (step) step(s);
     };
@@ -302,7 +302,8 @@ void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorD
     TPageRegion r = RegionOfPage(l, page);
     MakeImage(sheet, l.SheetWidthPx, l.SheetHeightPx, colorDepth);
     if (sheet.Empty()) throw EOutOfResources("The sheet has no pixels");
-    if (l.Enlargement == TEnlargement::Smooth && ComposeSmoothly(l, r, picture, sheet, stop)) {
+    if (l.Enlargement == TEnlargement::Smooth &&
+        ComposeSmoothly(l, r, picture, sheet, stop, scratch ? &scratch->SourceWords : nullptr)) {
         if (l.Labels) DrawSheetLabels(l, page, sheet);
         for (int s = 1; s <= 3; ++s) report(s);
         return;
@@ -310,7 +311,8 @@ void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorD
     FillWhite(sheet);
     DrawGuideLines(l, r, sheet);
     {
-        TDIB fragment;
+        TDIB ownFragment;
+        TDIB& fragment = scratch ? scratch->Fragment : ownFragment;
         MakeImage(fragment, CheckedSize(r.FragmentWidth, "fragment"), CheckedSize(r.FragmentHeight, "fragment"),
                   colorDepth);
         if (!fragment.Empty()) {
@@ -320,6 +322,7 @@ void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorD
         report(1);
         if (!fragment.Empty()) {
             // The blur reports its rows; a stop asked for meanwhile ends it there.
+            fragment.OnProgress = nullptr;
             if (stop)
                 fragment.OnProgress = [stop](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&,
                                              const std::string&) {
@@ -332,7 +335,7 @@ void ComposeSheet(const TSheetLayout& l, TDIB& picture, int64_t page, int colorD
         CopyPageWindow(l, r, fragment, sheet);
         if (l.Labels) DrawSheetLabels(l, page, sheet);
         report(3);
-    }  // the fragment goes before the sheet is output
+    }  // a fragment of its own goes before the sheet is output
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -417,7 +420,7 @@ std::string TemporaryNameBeside(const std::string& fileName) {
 // A JPEG destination that grows a vector from a guess of the size, by half each time.
 struct TVectorDestination {
     jpeg_destination_mgr manager{};
-    std::vector<uint8_t>* bytes = nullptr;
+    TSheetBytes* bytes = nullptr;
 
     static void Init(j_compress_ptr info) {
         auto* d = reinterpret_cast<TVectorDestination*>(info->dest);
@@ -440,11 +443,17 @@ struct TVectorDestination {
 
 }  // namespace
 
-std::vector<uint8_t> EncodeSheetJpeg(const TDIB& sheet, const std::atomic<bool>* stop) {
+TSheetBytes EncodeSheetJpeg(const TDIB& sheet, const std::atomic<bool>* stop) {
+    TSheetBytes bytes;
+    EncodeSheetJpeg(sheet, bytes, stop);
+    return bytes;
+}
+
+void EncodeSheetJpeg(const TDIB& sheet, TSheetBytes& bytes, const std::atomic<bool>* stop) {
     PrepareForEncoding(sheet);
-    std::vector<uint8_t> bytes;
-    // A sheet of paper and picture takes about a quarter byte a pixel at quality 100.
-    bytes.resize(std::max<size_t>(size_t(sheet.Width()) * size_t(sheet.Height()) / 4, 65536));
+    // A sheet of paper and picture takes about a quarter byte a pixel at quality 100; a buffer
+    // used before offers all it has.
+    bytes.resize(std::max({size_t(sheet.Width()) * size_t(sheet.Height()) / 4, size_t(65536), bytes.capacity()}));
     TVectorDestination destination;
     destination.bytes = &bytes;
     destination.manager.init_destination = TVectorDestination::Init;
@@ -454,10 +463,9 @@ std::vector<uint8_t> EncodeSheetJpeg(const TDIB& sheet, const std::atomic<bool>*
     if (!Encode(
             sheet, [&](j_compress_ptr info) { info->dest = &destination.manager; }, stop, error))
         throw EInvalidGraphicOperation(error);
-    return bytes;
 }
 
-void WriteFileBeside(const std::vector<uint8_t>& bytes, const std::string& fileName) {
+void WriteFileBeside(const TSheetBytes& bytes, const std::string& fileName) {
     const std::string temporary = TemporaryNameBeside(fileName);
     const TPartFileScope interruptible(temporary);  // an interrupted run removes it
     FILE* file = std::fopen(temporary.c_str(), "wb");
@@ -512,19 +520,41 @@ constexpr size_t kSheetsAtATime = 2;
 constexpr auto kQuietWait = std::chrono::milliseconds(250);
 constexpr auto kPoll = std::chrono::milliseconds(50);
 
+// Things a run uses again from sheet to sheet: fresh memory costs the system a page fault and
+// a cleared page for every 4 KB of it. Taken and given back on any thread.
+template <class T>
+class TSpares {
+public:
+    std::unique_ptr<T> Take() {
+        const std::lock_guard<std::mutex> lock(lock_);
+        if (spares_.empty()) return std::make_unique<T>();
+        std::unique_ptr<T> spare = std::move(spares_.back());
+        spares_.pop_back();
+        return spare;
+    }
+    void GiveBack(std::unique_ptr<T> spare) {
+        if (!spare) return;
+        const std::lock_guard<std::mutex> lock(lock_);
+        spares_.push_back(std::move(spare));
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::unique_ptr<T>> spares_;
+};
+
 // One sheet made on a worker thread: composed and, when saving, encoded (the pixels then go
 // back to the spare sheets).
 struct TSheetJob {
     int Page = 0;
     std::unique_ptr<TDIB> Sheet;
-    std::vector<uint8_t> Jpeg;
+    std::unique_ptr<TSheetScratch> Scratch;
+    std::unique_ptr<TSheetBytes> Jpeg;
     std::atomic<int> Steps{0};  // of the composition, 0..3
     std::future<void> Done;
 };
 
 // The sheets of a run in the making, oldest first. Leaving it stops and waits for them all.
-// Sheet images are used again from sheet to sheet: a fresh one costs the system a page fault
-// and a cleared page for every 4 KB of it.
 class TSheetWorks {
 public:
     TSheetWorks(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, int colorDepth)
@@ -536,22 +566,29 @@ public:
     void Start(int page) {
         auto job = std::make_unique<TSheetJob>();
         job->Page = page;
-        job->Sheet = TakeSpare();
+        job->Sheet = sheets_.Take();
+        job->Scratch = scratches_.Take();
+        if (mode_ == TOutputMode::Save) job->Jpeg = jpegs_.Take();
         TSheetJob* j = job.get();
         jobs_.push_back(std::move(job));
         j->Done = std::async(std::launch::async, [this, j] {
             ComposeSheet(
-                layout_, picture_, j->Page, depth_, *j->Sheet, [j](int s) { j->Steps = s; }, &stop_);
+                layout_, picture_, j->Page, depth_, *j->Sheet, [j](int s) { j->Steps = s; }, &stop_, j->Scratch.get());
+            scratches_.GiveBack(std::move(j->Scratch));
             if (mode_ == TOutputMode::Save) {
-                j->Jpeg = EncodeSheetJpeg(*j->Sheet, &stop_);
-                GiveBack(std::move(j->Sheet));
+                EncodeSheetJpeg(*j->Sheet, *j->Jpeg, &stop_);
+                sheets_.GiveBack(std::move(j->Sheet));
             }
         });
     }
+    void GiveBackJpeg(std::unique_ptr<TSheetBytes> jpeg) { jpegs_.GiveBack(std::move(jpeg)); }
     size_t Count() const { return jobs_.size(); }
     TSheetJob& Oldest() { return *jobs_.front(); }
     void DropOldest() {
-        if (jobs_.front()->Sheet) GiveBack(std::move(jobs_.front()->Sheet));
+        TSheetJob& oldest = *jobs_.front();
+        sheets_.GiveBack(std::move(oldest.Sheet));
+        scratches_.GiveBack(std::move(oldest.Scratch));
+        jpegs_.GiveBack(std::move(oldest.Jpeg));
         jobs_.pop_front();
     }
     void StopAll() {
@@ -563,25 +600,14 @@ public:
     }
 
 private:
-    std::unique_ptr<TDIB> TakeSpare() {
-        const std::lock_guard<std::mutex> lock(spareLock_);
-        if (spares_.empty()) return std::make_unique<TDIB>();
-        std::unique_ptr<TDIB> sheet = std::move(spares_.back());
-        spares_.pop_back();
-        return sheet;
-    }
-    void GiveBack(std::unique_ptr<TDIB> sheet) {
-        const std::lock_guard<std::mutex> lock(spareLock_);
-        spares_.push_back(std::move(sheet));
-    }
-
     TOutputMode mode_;
     const TSheetLayout& layout_;
     TDIB& picture_;
     int depth_;
     std::atomic<bool> stop_{false};
-    std::mutex spareLock_;
-    std::vector<std::unique_ptr<TDIB>> spares_;
+    TSpares<TDIB> sheets_;
+    TSpares<TSheetScratch> scratches_;
+    TSpares<TSheetBytes> jpegs_;
     std::deque<std::unique_ptr<TSheetJob>> jobs_;
 };
 
@@ -633,11 +659,13 @@ int64_t RunOutput(TOutputMode mode, const TSheetLayout& layout, TDIB& picture, c
         works.Oldest().Done.get();  // a worker's error ends the run here, after the sheets before it
         bool abort = false;
         if (mode == TOutputMode::Save) {
-            const std::vector<uint8_t> jpeg = std::move(works.Oldest().Jpeg);
+            // The next sheet starts while this one is written; its buffer goes back after.
+            std::unique_ptr<TSheetBytes> jpeg = std::move(works.Oldest().Jpeg);
             works.DropOldest();
             startSheets();
             const std::string fileName = SheetFileName(base, page, layout.Columns);
-            WriteFileBeside(jpeg, fileName);
+            WriteFileBeside(*jpeg, fileName);
+            works.GiveBackJpeg(std::move(jpeg));
             host.Saved(fileName);
         } else {
             PrintSheet(layout, *works.Oldest().Sheet, PrintJobTitle(page, layout.Columns));

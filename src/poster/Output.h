@@ -72,19 +72,32 @@ int FragmentBlurRadius(const TSheetLayout& layout);
 /// after it is blurred, step(3) after the copy (smooth enlargement: all three once the page
 /// window is drawn). A set stop ends the work between bands of rows with EAbort. The picture is
 /// only read once PrepareForSheets has run, so sheets may be composed from it on several threads.
+/// scratch, when given, keeps the working images from sheet to sheet of a run.
+struct TSheetScratch;
 void ComposeSheet(const TSheetLayout& layout, TDIB& picture, int64_t page, int colorDepth, TDIB& sheet,
-                  const std::function<void(int)>& step = {}, const std::atomic<bool>* stop = nullptr);
+                  const std::function<void(int)>& step = {}, const std::atomic<bool>* stop = nullptr,
+                  TSheetScratch* scratch = nullptr);
+/// What composing a sheet works in besides the sheet: the picture's part of the page for the
+/// smooth enlargement, the fragment for the block enlargement. Memory fresh from the system
+/// costs a page fault for every few kilobytes, so a run of sheets takes it once.
+struct TSheetScratch {
+    TPictureWords SourceWords;
+    TDIB Fragment;
+};
 /// Unpacks a picture whose rows are still packed (RLE) or not yet laid out, once, before any
 /// sheet reads it.
 void PrepareForSheets(TDIB& picture);
 
 /// Encodes the sheet as a baseline three-component JPEG at quality 100. A set stop ends the
 /// encoding between bands of rows with EAbort.
-std::vector<uint8_t> EncodeSheetJpeg(const TDIB& sheet, const std::atomic<bool>* stop = nullptr);
+TSheetBytes EncodeSheetJpeg(const TDIB& sheet, const std::atomic<bool>* stop = nullptr);
+/// The same into bytes, whose memory is used again (a run encodes sheet after sheet into the
+/// same few buffers).
+void EncodeSheetJpeg(const TDIB& sheet, TSheetBytes& bytes, const std::atomic<bool>* stop = nullptr);
 /// Writes bytes to a temporary file beside fileName and renames it, so the name never holds
 /// half a file; an existing file is replaced. Raises EFCreateError or EWriteError with the
 /// system's reason.
-void WriteFileBeside(const std::vector<uint8_t>& bytes, const std::string& fileName);
+void WriteFileBeside(const TSheetBytes& bytes, const std::string& fileName);
 /// Writes the encoded sheet to a temporary file beside fileName and renames it, so the name
 /// never holds half a sheet; an existing file is replaced. Raises EFCreateError or
 /// EWriteError with the system's reason.
