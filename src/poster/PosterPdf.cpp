@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -77,13 +79,15 @@ public:
             return std::nullopt;
         source.blockWidth_ = tjMCUWidth[subsampling];
         source.blockHeight_ = tjMCUHeight[subsampling];
+        source.subsampling_ = subsampling;
         return source;
     }
     TJpegSource(TJpegSource&& other) noexcept
         : bytes_(std::move(other.bytes_)),
           handle_(std::exchange(other.handle_, nullptr)),
           blockWidth_(other.blockWidth_),
-          blockHeight_(other.blockHeight_) {}
+          blockHeight_(other.blockHeight_),
+          subsampling_(other.subsampling_) {}
     TJpegSource& operator=(TJpegSource&&) = delete;
     ~TJpegSource() {
         if (handle_) tjDestroy(handle_);
@@ -92,33 +96,61 @@ public:
     int BlockWidth() const { return blockWidth_; }
     int BlockHeight() const { return blockHeight_; }
 
-    // Each rectangle's blocks (x and y on block boundaries) as a JPEG file of its own, all cut
-    // in one pass over the file; grey drops the colour. An empty part where the cut failed.
+    // Each rectangle's blocks (x and y on block boundaries) as a JPEG file of its own; grey
+    // drops the colour. An empty part where the cut failed. Every pass reads the whole file, so
+    // with a second core the parts go in two passes at once.
     std::vector<TJpegCut> Cut(const std::vector<tjregion>& parts, bool grey) {
         std::vector<TJpegCut> cuts(parts.size());
-        if (parts.empty()) return cuts;
-        std::vector<tjtransform> t(parts.size());
-        for (size_t i = 0; i < parts.size(); ++i) {
-            t[i].r = parts[i];
-            t[i].op = TJXOP_NONE;
-            t[i].options = TJXOPT_CROP | (grey ? TJXOPT_GRAY : 0);
-        }
-        std::vector<unsigned char*> out(parts.size(), nullptr);
-        std::vector<unsigned long> sizes(parts.size(), 0);
-        const bool cut = tjTransform(handle_, bytes_.data(), bytes_.size(), int(parts.size()), out.data(), sizes.data(),
-                                     t.data(), 0) == 0;
-        for (size_t i = 0; i < parts.size(); ++i) {
-            cuts[i].Data.reset(out[i]);
-            cuts[i].Size = cut ? sizes[i] : 0;
-        }
+        const size_t half = std::thread::hardware_concurrency() > 1 ? parts.size() / 2 : 0;
+        std::future<void> first;
+        if (half > 0)
+            first = std::async(std::launch::async, [&] {
+                const tjhandle other = tjInitTransform();
+                if (!other) return;
+                CutInto(other, parts, grey, 0, half, cuts);
+                tjDestroy(other);
+            });
+        CutInto(handle_, parts, grey, half, parts.size(), cuts);
+        if (first.valid()) first.get();
         return cuts;
     }
 
 private:
     explicit TJpegSource(std::vector<unsigned char> bytes) : bytes_(std::move(bytes)), handle_(tjInitTransform()) {}
+    // Cuts parts [begin, end) in one pass over the file through handle.
+    void CutInto(tjhandle handle, const std::vector<tjregion>& parts, bool grey, size_t begin, size_t end,
+                 std::vector<TJpegCut>& cuts) const {
+        const size_t count = end - begin;
+        if (count == 0) return;
+        std::vector<tjtransform> t(count);
+        for (size_t i = 0; i < count; ++i) {
+            t[i].r = parts[begin + i];
+            t[i].op = TJXOP_NONE;
+            t[i].options = TJXOPT_CROP | (grey ? TJXOPT_GRAY : 0);
+        }
+        // Buffers of the largest size a part can take, so that TurboJPEG never grows one by
+        // copying it; the pages a part does not fill are never touched.
+        std::vector<unsigned char*> out(count, nullptr);
+        std::vector<unsigned long> sizes(count, 0);
+        bool allocated = true;
+        for (size_t i = 0; i < count; ++i) {
+            sizes[i] = tjBufSize(t[i].r.w, t[i].r.h, subsampling_);
+            out[i] = sizes[i] == static_cast<unsigned long>(-1) ? nullptr : tjAlloc(int(sizes[i]));
+            allocated = allocated && out[i];
+        }
+        const bool cut = allocated &&
+            tjTransform(handle, bytes_.data(), bytes_.size(), int(count), out.data(), sizes.data(), t.data(),
+                        TJFLAG_NOREALLOC) == 0;
+        for (size_t i = 0; i < count; ++i) {
+            cuts[begin + i].Data.reset(out[i]);
+            cuts[begin + i].Size = cut ? sizes[i] : 0;
+        }
+    }
+
     std::vector<unsigned char> bytes_;
     tjhandle handle_ = nullptr;
     int blockWidth_ = 8, blockHeight_ = 8;
+    int subsampling_ = TJSAMP_444;
 };
 
 // ---------------------------------------------------------------------------------------------
