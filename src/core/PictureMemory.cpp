@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <new>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -103,6 +104,12 @@ uint8_t* AllocatePictureBlock(size_t size) {
     madvise(block, (size + kHugePage - 1) & ~(kHugePage - 1), MADV_HUGEPAGE);  // a hint: may be refused
     std::lock_guard<std::mutex> hold(mappedLock);
     MappedBlocks()[block] = {base, length};
+    return block;
+}
+
+TPictureBlock MakePictureBlock(size_t size) {
+    TPictureBlock block(AllocatePictureBlock(size));
+    if (!block) throw std::bad_alloc();
     return block;
 }
 

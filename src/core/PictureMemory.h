@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -34,6 +35,14 @@ void CheckReadingMemory(uint64_t bytes, uint64_t width, uint64_t height, int bit
 uint8_t* AllocatePictureBlock(size_t size);
 /// Gives back a block from AllocatePictureBlock (nullptr is left alone).
 void FreePictureBlock(uint8_t* block);
+
+struct TPictureBlockFree {
+    void operator()(uint8_t* block) const noexcept { FreePictureBlock(block); }
+};
+/// A block from AllocatePictureBlock with its owner.
+using TPictureBlock = std::unique_ptr<uint8_t, TPictureBlockFree>;
+/// size zero bytes of picture memory; raises std::bad_alloc when there are none.
+TPictureBlock MakePictureBlock(size_t size);
 
 /// Containers of picture-sized working memory (a sheet's encoded bytes, a part of the picture)
 /// take it as pictures do, in 2 MiB pages where the system has them.

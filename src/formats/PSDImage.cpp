@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "core/PictureMemory.h"
 #include "formats/FormatBytes.h"
 #include "readers/ReaderCodecs.h"
 
@@ -285,32 +286,36 @@ void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>&
     const uint64_t planeSize = uint64_t(width) * sampleBytes * height;
     // Only the planes shown are decoded; further channels (spot colours, masks) follow them.
     const uint32_t planes = PlanesOf(Properties.Model);
-    std::vector<uint8_t> data(planes * planeSize, 0);
+    // Fresh picture memory is zero already: a cleared vector would fault in and clear every
+    // page of it before the planes are read.
+    const uint64_t dataSize = planes * planeSize;
+    const TPictureBlock block = MakePictureBlock(size_t(dataSize));
+    uint8_t* const data = block.get();
     if (Properties.Coding == CompressionKind::PackBits) {
         const uint64_t counts = uint64_t(planes) * height;
         const TRawBuffer packed =
             ReadRawBytes(stream, std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0)));
         TPackbitsRLEDecoder decoder;
         TSourcePos source(packed.data(), packed.size());
-        TDestPos dest(data.data(), data.size());
+        TDestPos dest(data, dataSize);
         decoder.Decompress(source, dest, int32_t(std::min<uint64_t>(packed.size(), INT32_MAX)),
-                           int32_t(std::min<uint64_t>(data.size(), INT32_MAX)));
-    } else if (!data.empty()) {
-        stream.ReadBuffer(data.data(), int64_t(data.size()));
+                           int32_t(std::min<uint64_t>(dataSize, INT32_MAX)));
+    } else if (dataSize > 0) {
+        stream.ReadBuffer(data, int64_t(dataSize));
     }
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
 
     if (Properties.Model == ColorModel::CMYK)  // stored as 255 for no ink
-        for (uint8_t& b : data) b = uint8_t(255 - b);
+        for (uint64_t i = 0; i < dataSize; ++i) data[i] = uint8_t(255 - data[i]);
     const bool alpha = Properties.Model == ColorModel::RGBA || Properties.Model == ColorModel::GrayAlpha;
-    if (alpha && MattedOnWhite(data.data(), planeSize, planes - 1, uint64_t(width) * height, sampleBytes == 2))
-        std::fill(data.begin() + int64_t((planes - 1) * planeSize), data.end(), uint8_t(255));  // shown as stored
+    if (alpha && MattedOnWhite(data, planeSize, planes - 1, uint64_t(width) * height, sampleBytes == 2))
+        std::fill(data + (planes - 1) * planeSize, data + dataSize, uint8_t(255));  // shown as stored
     const uint64_t rowStep = uint64_t(width) * sampleBytes;
     const bool greyAlpha = Properties.Model == ColorModel::GrayAlpha;
     for (uint32_t y = 0; y < height; ++y) {
         std::array<const void*, 4> sources{};
-        for (uint32_t p = 0; p < planes; ++p) sources[p] = data.data() + p * planeSize + y * rowStep;
+        for (uint32_t p = 0; p < planes; ++p) sources[p] = data + p * planeSize + y * rowStep;
         if (greyAlpha) sources = {sources[0], sources[0], sources[0], sources[1]};
         Converter.ConvertPixels(std::span<const void* const>(sources.data(), greyAlpha ? 4 : planes), ScanLine(int(y)),
                                 width);
