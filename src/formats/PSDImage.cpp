@@ -95,6 +95,93 @@ bool MattedOnWhite(const uint8_t* data, uint64_t planeSize, uint32_t colourPlane
     return seeThrough;
 }
 
+// One plane's place in the PackBits stream of the file, decoded on demand through a window of
+// its own (each plane of the picture is read from a different place at once).
+class TPackBitsPlace {
+public:
+    TPackBitsPlace(TStream& stream, int64_t start, int64_t end) : stream_(&stream), next_(start), end_(end) {}
+
+    /// The next count decoded bytes into target, or past them without writing when target is
+    /// nullptr; what the stream cannot give is 0.
+    void Take(uint8_t* target, size_t count) {
+        while (count > 0) {
+            if (literal_ == 0 && run_ == 0 && !NextPacket()) {
+                if (target) std::memset(target, 0, count);
+                return;
+            }
+            const size_t n = std::min(count, literal_ ? literal_ : run_);
+            if (literal_) {
+                CopyBytes(target, n);
+                literal_ -= n;
+            } else {
+                if (target) std::memset(target, value_, n);
+                run_ -= n;
+            }
+            if (target) target += n;
+            count -= n;
+        }
+    }
+
+private:
+    static constexpr size_t kWindow = 64 * 1024;
+
+    uint64_t BytesLeft() const { return uint64_t(have_ - at_) + uint64_t(end_ - next_); }
+    bool Refill() {
+        if (next_ >= end_) return false;
+        const size_t n = size_t(std::min<int64_t>(int64_t(kWindow), end_ - next_));
+        window_.resize(kWindow);
+        stream_->Seek(next_, SeekOrigin::Beginning);
+        stream_->ReadBuffer(window_.data(), int64_t(n));
+        next_ += int64_t(n);
+        at_ = 0;
+        have_ = n;
+        return true;
+    }
+    bool Byte(uint8_t& value) {
+        if (at_ == have_ && !Refill()) return false;
+        value = window_[at_++];
+        return true;
+    }
+    // count bytes that are known to be there.
+    void CopyBytes(uint8_t* target, size_t count) {
+        while (count > 0) {
+            if (at_ == have_) Refill();
+            const size_t n = std::min(count, have_ - at_);
+            if (target) {
+                std::memcpy(target, window_.data() + at_, n);
+                target += n;
+            }
+            at_ += n;
+            count -= n;
+        }
+    }
+    // Starts the next packet; false at the end of the data. A literal packet the data cut
+    // short gives what they hold, a run without its value ends the stream.
+    bool NextPacket() {
+        for (uint8_t byte = 0; Byte(byte);) {
+            const int8_t header = static_cast<int8_t>(byte);
+            if (header >= 0) {
+                literal_ = size_t(std::min<uint64_t>(uint64_t(header) + 1, BytesLeft()));
+                if (literal_) return true;
+            } else if (header != -128) {
+                if (!Byte(value_)) break;
+                run_ = size_t(1 - header);
+                return true;
+            }
+        }
+        next_ = end_;
+        at_ = have_ = 0;
+        return false;
+    }
+
+    TStream* stream_;
+    int64_t next_, end_;  // the file's bytes not yet in the window
+    std::vector<uint8_t> window_;
+    size_t at_ = 0, have_ = 0;
+    size_t literal_ = 0, run_ = 0;
+    uint8_t value_ = 0;
+};
+
 }  // namespace
 
 bool TPSDGraphic::ProbeContent(TStream& stream) {
@@ -280,6 +367,65 @@ void TPSDGraphic::ReadIndexedRows(TStream& stream, const std::vector<uint16_t>& 
 }
 
 void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>& rowCounts) {
+    const bool alpha = Properties.Model == ColorModel::RGBA || Properties.Model == ColorModel::GrayAlpha;
+    // Alpha is looked at over the whole picture before any row is laid on white.
+    if (alpha)
+        ReadWholePlanes(stream, rowCounts);
+    else
+        ReadPlaneRows(stream, rowCounts);
+}
+
+// Each plane is decoded a row at a time from its own place in the file, so that beside the
+// bitmap only a row of every plane and a window of the file for each are held.
+void TPSDGraphic::ReadPlaneRows(TStream& stream, const std::vector<uint16_t>& rowCounts) {
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
+    const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
+    const uint64_t rowStep = uint64_t(width) * (Properties.SampleBits / 8);
+    const uint64_t planeSize = rowStep * height;
+    const uint32_t planes = PlanesOf(Properties.Model);
+    const bool packBits = Properties.Coding == CompressionKind::PackBits;
+    const int64_t start = stream.Position();
+    std::vector<TPackBitsPlace> places;
+    if (packBits) {
+        const uint64_t counts = uint64_t(planes) * height;
+        const uint64_t stored = std::accumulate(rowCounts.begin(), rowCounts.begin() + counts, uint64_t(0));
+        RequireBytes(stream, stored);
+        // The planes follow each other in one stream: the next plane starts where the
+        // previous one's decoded bytes end.
+        places.emplace_back(stream, start, start + int64_t(stored));
+        for (uint32_t p = 1; p < planes; ++p) {
+            places.push_back(places.back());
+            places.back().Take(nullptr, size_t(planeSize));
+        }
+    } else {
+        RequireBytes(stream, planes * planeSize);
+    }
+    ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
+
+    std::vector<uint8_t> rows(size_t(planes * rowStep));
+    const bool cmyk = Properties.Model == ColorModel::CMYK;  // stored as 255 for no ink
+    for (uint32_t y = 0; y < height; ++y) {
+        std::array<const void*, 4> sources{};
+        for (uint32_t p = 0; p < planes; ++p) {
+            uint8_t* row = rows.data() + p * rowStep;
+            if (packBits) {
+                places[p].Take(row, size_t(rowStep));
+            } else {
+                stream.Seek(start + int64_t(p * planeSize + y * rowStep), SeekOrigin::Beginning);
+                stream.ReadBuffer(row, int64_t(rowStep));
+            }
+            if (cmyk)
+                for (uint64_t i = 0; i < rowStep; ++i) row[i] = uint8_t(255 - row[i]);
+            sources[p] = row;
+        }
+        Converter.ConvertPixels(std::span<const void* const>(sources.data(), planes), ScanLine(int(y)), width);
+        ReportProgress(TProgressStage::psRunning, RowPercent(y, height), true, ProgressArea, "");
+        AdvanceProgressArea();
+    }
+}
+
+void TPSDGraphic::ReadWholePlanes(TStream& stream, const std::vector<uint16_t>& rowCounts) {
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
     const uint64_t sampleBytes = Properties.SampleBits / 8;

@@ -16,6 +16,8 @@ private:
     void ReadPaletteSection(TStream& stream);
     void ReadIndexedRows(TStream& stream, const std::vector<uint16_t>& rowCounts);
     void ReadColourPlanes(TStream& stream, const std::vector<uint16_t>& rowCounts);
+    void ReadPlaneRows(TStream& stream, const std::vector<uint16_t>& rowCounts);
+    void ReadWholePlanes(TStream& stream, const std::vector<uint16_t>& rowCounts);
 };
 
 }  // namespace tilvorn
