@@ -131,6 +131,9 @@ public:
     bool Start(std::string& why) {
         for (const char* sub : {"spool", "tmp", "cache", "state", "log"})
             std::filesystem::create_directories(dir_ + "/" + sub);
+        // The filters run as lp and write their own temporary files there; a filter that
+        // cannot stops the job and the queue, and a stopped job answers without its name.
+        std::filesystem::permissions(dir_ + "/tmp", std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
         spool_ = dir_ + "/spool";
         // Run as root, the scheduler runs its helpers as lp; as anyone else, as that user.
         const bool root = geteuid() == 0;
@@ -238,7 +241,7 @@ TEST(PosterPrint, OneJobPerSheetOnACupsQueueAtItsPaperAndStrips) {
     EXPECT_EQ(layout["margins_px"], margin(kStripXPt) + "x" + margin(kStripYPt));
     EXPECT_GE(std::stoi(layout["pages"]), 2);
 
-    // One job per sheet, each one A4 page; the second is titled row;column.
+    // One job per sheet, each one A4 page, titled row;column.
     WriteText(dir + "/jobs.test", kJobsRequest);
     const std::string uri = "ipp://127.0.0.1:" + std::to_string(cups.Port()) + "/printers/Strips";
     ASSERT_EQ(test::Run("/usr/bin/ipptool -c " + Quoted(uri) + " " + Quoted(dir + "/jobs.test") + " > " +
@@ -252,6 +255,7 @@ TEST(PosterPrint, OneJobPerSheetOnACupsQueueAtItsPaperAndStrips) {
     while (std::getline(jobs, line))
         if (size_t comma = line.find(','); comma != std::string::npos) titles.push_back(line.substr(comma + 1));
     ASSERT_EQ(titles.size(), 2u) << Slurp(dir + "/jobs.csv");
+    EXPECT_EQ(titles[0], "(1;1)") << Slurp(dir + "/jobs.csv");
     EXPECT_EQ(titles[1], "(1;2)") << Slurp(dir + "/jobs.csv");
     for (int job = 1; job <= 2; ++job) {
         char name[32];
