@@ -4,11 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "core/PictureMemory.h"
 #include "formats/FormatBytes.h"
 
 namespace tilvorn {
@@ -43,8 +48,95 @@ struct TImageDeleter {
 
 /// Raises the reader's error with libheif's own reason when a call failed.
 void Check(const heif_error& error) {
-    if (error.code != heif_error_Ok)
-        RaiseImageErrorFmt(kDecodeError, error.message && *error.message ? error.message : "unknown error");
+    if (error.code == heif_error_Ok) return;
+    std::string reason = error.message ? error.message : "";
+    while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back()))) reason.pop_back();
+    RaiseImageErrorFmt(kDecodeError, reason.empty() ? "unknown error" : reason);
+}
+
+// Bits of an HEVC parameter set, most significant first, without the emulation-prevention
+// bytes (the 3 of 00 00 03); reads past the end give zeros.
+class THevcBits {
+public:
+    THevcBits(const uint8_t* data, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            if (i >= 2 && data[i] == 3 && data[i - 1] == 0 && data[i - 2] == 0) continue;
+            bytes_.push_back(data[i]);
+        }
+    }
+    uint32_t Bits(int count) {
+        uint32_t value = 0;
+        for (int i = 0; i < count; ++i, ++at_) {
+            const size_t byte = at_ / 8;
+            const uint32_t bit = byte < bytes_.size() ? (bytes_[byte] >> (7 - at_ % 8)) & 1 : 0;
+            value = value << 1 | bit;
+        }
+        return value;
+    }
+    void Skip(int count) { at_ += size_t(count); }
+    // Exp-Golomb ue(v); a code longer than 32 bits is taken as the largest value.
+    uint64_t Golomb() {
+        int zeros = 0;
+        while (Bits(1) == 0) {
+            if (++zeros > 32 || at_ > bytes_.size() * 8) return UINT32_MAX;
+        }
+        return (uint64_t(1) << zeros) - 1 + Bits(zeros);
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+    size_t at_ = 0;
+};
+
+// The picture size an HEVC sequence parameter set (its NAL unit, header included) declares.
+std::pair<uint64_t, uint64_t> HevcPictureSize(const uint8_t* nal, size_t size) {
+    THevcBits bits(nal, size);
+    bits.Skip(16 + 4);  // NAL unit header, sps_video_parameter_set_id
+    const int subLayers = int(bits.Bits(3));
+    bits.Skip(1 + 96);  // temporal_id_nesting_flag, general profile, tier and level
+    bool profile[8] = {}, level[8] = {};
+    for (int i = 0; i < subLayers; ++i) {
+        profile[i] = bits.Bits(1) != 0;
+        level[i] = bits.Bits(1) != 0;
+    }
+    if (subLayers > 0) bits.Skip(2 * (8 - subLayers));
+    for (int i = 0; i < subLayers; ++i) bits.Skip((profile[i] ? 88 : 0) + (level[i] ? 8 : 0));
+    bits.Golomb();  // sps_seq_parameter_set_id
+    if (bits.Golomb() == 3) bits.Skip(1);  // chroma_format_idc, separate_colour_plane_flag
+    const uint64_t width = bits.Golomb();
+    return {width, bits.Golomb()};
+}
+
+// libheif has the HEVC decoder allocate the picture its parameter sets declare, whatever size
+// the file gives the image: every HEVC configuration box of the file (hvcC: a 22-byte header,
+// then arrays of NAL units) is held to the picture memory limit before anything is decoded.
+void CheckHevcPictureSizes(const std::vector<uint8_t>& file) {
+    constexpr uint8_t kSequenceParameterSet = 33;
+    constexpr std::string_view kBox = "hvcC";
+    const uint8_t* const end = file.data() + file.size();
+    for (const uint8_t* box = file.data(); (box = std::search(box, end, kBox.begin(), kBox.end())) != end; box += 4) {
+        const uint8_t* at = box + 4 + 22;
+        if (at >= end) break;
+        for (int arrays = *at++; arrays > 0 && end - at >= 3; --arrays) {
+            const uint8_t type = at[0] & 0x3F;
+            int units = at[1] << 8 | at[2];
+            for (at += 3; units > 0 && end - at >= 2; --units) {
+                const size_t length = std::min<size_t>(size_t(at[0] << 8 | at[1]), size_t(end - at - 2));
+                if (type == kSequenceParameterSet) {
+                    const auto [width, height] = HevcPictureSize(at + 2, length);
+                    CheckPictureMemory(width, height, 24);
+                }
+                at += 2 + length;
+            }
+        }
+    }
+}
+
+// libheif makes the canvas of a grid as large as the grid declares, whatever size the file
+// gives the image: no side may be longer than a square picture within the memory limit.
+void LimitPictureSides(heif_context* context) {
+    const double side = std::sqrt(double(PictureMemoryLimit()) / 4);
+    heif_context_set_maximum_image_size_limit(context, int(std::min(side, double(INT32_MAX))));
 }
 
 }  // namespace
@@ -104,6 +196,7 @@ void THEIFGraphic::ReadImage(TStream& stream) {
 
     const std::vector<uint8_t> bytes = ReadWholeStream(stream);
     std::unique_ptr<heif_context, TContextDeleter> context(heif_context_alloc());
+    LimitPictureSides(context.get());
     Check(heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr));
     heif_image_handle* rawHandle = nullptr;
     Check(heif_context_get_primary_image_handle(context.get(), &rawHandle));
@@ -111,6 +204,9 @@ void THEIFGraphic::ReadImage(TStream& stream) {
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     Properties.HasAlphaChannel = alpha;
     Properties.Model = alpha ? ColorModel::RGBA : ColorModel::RGB;
+    CheckPictureMemory(uint64_t(std::max(0, heif_image_handle_get_width(handle.get()))),
+                       uint64_t(std::max(0, heif_image_handle_get_height(handle.get()))), alpha ? 32 : 24);
+    CheckHevcPictureSizes(bytes);
 
     // Eight-bit interleaved samples; libheif applies the file's transformations by default.
     heif_image* rawImage = nullptr;

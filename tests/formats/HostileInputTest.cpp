@@ -9,6 +9,7 @@
 #include "core/Exceptions.h"
 #include "core/PictureMemory.h"
 #include "core/Streams.h"
+#include "formats/HEIFImage.h"
 #include "formats/PNGImage.h"
 #include "formats/PSDImage.h"
 #include "formats/TIFFImage.h"
@@ -122,6 +123,18 @@ TEST(HostileInput, TileFarLargerThanThePictureTakesOnlyThePicturesRows) {
             "Reading the picture of 16 × 16 pixels at 24 bits takes 3.1 MB; one picture may take at most 1.0 MB.");
     }
     EXPECT_TRUE(refusing.Empty());
+    SetPictureMemoryLimit(0);
+}
+
+// libheif makes a grid's canvas as large as the grid declares: a canvas no picture within the
+// memory limit could be is refused before it is allocated, naming its size.
+TEST(HostileInput, HeifGridCanvasBeyondTheMemoryLimitIsRefused) {
+    for (const uint64_t limit : {uint64_t(0), uint64_t(64) << 10}) {
+        SetPictureMemoryLimit(limit);
+        const std::string message = ReadError<THEIFGraphic>("heif-grid-huge.heic");
+        EXPECT_NE(message.find("Image size 24950x25459 exceeds the maximum image size"), std::string::npos) << message;
+        EXPECT_EQ(message.back(), '.') << message;
+    }
     SetPictureMemoryLimit(0);
 }
 
