@@ -452,8 +452,6 @@ void TPSDGraphic::ReadWholePlanes(TStream& stream, const std::vector<uint16_t>& 
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::Transfering);
 
-    if (Properties.Model == ColorModel::CMYK)  // stored as 255 for no ink
-        for (uint64_t i = 0; i < dataSize; ++i) data[i] = uint8_t(255 - data[i]);
     const bool alpha = Properties.Model == ColorModel::RGBA || Properties.Model == ColorModel::GrayAlpha;
     if (alpha && MattedOnWhite(data, planeSize, planes - 1, uint64_t(width) * height, sampleBytes == 2))
         std::fill(data + (planes - 1) * planeSize, data + dataSize, uint8_t(255));  // shown as stored
