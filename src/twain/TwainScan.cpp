@@ -1,5 +1,6 @@
 #include "twain/TwainScan.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "core/Format.h"
@@ -41,7 +42,9 @@ bool ScanPicture(TwainWindow window, TDIB& picture) {
     AcquiredPages release(image);
 
     int width = TwainDibPixelWidth(image);
-    int height = std::abs(TwainDibPixelHeight(image));  // top-down scans give a negative height
+    // Top-down scans give a negative height; the most negative one has no positive twin.
+    const int64_t height64 = std::abs(int64_t{TwainDibPixelHeight(image)});
+    const int height = height64 > INT32_MAX ? 0 : int(height64);
     if (width <= 0 || height <= 0)
         throw EInvalidGraphic(Format("Cannot load image. Invalid or unexpected %s image format.", "DIB"));
     TDIB bitmap;

@@ -129,14 +129,21 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, NoScanTest,
                                                    "Unable to load Source Manager (TWAIN_32.DLL)"}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A header of zeros has no width and no height; the most negative height has no positive one.
 TEST_F(ScanTest, AScanWithoutAPictureRaisesAfterReleasingTheBlock) {
-    HGLOBAL empty = GlobalAlloc(platform::GHND, 40);  // a header of zeros: no width, no height
-    std::memcpy(GlobalLock(empty), "\x28\0\0\0", 4);
-    GlobalUnlock(empty);
-    FakeDsmQueuePage(TWRC_XFERDONE, empty);
-    FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
-    EXPECT_THROW(ScanPicture(host.mainWindow, picture), EInvalidGraphic);
-    ExpectPrevious(picture);
+    for (const int32_t height : {0, INT32_MIN}) {
+        HGLOBAL block = GlobalAlloc(platform::GHND, 40);
+        auto* header = static_cast<uint8_t*>(GlobalLock(block));
+        const int32_t fields[] = {40, height == 0 ? 0 : 4, height};
+        std::memcpy(header, fields, sizeof fields);
+        header[12] = 1;  // planes
+        header[14] = 24;  // bits
+        GlobalUnlock(block);
+        FakeDsmQueuePage(TWRC_XFERDONE, block);
+        FakeDsmQueueEvent(TWRC_DSEVENT, MSG_XFERREADY);
+        EXPECT_THROW(ScanPicture(host.mainWindow, picture), EInvalidGraphic) << height;
+        ExpectPrevious(picture);
+    }
 }
 
 }  // namespace
