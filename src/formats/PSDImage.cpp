@@ -378,8 +378,10 @@ void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>&
 // Each plane is decoded a row at a time from its own place in the file, so that beside the
 // bitmap only a row of every plane and a window of the file for each are held.
 void TPSDGraphic::ReadPlaneRows(TStream& stream, const std::vector<uint16_t>& rowCounts) {
-    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
+    // A picture without rows or columns holds nothing to read (and its rows no bound).
+    if (width == 0 || height == 0) return;
+    ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
     const uint64_t rowStep = uint64_t(width) * (Properties.SampleBits / 8);
     const uint64_t planeSize = rowStep * height;
     const uint32_t planes = PlanesOf(Properties.Model);

@@ -126,6 +126,15 @@ TEST(HostileInput, TileFarLargerThanThePictureTakesOnlyThePicturesRows) {
     SetPictureMemoryLimit(0);
 }
 
+// A picture of no rows holds nothing to read, however wide its header makes the rows.
+TEST(HostileInput, PhotoshopFileWithoutRowsReadsAsAnEmptyPicture) {
+    SetPictureMemoryLimit(uint64_t(1) << 20);
+    TPSDGraphic reader;
+    EXPECT_NO_THROW(reader.ReadImageFile(Hostile("psd-no-rows.psd")));
+    EXPECT_TRUE(reader.Empty());
+    SetPictureMemoryLimit(0);
+}
+
 // libheif makes a grid's canvas as large as the grid declares: a canvas no picture within the
 // memory limit could be is refused before it is allocated, naming its size.
 TEST(HostileInput, HeifGridCanvasBeyondTheMemoryLimitIsRefused) {

@@ -12,6 +12,12 @@ def psd_no_channels():
     return (header + body).ljust(94, b"\0")
 
 
+def psd_no_rows():
+    # RGB, 8 bits, uncompressed, 0 rows of 268435469 pixels.
+    header = b"8BPS" + struct.pack(">H6xHIIHH", 1, 3, 0, 0x1000000D, 8, 3)
+    return header + struct.pack(">III", 0, 0, 0) + struct.pack(">H", 0)
+
+
 def targa_map(entry_bits, entries):
     # Colour-mapped, 1 x 1, 8-bit indices, a map of the given entry size.
     header = struct.pack("<BBBHHBHHHHBB", 0, 1, 1, 0, entries, entry_bits, 0, 0, 1, 1, 8, 0)
@@ -89,6 +95,7 @@ def tiff_tall_tile():
 
 files = {
     "psd-no-channels.psd": psd_no_channels(),
+    "psd-no-rows.psd": psd_no_rows(),
     "targa-map-entry-0.tga": targa_map(0, 4),
     "targa-map-entry-8.tga": targa_map(8, 4),
     "png-huge-chunk.png": png_huge_chunk(),
