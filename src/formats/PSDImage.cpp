@@ -269,9 +269,11 @@ void TPSDGraphic::ReadImage(TStream& stream) {
     }
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
 
-    if (paletteModel)
+    // A picture without rows or columns holds nothing to read, and its rows no bound.
+    const bool pixels = Properties.ImageWidth > 0 && Properties.ImageHeight > 0;
+    if (pixels && paletteModel)
         ReadIndexedRows(stream, rowCounts);
-    else if (model != ColorModel::Unknown)
+    else if (pixels && model != ColorModel::Unknown)
         ReadColourPlanes(stream, rowCounts);
     ReportProgress(TProgressStage::psEnding, 0, false, ProgressArea, "");
 }
@@ -379,8 +381,6 @@ void TPSDGraphic::ReadColourPlanes(TStream& stream, const std::vector<uint16_t>&
 // bitmap only a row of every plane and a window of the file for each are held.
 void TPSDGraphic::ReadPlaneRows(TStream& stream, const std::vector<uint16_t>& rowCounts) {
     const uint32_t width = Properties.ImageWidth, height = Properties.ImageHeight;
-    // A picture without rows or columns holds nothing to read (and its rows no bound).
-    if (width == 0 || height == 0) return;
     ReportProgress(TProgressStage::psStarting, 0, false, ProgressArea, readertext::LoadingData);
     const uint64_t rowStep = uint64_t(width) * (Properties.SampleBits / 8);
     const uint64_t planeSize = rowStep * height;

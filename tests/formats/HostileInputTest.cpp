@@ -129,9 +129,11 @@ TEST(HostileInput, TileFarLargerThanThePictureTakesOnlyThePicturesRows) {
 // A picture of no rows holds nothing to read, however wide its header makes the rows.
 TEST(HostileInput, PhotoshopFileWithoutRowsReadsAsAnEmptyPicture) {
     SetPictureMemoryLimit(uint64_t(1) << 20);
-    TPSDGraphic reader;
-    EXPECT_NO_THROW(reader.ReadImageFile(Hostile("psd-no-rows.psd")));
-    EXPECT_TRUE(reader.Empty());
+    for (const char* file : {"psd-no-rows.psd", "psd-no-rows-indexed.psd"}) {
+        TPSDGraphic reader;
+        EXPECT_NO_THROW(reader.ReadImageFile(Hostile(file))) << file;
+        EXPECT_TRUE(reader.Empty()) << file;
+    }
     SetPictureMemoryLimit(0);
 }
 

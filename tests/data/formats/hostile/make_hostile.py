@@ -18,6 +18,12 @@ def psd_no_rows():
     return header + struct.pack(">III", 0, 0, 0) + struct.pack(">H", 0)
 
 
+def psd_no_rows_indexed():
+    # Indexed, 16 bits, uncompressed, 0 rows of 218300416 pixels, an empty colour table.
+    header = b"8BPS" + struct.pack(">H6xHIIHH", 1, 1, 0, 0x0D030000, 16, 2)
+    return header + struct.pack(">III", 0, 0, 0) + struct.pack(">H", 0)
+
+
 def targa_map(entry_bits, entries):
     # Colour-mapped, 1 x 1, 8-bit indices, a map of the given entry size.
     header = struct.pack("<BBBHHBHHHHBB", 0, 1, 1, 0, entries, entry_bits, 0, 0, 1, 1, 8, 0)
@@ -96,6 +102,7 @@ def tiff_tall_tile():
 files = {
     "psd-no-channels.psd": psd_no_channels(),
     "psd-no-rows.psd": psd_no_rows(),
+    "psd-no-rows-indexed.psd": psd_no_rows_indexed(),
     "targa-map-entry-0.tga": targa_map(0, 4),
     "targa-map-entry-8.tga": targa_map(8, 4),
     "png-huge-chunk.png": png_huge_chunk(),
