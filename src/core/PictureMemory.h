@@ -54,9 +54,7 @@ struct TPictureAllocator {
     TPictureAllocator(const TPictureAllocator<U>&) noexcept {}
     T* allocate(size_t count) {
         if (count > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
-        uint8_t* block = AllocatePictureBlock(count * sizeof(T));
-        if (!block) throw std::bad_alloc();
-        return reinterpret_cast<T*>(block);
+        return reinterpret_cast<T*>(MakePictureBlock(count * sizeof(T)).release());
     }
     void deallocate(T* block, size_t) noexcept { FreePictureBlock(reinterpret_cast<uint8_t*>(block)); }
     template <class U>

@@ -15,9 +15,8 @@ namespace tilvorn {
 /// pixels; Blocks stretches without interpolation and box-blurs at half the enlargement.
 enum class TEnlargement { Smooth, Blocks };
 
-/// Picture pixels as 0xXXRRGGBB words, and a sheet's encoded bytes, in picture memory.
+/// Picture pixels as 0xXXRRGGBB words, in picture memory.
 using TPictureWords = std::vector<uint32_t, TPictureAllocator<uint32_t>>;
-using TSheetBytes = std::vector<uint8_t, TPictureAllocator<uint8_t>>;
 
 /// The part of the poster to draw and where: poster pixel (PosterX + i, PosterY + j) lands on
 /// sheet pixel (SheetX + i, SheetY + j) for 0 <= i < Width, 0 <= j < Height. A poster pixel

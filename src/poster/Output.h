@@ -88,6 +88,9 @@ struct TSheetScratch {
 /// sheet reads it.
 void PrepareForSheets(TDIB& picture);
 
+/// A sheet's encoded bytes, in picture memory.
+using TSheetBytes = std::vector<uint8_t, TPictureAllocator<uint8_t>>;
+
 /// Encodes the sheet as a baseline three-component JPEG at quality 100. A set stop ends the
 /// encoding between bands of rows with EAbort.
 TSheetBytes EncodeSheetJpeg(const TDIB& sheet, const std::atomic<bool>* stop = nullptr);

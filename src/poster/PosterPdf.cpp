@@ -79,15 +79,13 @@ public:
             return std::nullopt;
         source.blockWidth_ = tjMCUWidth[subsampling];
         source.blockHeight_ = tjMCUHeight[subsampling];
-        source.subsampling_ = subsampling;
         return source;
     }
     TJpegSource(TJpegSource&& other) noexcept
         : bytes_(std::move(other.bytes_)),
           handle_(std::exchange(other.handle_, nullptr)),
           blockWidth_(other.blockWidth_),
-          blockHeight_(other.blockHeight_),
-          subsampling_(other.subsampling_) {}
+          blockHeight_(other.blockHeight_) {}
     TJpegSource& operator=(TJpegSource&&) = delete;
     ~TJpegSource() {
         if (handle_) tjDestroy(handle_);
@@ -128,19 +126,10 @@ private:
             t[i].op = TJXOP_NONE;
             t[i].options = TJXOPT_CROP | (grey ? TJXOPT_GRAY : 0);
         }
-        // Buffers of the largest size a part can take, so that TurboJPEG never grows one by
-        // copying it; the pages a part does not fill are never touched.
         std::vector<unsigned char*> out(count, nullptr);
         std::vector<unsigned long> sizes(count, 0);
-        bool allocated = true;
-        for (size_t i = 0; i < count; ++i) {
-            sizes[i] = tjBufSize(t[i].r.w, t[i].r.h, subsampling_);
-            out[i] = sizes[i] == static_cast<unsigned long>(-1) ? nullptr : tjAlloc(int(sizes[i]));
-            allocated = allocated && out[i];
-        }
-        const bool cut = allocated &&
-            tjTransform(handle, bytes_.data(), bytes_.size(), int(count), out.data(), sizes.data(), t.data(),
-                        TJFLAG_NOREALLOC) == 0;
+        const bool cut =
+            tjTransform(handle, bytes_.data(), bytes_.size(), int(count), out.data(), sizes.data(), t.data(), 0) == 0;
         for (size_t i = 0; i < count; ++i) {
             cuts[begin + i].Data.reset(out[i]);
             cuts[begin + i].Size = cut ? sizes[i] : 0;
@@ -150,7 +139,6 @@ private:
     std::vector<unsigned char> bytes_;
     tjhandle handle_ = nullptr;
     int blockWidth_ = 8, blockHeight_ = 8;
-    int subsampling_ = TJSAMP_444;
 };
 
 // ---------------------------------------------------------------------------------------------
