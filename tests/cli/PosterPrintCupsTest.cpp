@@ -175,7 +175,10 @@ public:
             return false;
         }
         for (int i = 0; i < 200; ++i) {
-            if (test::Run("/usr/bin/lpstat -h " + Quoted(socket_) + " -r >/dev/null 2>&1") == 0) return true;
+            // lpstat -r succeeds either way; only its words tell a scheduler that answers.
+            if (test::Run("/usr/bin/lpstat -h " + Quoted(socket_) +
+                          " -r 2>/dev/null | grep -qx 'scheduler is running'") == 0)
+                return true;
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
@@ -228,8 +231,9 @@ TEST(PosterPrint, OneJobPerSheetOnACupsQueueAtItsPaperAndStrips) {
     WriteText(dir + "/strips.ppd", kStripPpd);
     const std::string server = "-h " + Quoted(cups.Socket());
     ASSERT_EQ(test::Run("/usr/sbin/lpadmin " + server + " -p Strips -E -v file:///dev/null -P " +
-                        Quoted(dir + "/strips.ppd") + " >/dev/null 2>&1"),
-              0);
+                        Quoted(dir + "/strips.ppd") + " >" + Quoted(dir + "/lpadmin.out") + " 2>&1"),
+              0)
+        << Slurp(dir + "/lpadmin.out");
 
     // Three of the poster's six sheets, printed through the queue as the window prints them.
     const std::string env = "CUPS_SERVER=" + Quoted(cups.Socket()) + " ";
