@@ -11,6 +11,10 @@
 #include <optional>
 #include <vector>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 #include "image/DIB.h"
 
 namespace tilvorn {
@@ -316,38 +320,85 @@ void Taps(uint16_t* out, const Cell* in, size_t n, size_t stride, int taps, bool
     Sum(out, p, taps, n, add);
 }
 
-// out[i] = t[0][i] + ... + t[count - 1][i] + single[i], count 1 to 4.
-template <typename Cell>
+// out[i] = t[0][i] + ... + t[count - 1][i] ± single[i], count 1 to 4.
+template <bool Subtract, typename Cell>
 inline void CombineInto(uint16_t* __restrict out, const uint16_t* const* t, int count, const Cell* __restrict single,
                         size_t n) {
     const uint16_t* __restrict a = t[0], * __restrict b = t[count > 1 ? 1 : 0], * __restrict c = t[count > 2 ? 2 : 0], * __restrict d = t[count > 3 ? 3 : 0];
+    auto plus = [single](size_t i, unsigned sum) { return uint16_t(Subtract ? sum - single[i] : sum + single[i]); };
     switch (count) {
         case 1:
-            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + single[i]);
+            for (size_t i = 0; i < n; ++i) out[i] = plus(i, a[i]);
             break;
         case 2:
-            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + single[i]);
+            for (size_t i = 0; i < n; ++i) out[i] = plus(i, a[i] + b[i]);
             break;
         case 3:
-            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + c[i] + single[i]);
+            for (size_t i = 0; i < n; ++i) out[i] = plus(i, a[i] + b[i] + c[i]);
             break;
         default:
-            for (size_t i = 0; i < n; ++i) out[i] = uint16_t(a[i] + b[i] + c[i] + d[i] + single[i]);
+            for (size_t i = 0; i < n; ++i) out[i] = plus(i, a[i] + b[i] + c[i] + d[i]);
             break;
     }
 }
-TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int count, const uint8_t* single,
-                                   size_t n) {
-    CombineInto(out, t, count, single, n);
+template <typename Cell>
+inline void CombineInto(uint16_t* out, const uint16_t* const* t, int count, const Cell* single, size_t n,
+                        bool subtract) {
+    if (subtract)
+        CombineInto<true>(out, t, count, single, n);
+    else
+        CombineInto<false>(out, t, count, single, n);
 }
-TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int count, const uint16_t* single,
-                                   size_t n) {
-    CombineInto(out, t, count, single, n);
+TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int count, const uint8_t* single, size_t n,
+                                   bool subtract) {
+    CombineInto(out, t, count, single, n, subtract);
+}
+TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int count, const uint16_t* single, size_t n,
+                                   bool subtract) {
+    CombineInto(out, t, count, single, n, subtract);
 }
 
-// The grey cells of a 24-bit row: blue + green + red of each pixel.
-TILVORN_VECTOR_CLONES void ChannelSums(uint16_t* __restrict cells, const uint8_t* __restrict row, size_t width) {
-    for (size_t x = 0; x < width; ++x) cells[x] = uint16_t(row[3 * x] + row[3 * x + 1] + row[3 * x + 2]);
+// The grey cells of a 24-bit row: blue + green + red of each pixel. Compilers do not
+// vectorise the gathers of every third byte, so with AVX2 sixteen pixels are summed at a time
+// from byte shuffles: each 128-bit half takes eight pixels (24 bytes) from two overlapping
+// loads, the pixels' first two bytes added pairwise and the third added as a 16-bit lane.
+void ChannelSumsFrom(uint16_t* __restrict cells, const uint8_t* __restrict row, size_t from, size_t width) {
+    for (size_t x = from; x < width; ++x) cells[x] = uint16_t(row[3 * x] + row[3 * x + 1] + row[3 * x + 2]);
+}
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) inline __m256i LoadHalves(const uint8_t* low, const uint8_t* high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+__attribute__((target("avx2"))) size_t ChannelSumsAvx2(uint16_t* cells, const uint8_t* row, size_t width) {
+    constexpr char z = char(0x80);  // a lane byte the shuffle clears
+    // Pixels 0-4 of eight from the load at byte 0, pixels 5-7 from the load at byte 8.
+    const __m128i pairsLow = _mm_setr_epi8(0, 1, 3, 4, 6, 7, 9, 10, 12, 13, z, z, z, z, z, z);
+    const __m128i pairsHigh = _mm_setr_epi8(z, z, z, z, z, z, z, z, z, z, 7, 8, 10, 11, 13, 14);
+    const __m128i thirdLow = _mm_setr_epi8(2, z, 5, z, 8, z, 11, z, 14, z, z, z, z, z, z, z);
+    const __m128i thirdHigh = _mm_setr_epi8(z, z, z, z, z, z, z, z, z, z, 9, z, 12, z, 15, z);
+    const __m256i pl = _mm256_broadcastsi128_si256(pairsLow), ph = _mm256_broadcastsi128_si256(pairsHigh);
+    const __m256i tl = _mm256_broadcastsi128_si256(thirdLow), th = _mm256_broadcastsi128_si256(thirdHigh);
+    const __m256i ones = _mm256_set1_epi8(1);
+    size_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t* p = row + 3 * x;
+        const __m256i a = LoadHalves(p, p + 24), b = LoadHalves(p + 8, p + 32);
+        const __m256i pairs = _mm256_or_si256(_mm256_shuffle_epi8(a, pl), _mm256_shuffle_epi8(b, ph));
+        const __m256i third = _mm256_or_si256(_mm256_shuffle_epi8(a, tl), _mm256_shuffle_epi8(b, th));
+        const __m256i sums = _mm256_add_epi16(_mm256_maddubs_epi16(pairs, ones), third);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + x), sums);
+    }
+    return x;
+}
+#endif
+void ChannelSums(uint16_t* cells, const uint8_t* row, size_t width) {
+    size_t done = 0;
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) done = ChannelSumsAvx2(cells, row, width);
+#endif
+    ChannelSumsFrom(cells, row, done, width);
 }
 
 // The window sums of a row slid down: + the entering row's sums, − the leaving row's.
@@ -459,42 +510,42 @@ public:
     }
 
 private:
-    // Wider windows from sums of 2, 4, 8 ... neighbours, each level the previous one added to
-    // itself shifted: the window of k = 2r + 1 cells is then a few level sums and one cell.
+    // Wider windows from sums of 4 and 16 neighbouring cells, each level four of the one below
+    // added at shifts: the window of k = 2r + 1 cells is then at most four level sums, with
+    // one more cell added after them (k = 4a + 1) or the cell after the window taken away
+    // (k = 4a + 3). Taking that cell away reads one cell past the row for the last pixel, whose
+    // window is summed on its own.
     void Doubled(uint16_t* out, const Cell* cells, size_t inside) {
-        Taps(levels_[0].data(), cells, n_ - C, C, 2, false);
-        for (size_t b = 1; b < levels_.size(); ++b) {
-            const size_t half = (size_t(1) << b) * C;
-            Taps(levels_[b].data(), levels_[b - 1].data(), n_ - (2 * half - C), half, 2, false);
-        }
+        Taps(levels_[0].data(), cells, n_ - 3 * C, C, 4, false);
+        if (levels_.size() > 1) Taps(levels_[1].data(), levels_[0].data(), n_ - 15 * C, 4 * C, 4, false);
         const uint16_t* terms[4];
         size_t offset = 0;
         for (size_t t = 0; t < terms_.size(); ++t) {
             terms[t] = levels_[terms_[t]].data() + offset;
-            offset += (size_t(2) << terms_[t]) * C;
+            offset += (size_t(4) << (2 * terms_[t])) * C;
         }
-        Combine(out, terms, int(terms_.size()), cells + offset, inside);
+        if (!subtract_) {
+            Combine(out, terms, int(terms_.size()), cells + offset, inside, false);
+            return;
+        }
+        const size_t lastPixel = inside - C;  // also where its window starts in the cells
+        Combine(out, terms, int(terms_.size()), cells + offset - C, lastPixel, true);
+        for (size_t k = 0; k < C; ++k) {
+            unsigned sum = 0;
+            for (size_t u = 0; u < 2 * size_t(radius_) + 1; ++u) sum += cells[lastPixel + k + u * C];
+            out[lastPixel + k] = uint16_t(sum);
+        }
     }
 
-    // The window of k = 2r + 1 cells as level sums (level b sums 2^(b+1) cells): as many of the
-    // top level as fit, then the binary digits below it; the last cell is added on its own.
     void PlanLevels() {
         const size_t k = 2 * size_t(radius_) + 1;
         if (k <= 5) return;  // the taps alone are as quick
-        int top = 0;
-        while ((size_t(4) << top) <= k) ++top;  // 2^(top+1) <= k < 2^(top+2)
-        for (int level = std::max(top - 1, 0); level <= top; ++level) {
-            std::vector<int> terms;
-            size_t rest = k - 1;
-            for (; rest >= (size_t(2) << level); rest -= size_t(2) << level) terms.push_back(level);
-            for (int b = level - 1; b >= 0; --b)
-                if (rest & (size_t(2) << b)) terms.push_back(b);
-            if (terms.size() <= 4) {
-                terms_ = terms;
-                levels_.assign(size_t(level) + 1, std::vector<uint16_t>(n_));
-                return;
-            }
-        }
+        subtract_ = k % 4 == 3;
+        size_t rest = subtract_ ? k + 1 : k - 1;
+        const int top = rest > 16 ? 1 : 0;  // level 0 sums 4 cells, level 1 sums 16
+        for (int level = top; level >= 0; --level)
+            for (const size_t size = size_t(4) << (2 * level); rest >= size; rest -= size) terms_.push_back(level);
+        levels_.assign(size_t(top) + 1, std::vector<uint16_t>(n_));
     }
 
     // The clipped windows of the first and last r pixels, from sums that grow by one cell.
@@ -516,6 +567,7 @@ private:
     size_t n_;
     std::vector<std::vector<uint16_t>> levels_;  // empty: the window is summed tap by tap
     std::vector<int> terms_;
+    bool subtract_ = false;
 };
 
 // C = 3: colour, the cells are the source bytes; C = 1: grey, the cells are the sums of each
@@ -559,6 +611,10 @@ private:
     // The sums across row y's windows into its slot.
     void Across(int y) {
         const uint8_t* row = source_.Row(y);
+        if (y + 1 < height_) {
+            const uint8_t* next = source_.Row(y + 1);
+            for (size_t i = 0; i < size_t(width_) * 3; i += 64) __builtin_prefetch(next + i);
+        }
         if constexpr (C == 1) {
             ChannelSums(cells_.data(), row, size_t(width_));
             across_.Run(cells_.data(), Slot(y));

@@ -100,11 +100,12 @@ TEST(Blur, LargePicturesAndWindowsStayExact) {
 
 TEST(Blur, EverySmallRadiusOfColourAndGreyResultsStaysExact) {
     // The radii the row-sum path takes (1 to 16) and the first one past it, on pictures wide
-    // enough for whole vector loops, one just a window wide, and ones shorter than a window;
+    // enough for whole vector loops, ones just a window wide (19 is the window of radius 9,
+    // whose sums take away the cell after the window), and ones shorter than a window;
     // near-white noise gives the largest sums each width of counter can hold.
     struct Size {
         int w, h;
-    } sizes[] = {{101, 37}, {70, 5}, {33, 2}};
+    } sizes[] = {{101, 37}, {70, 5}, {33, 2}, {19, 6}};
     for (const Size& size : sizes)
         for (int radius = 1; radius <= 17; ++radius)
             for (int bits : {24, 8}) {
