@@ -11,9 +11,7 @@
 #include <optional>
 #include <vector>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#endif
+#include "core/Vectors.h"
 
 #include "image/DIB.h"
 
@@ -79,14 +77,6 @@ private:
     uint64_t n_ = 0;
     uint64_t m_ = 0;
 };
-
-// The hot loops are built for AVX2 as well as for the baseline, the better one chosen when
-// the program starts. They are plain functions: clones of templates are not supported.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define TILVORN_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TILVORN_VECTOR_CLONES
-#endif
 
 // sums[i] += bytes[i] and sums[i] -= bytes[i] over n entries; 16-bit sums wrap exactly as
 // long as the true sums fit.
@@ -365,12 +355,12 @@ TILVORN_VECTOR_CLONES void Combine(uint16_t* out, const uint16_t* const* t, int 
 void ChannelSumsFrom(uint16_t* __restrict cells, const uint8_t* __restrict row, size_t from, size_t width) {
     for (size_t x = from; x < width; ++x) cells[x] = uint16_t(row[3 * x] + row[3 * x + 1] + row[3 * x + 2]);
 }
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-__attribute__((target("avx2"))) inline __m256i LoadHalves(const uint8_t* low, const uint8_t* high) {
+#if TILVORN_X86_VECTORS
+TILVORN_AVX2 inline __m256i LoadHalves(const uint8_t* low, const uint8_t* high) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
 }
-__attribute__((target("avx2"))) size_t ChannelSumsAvx2(uint16_t* cells, const uint8_t* row, size_t width) {
+TILVORN_AVX2 size_t ChannelSumsAvx2(uint16_t* cells, const uint8_t* row, size_t width) {
     constexpr char z = char(0x80);  // a lane byte the shuffle clears
     // Pixels 0-4 of eight from the load at byte 0, pixels 5-7 from the load at byte 8.
     const __m128i pairsLow = _mm_setr_epi8(0, 1, 3, 4, 6, 7, 9, 10, 12, 13, z, z, z, z, z, z);
@@ -394,9 +384,8 @@ __attribute__((target("avx2"))) size_t ChannelSumsAvx2(uint16_t* cells, const ui
 #endif
 void ChannelSums(uint16_t* cells, const uint8_t* row, size_t width) {
     size_t done = 0;
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) done = ChannelSumsAvx2(cells, row, width);
+#if TILVORN_X86_VECTORS
+    if (HaveAvx2()) done = ChannelSumsAvx2(cells, row, width);
 #endif
     ChannelSumsFrom(cells, row, done, width);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "poster/Enlarge.h"
 #include "poster/Output.h"
 #include "image/DIB.h"
 
@@ -146,6 +147,35 @@ TEST(SmoothEnlargement, GreyAndFourByteSheets) {
         TColor c = GetStorePixel(*sheet.Image(), l.MarginXPx, l.MarginYPx + 3);
         EXPECT_EQ(ColorRed(c), 20) << depth;
         EXPECT_EQ(ColorRed(c), ColorBlue(c)) << depth;
+    }
+}
+
+TEST(SmoothEnlargement, AtScaleOneEveryChannelIsThePicturesOwnAndPixelsBesideTheWindowKeepTheirs) {
+    // Channels that differ from each other and from pixel to pixel, at widths around the
+    // lengths of the vector loops, so a swapped channel or a store past the window shows.
+    for (int width = 1; width <= 40; ++width) {
+        TDIB picture;
+        picture.SetSize(width, 3, 24);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < width; ++x) {
+                uint8_t* p = picture.ScanLine(y) + 3 * x;
+                p[0] = uint8_t(7 * x + y), p[1] = uint8_t(100 + 3 * x), p[2] = uint8_t(200 - 5 * x - y);
+            }
+        TDIB sheet;
+        sheet.SetSize(width + 8, 5, 24);
+        for (int y = 0; y < 5; ++y) std::memset(sheet.ScanLine(y), 0x55, size_t(3 * (width + 8)));
+        TEnlargeWindow window;
+        window.SheetX = window.SheetY = 1;
+        window.Width = width;
+        window.Height = 3;
+        ASSERT_TRUE(EnlargeSmoothly(picture, window, sheet));
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < width + 8; ++x) {
+                const bool inside = x >= 1 && x <= width && y >= 1 && y <= 3;
+                ASSERT_EQ(GetStorePixel(*sheet.Image(), x, y),
+                          inside ? GetStorePixel(*picture.Image(), x - 1, y - 1) : TColor(0x555555))
+                    << width << ": " << x << ", " << y;
+            }
     }
 }
 
