@@ -223,6 +223,7 @@ TDIBStore::~TDIBStore() {
 
 void TDIBStore::FreePixels() {
     memory_.reset();
+    capacity_ = 0;
     Pixels = nullptr;
     TopRow = nullptr;
 }
@@ -291,6 +292,43 @@ void CheckPixelFormat(int bitCount, const DIBPixelFormat& f) {
 void TDIBStore::Allocate(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat,
                          const TColorTable& colorTable, bool memoryImage, bool compressed) {
     Reset();
+    Describe(width, height, bitCount, pixelFormat, colorTable, memoryImage, compressed);
+    if (!Compressed) {
+        memory_.reset(AllocatePictureBlock(size_t(Size)));
+        if (!memory_) {
+            Reset();
+            if (memoryImage) throw EOutOfMemory("Out of memory");
+            throw EOutOfResources(Format("%s cannot be made", "DIB"));
+        }
+        capacity_ = Size;
+        Pixels = memory_.get();
+        TopRow = Pixels + int64_t(Height - 1) * RowBytes;
+        AdviseLargePages(Pixels, size_t(Size));
+    }
+}
+
+bool TDIBStore::Reshape(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat,
+                        const TColorTable& colorTable) {
+    if (!memory_ || Compressed || width <= 0 || height <= 0) return false;
+    const int64_t size = ((int64_t(width) * bitCount + 31) >> 5) * 4 * int64_t(height);
+    if (size > capacity_) return false;
+    // What Describe could refuse is refused while the store is still whole.
+    CheckPixelFormat(bitCount, pixelFormat);
+    CheckPictureMemory(uint64_t(width), uint64_t(height), bitCount);
+    auto block = std::move(memory_);
+    const int64_t capacity = capacity_;
+    const bool memoryImage = MemoryImage;
+    Reset();
+    Describe(width, height, bitCount, pixelFormat, colorTable, memoryImage, false);
+    memory_ = std::move(block);
+    capacity_ = capacity;
+    Pixels = memory_.get();
+    TopRow = Pixels + int64_t(Height - 1) * RowBytes;
+    return true;
+}
+
+void TDIBStore::Describe(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat,
+                         const TColorTable& colorTable, bool memoryImage, bool compressed) {
     CheckPixelFormat(bitCount, pixelFormat);
     // Sizes beyond what one 32-bit size field can hold are refused as memory shortage rather
     // than wrapped into a small block.
@@ -334,22 +372,12 @@ void TDIBStore::Allocate(int width, int height, int bitCount, const DIBPixelForm
 
     Compressed = info.biCompression == BI_RLE8 || info.biCompression == BI_RLE4;
     MemoryImage = memoryImage || Compressed;
-    if (!Compressed) {
-        memory_.reset(AllocatePictureBlock(size_t(Size)));
-        if (!memory_) {
-            Reset();
-            if (memoryImage) throw EOutOfMemory("Out of memory");
-            throw EOutOfResources(Format("%s cannot be made", "DIB"));
-        }
-        Pixels = memory_.get();
-        TopRow = Pixels + int64_t(Height - 1) * RowBytes;
-        AdviseLargePages(Pixels, size_t(Size));
-    }
 }
 
 void TDIBStore::SetCompressedData(const uint8_t* data, int size) {
     memory_.reset(AllocatePictureBlock(size_t(std::max(size, 1))));
     if (!memory_) throw EOutOfMemory("Out of memory");
+    capacity_ = std::max(size, 1);
     if (size > 0) std::memcpy(memory_.get(), data, size_t(size));
     Pixels = memory_.get();
     Size = size;
@@ -460,6 +488,26 @@ void TDIB::SetSize(int width, int height, int bitCount) {
         throw;
     }
     SetImage(image);
+    PaletteModified = true;
+}
+
+void TDIB::SetSizeInItsBlock(int width, int height, int bitCount) {
+    if (width == image_->Width && height == image_->Height && bitCount == image_->BitCount &&
+        PixelFormat.SameMasks(image_->PixelFormat))
+        return;
+    if (image_->RefCount != 1) {
+        SetSize(width, height, bitCount);
+        return;
+    }
+    if (canvas_) canvas_->SetHandle(nullptr);
+    const bool kept = image_->Reshape(width, height, bitCount, PixelFormat, ColorTable);
+    if (canvas_) canvas_->SetHandle(image_->MemoryDC());
+    if (!kept) {
+        SetSize(width, height, bitCount);
+        return;
+    }
+    ColorTable = image_->ColorTable;
+    PixelFormat = image_->PixelFormat;
     PaletteModified = true;
 }
 

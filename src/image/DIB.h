@@ -219,6 +219,10 @@ public:
     /// made"). A compressed store gets no pixel memory: the reader supplies it.
     void Allocate(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat, const TColorTable& colorTable,
                   bool memoryImage, bool compressed);
+    /// As Allocate for an uncompressed store of the same kind, keeping the block it has when
+    /// the new size fits in it (the bytes are left as they were). False, with nothing
+    /// changed, when there is no block or it is too small.
+    bool Reshape(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat, const TColorTable& colorTable);
     /// A copy of source (its size, format, table and bytes) of the given kind.
     void CopyFrom(const TDIBStore& source, bool memoryImage);
     /// Like CopyFrom, but compressed sources are decoded into uncompressed pixels.
@@ -264,6 +268,9 @@ public:
 
 private:
     void Reset();
+    /// The fields and header of an allocation, without its pixel memory.
+    void Describe(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat, const TColorTable& colorTable,
+                  bool memoryImage, bool compressed);
     void FreePixels();
     void MovePackedChannels(const uint32_t fileMasks[4]);
     struct TFreeBlock {
@@ -271,6 +278,7 @@ private:
     };
     /// From AllocatePictureBlock: zero, a large block as fresh pages without a pass over them.
     std::unique_ptr<uint8_t, TFreeBlock> memory_;
+    int64_t capacity_ = 0;  // bytes in memory_
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -454,6 +462,11 @@ public:
     /// New picture of the given size and bit count with the public PixelFormat and
     /// ColorTable; nothing happens when nothing would change. A new picture's pixels are 0.
     void SetSize(int width, int height, int bitCount);
+    /// As SetSize, but a picture of its own (not shared, not compressed) takes the new size in
+    /// the block it has when that holds it, and its pixels are then left as they were: for
+    /// pictures written over whole right after, as the sheets of a run are, which then need no
+    /// fresh memory from sheet to sheet.
+    void SetSizeInItsBlock(int width, int height, int bitCount);
     void Clear();
     void SetWidth(int width) override;
     void SetHeight(int height) override;

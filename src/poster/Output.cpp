@@ -105,11 +105,12 @@ int CheckedSize(int64_t value, const char* what) {
     return int(std::max<int64_t>(value, 0));
 }
 
-// A working image of the given size and depth; 8 bits are grey.
+// A working image of the given size and depth; 8 bits are grey. It is written over whole, so
+// one of a run takes the block of the one before it where that holds it.
 void MakeImage(TDIB& image, int width, int height, int depth) {
     if (depth == 8) image.ColorTable = GreyColorTable();
     image.PixelFormat = pf888;
-    image.SetSize(width, height, depth);
+    image.SetSizeInItsBlock(width, height, depth);
 }
 
 void FillWhite(TDIB& image) {

@@ -172,6 +172,51 @@ TEST(DIB, SetSizeEmptiesOnZeroOrNegativeAndKeepsUnchangedPicture) {
     EXPECT_EQ(dib.ScanLine(3)[0], 99);
 }
 
+TEST(DIB, SetSizeInItsBlockKeepsTheBlockOfAPictureOfItsOwnWhereItFits) {
+    TDIB dib;
+    dib.SetSize(100, 60, 24);
+    const uint8_t* block = dib.Pixels();
+    struct Case {
+        int w, h, bits;
+        bool sameBlock;
+    } cases[] = {
+        {90, 60, 24, true},  // narrower
+        {100, 60, 24, true},  // back to the size the block was made for
+        {300, 20, 8, true},  // another depth in as many bytes
+        {100, 61, 24, false},  // one row more than the block holds
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + "x" + std::to_string(c.bits));
+        if (c.bits == 8) dib.ColorTable = GreyColorTable();
+        dib.SetSizeInItsBlock(c.w, c.h, c.bits);
+        EXPECT_EQ(dib.Width(), c.w);
+        EXPECT_EQ(dib.Height(), c.h);
+        EXPECT_EQ(dib.BitCount(), c.bits);
+        EXPECT_EQ(dib.Pixels() == block, c.sameBlock);
+        EXPECT_EQ(dib.ScanLine(c.h - 1), dib.Pixels());  // bottom row first, as ever
+        if (!c.sameBlock) {  // a new block is cleared as SetSize clears it
+            EXPECT_TRUE(std::all_of(dib.Pixels(), dib.Pixels() + dib.Size(), [](uint8_t b) { return b == 0; }));
+        }
+        dib.ScanLine(0)[dib.RowBytes() - 1] = 7;  // the whole top row is there
+    }
+
+    // A shared picture is left to its other owner, whole.
+    TDIB other;
+    other.Assign(&dib);
+    dib.SetSizeInItsBlock(10, 10, 24);
+    EXPECT_EQ(other.Width(), 100);
+    EXPECT_EQ(other.Height(), 61);
+    EXPECT_NE(dib.Image(), other.Image());
+
+    // Refusals keep the picture as it was.
+    TDIBStore* store = dib.Image();
+    ExpectError<EInvalidGraphicOperation>([&] { dib.SetSizeInItsBlock(5, 5, 12); }, "Bitcount in invalid (12)");
+    EXPECT_EQ(dib.Image(), store);
+    EXPECT_EQ(dib.Width(), 10);
+    dib.SetSizeInItsBlock(0, 5, 24);
+    EXPECT_TRUE(dib.Empty());
+}
+
 TEST(DIB, ScanLineRangeErrorCarriesTheIndex) {
     TDIB dib;
     dib.SetSize(5, 3, 8);
