@@ -107,6 +107,10 @@ uint8_t* AllocatePictureBlock(size_t size) {
     return block;
 }
 
+size_t PictureBlockCapacity(size_t size) {
+    return size < kMappedBlock ? size : (size + kHugePage - 1) & ~(kHugePage - 1);
+}
+
 TPictureBlock MakePictureBlock(size_t size) {
     TPictureBlock block(AllocatePictureBlock(size));
     if (!block) throw std::bad_alloc();

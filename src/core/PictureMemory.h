@@ -33,6 +33,9 @@ void CheckReadingMemory(uint64_t bytes, uint64_t width, uint64_t height, int bit
 /// is mapped on its own and asked for in 2 MiB pages where the system has them: a picture's
 /// first writes then take a few hundred page faults instead of thousands.
 uint8_t* AllocatePictureBlock(size_t size);
+/// The bytes a block of AllocatePictureBlock(size) may use, all 0 at first: a mapped block
+/// reaches to the end of its last 2 MiB page, so a slightly larger picture fits it again.
+size_t PictureBlockCapacity(size_t size);
 /// Gives back a block from AllocatePictureBlock (nullptr is left alone).
 void FreePictureBlock(uint8_t* block);
 

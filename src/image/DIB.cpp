@@ -300,7 +300,7 @@ void TDIBStore::Allocate(int width, int height, int bitCount, const DIBPixelForm
             if (memoryImage) throw EOutOfMemory("Out of memory");
             throw EOutOfResources(Format("%s cannot be made", "DIB"));
         }
-        capacity_ = Size;
+        capacity_ = int64_t(PictureBlockCapacity(size_t(Size)));
         Pixels = memory_.get();
         TopRow = Pixels + int64_t(Height - 1) * RowBytes;
         AdviseLargePages(Pixels, size_t(Size));

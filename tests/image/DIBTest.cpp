@@ -200,6 +200,16 @@ TEST(DIB, SetSizeInItsBlockKeepsTheBlockOfAPictureOfItsOwnWhereItFits) {
         dib.ScanLine(0)[dib.RowBytes() - 1] = 7;  // the whole top row is there
     }
 
+    // A block of megabytes reaches to the end of its last 2 MiB page: 3 MB made, 3.9 MB fit.
+    TDIB large;
+    large.SetSize(1000, 1000, 24);
+    const uint8_t* largeBlock = large.Pixels();
+    large.SetSizeInItsBlock(1000, 1300, 24);
+    EXPECT_EQ(large.Pixels(), largeBlock);
+    large.ScanLine(0)[large.RowBytes() - 1] = 7;
+    large.SetSizeInItsBlock(1000, 1500, 24);  // 4.5 MB: past the 4 MiB
+    EXPECT_NE(large.Pixels(), largeBlock);
+
     // A shared picture is left to its other owner, whole.
     TDIB other;
     other.Assign(&dib);
