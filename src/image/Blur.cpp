@@ -493,7 +493,7 @@ public:
             for (size_t tap = 0; tap < k; tap += 4)
                 Taps(out + r * C, cells + tap * C, inside, C, int(std::min<size_t>(4, k - tap)), tap > 0);
         } else {
-            Doubled(out + r * C, cells, inside);
+            FromLevels(out + r * C, cells, inside);
         }
         Ends(out, cells);
     }
@@ -504,7 +504,7 @@ private:
     // one more cell added after them (k = 4a + 1) or the cell after the window taken away
     // (k = 4a + 3). Taking that cell away reads one cell past the row for the last pixel, whose
     // window is summed on its own.
-    void Doubled(uint16_t* out, const Cell* cells, size_t inside) {
+    void FromLevels(uint16_t* out, const Cell* cells, size_t inside) {
         Taps(levels_[0].data(), cells, n_ - 3 * C, C, 4, false);
         if (levels_.size() > 1) Taps(levels_[1].data(), levels_[0].data(), n_ - 15 * C, 4 * C, 4, false);
         const uint16_t* terms[4];

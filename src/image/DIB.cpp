@@ -310,7 +310,7 @@ void TDIBStore::Allocate(int width, int height, int bitCount, const DIBPixelForm
 bool TDIBStore::Reshape(int width, int height, int bitCount, const DIBPixelFormat& pixelFormat,
                         const TColorTable& colorTable) {
     if (!memory_ || Compressed || width <= 0 || height <= 0) return false;
-    const int64_t size = ((int64_t(width) * bitCount + 31) >> 5) * 4 * int64_t(height);
+    const int64_t size = DIBRowBytes(width, bitCount) * int64_t(height);
     if (size > capacity_) return false;
     // What Describe could refuse is refused while the store is still whole.
     CheckPixelFormat(bitCount, pixelFormat);
@@ -332,7 +332,7 @@ void TDIBStore::Describe(int width, int height, int bitCount, const DIBPixelForm
     CheckPixelFormat(bitCount, pixelFormat);
     // Sizes beyond what one 32-bit size field can hold are refused as memory shortage rather
     // than wrapped into a small block.
-    int64_t rowBytes = ((int64_t(width) * bitCount + 31) >> 5) * 4;
+    int64_t rowBytes = DIBRowBytes(width, bitCount);
     int64_t size = rowBytes * int64_t(height);
     if (width > 0 && height > 0) CheckPictureMemory(uint64_t(width), uint64_t(height), bitCount);
     if (width <= 0 || height <= 0 || size > INT_MAX) throw EOutOfMemory("Out of memory");
@@ -472,10 +472,13 @@ void TDIB::SetImage(TDIBStore* image) {
 
 void TDIB::Clear() { SetImage(TDIBStore::EmptyImage()); }
 
+bool TDIB::HasShape(int width, int height, int bitCount) const {
+    return width == image_->Width && height == image_->Height && bitCount == image_->BitCount &&
+        PixelFormat.SameMasks(image_->PixelFormat);
+}
+
 void TDIB::SetSize(int width, int height, int bitCount) {
-    if (width == image_->Width && height == image_->Height && bitCount == image_->BitCount &&
-        PixelFormat.SameMasks(image_->PixelFormat))
-        return;
+    if (HasShape(width, height, bitCount)) return;
     if (width <= 0 || height <= 0) {
         Clear();
         return;
@@ -492,9 +495,7 @@ void TDIB::SetSize(int width, int height, int bitCount) {
 }
 
 void TDIB::SetSizeInItsBlock(int width, int height, int bitCount) {
-    if (width == image_->Width && height == image_->Height && bitCount == image_->BitCount &&
-        PixelFormat.SameMasks(image_->PixelFormat))
-        return;
+    if (HasShape(width, height, bitCount)) return;
     if (image_->RefCount != 1) {
         SetSize(width, height, bitCount);
         return;

@@ -521,6 +521,8 @@ protected:
 
 private:
     void AssignBitmap(const class TBitmap& bitmap);
+    /// The picture already has this size, bit count and pixel format.
+    bool HasShape(int width, int height, int bitCount) const;
     TDIBStore* image_ = nullptr;
     std::unique_ptr<TCanvas> canvas_;
     int64_t pixelOffset_ = -1;  // from the file header, for the ReadData that follows
